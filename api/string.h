@@ -1,0 +1,52 @@
+// CString: the owned text the program builds (titles, paths, the error report), and the four
+// global strings several parts share.
+//
+// Set and Append with explicit arguments format printf-style. Every const char* form without
+// arguments (constructor, operator=, operator+=, operator+) copies its text verbatim, so a path
+// or title containing '%' is never read as a format. Assigning or appending a string to itself,
+// or a pointer into its own text, through any form is safe.
+#pragma once
+
+class CString {
+public:
+    constexpr CString() : string(nullptr), length(0) {}
+    CString(const CString& other);
+    CString(const char* text);
+    ~CString();
+
+    void SetDefaults() { string = nullptr; length = 0; }
+    operator char*() const { return string; }
+    CString& operator=(const CString& other);
+    CString& operator=(const char* text);
+    void Set(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Set(const CString& other);
+    void Append(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Append(const CString& other);
+    CString& operator+=(const CString& other);
+    CString& operator+=(const char* text);
+    void Empty();
+    int GetLength() const { return length; }
+    bool IsEmpty() const { return length == 0; }
+    // The text, or "" for the empty string (never null).
+    const char* c_str() const { return string ? string : ""; }
+
+    char* string;
+    int length;
+
+private:
+    void Assign(const char* text, int n);
+    void Concat(const char* text, int n);
+};
+
+CString operator+(const CString& a, const CString& b);
+CString operator+(const char* a, const CString& b);
+CString operator+(const CString& a, const char* b);
+
+extern CString _3D_KRV_Title_Text;    // the title line
+extern CString _3D_KRV_Title_Error;   // caption of the error report ("Error" after a failure)
+extern CString _3D_KRV_Report_Error;  // one line a failure, each ending in "\r\n"; never cleared
+extern CString ModuleDirectory;       // the executable's folder with its trailing separator
+
+// Appends one line to the error report and sets its caption to "Error"; the text is taken
+// verbatim. Every loader reports through here.
+void krvReportError(const char* line);

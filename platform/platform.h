@@ -1,0 +1,50 @@
+// What the platform layer offers beyond the Win32 subset: device contexts over plain images (for
+// tests, benchmarks and headless runs), read-back of a window's client image, and the hook
+// through which a back end (SDL2, or none) puts windows on a real screen.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <string>
+
+namespace krvplat {
+
+// A path in the program's own notation ('\' separators, "Models\golf\golf.obj") turned into one this
+// system opens: on Linux every '\' becomes '/'. Loaders pass every file name through here.
+std::string NativePath(const char* path);
+
+// A device context that draws into an image of its own, width x height, with no window behind
+// it. GDI calls on it behave as on a window's DC. Released with DestroyImageDC only (DeleteDC
+// and ReleaseDC leave it alone, as they leave a window's own DC alone).
+HDC CreateImageDC(int width, int height);
+void DestroyImageDC(HDC hdc);
+
+// The image behind a DC (a window's client image or an image DC): top-down rows of
+// width * 3 bytes, blue, green, red. Returns false for an unknown DC.
+bool GetImage(HDC hdc, int& width, int& height, const unsigned char*& pixels);
+// The same for a window.
+bool GetWindowImage(HWND hwnd, int& width, int& height, const unsigned char*& pixels);
+
+// The back end that shows windows and reads input. Without one (the default), windows exist
+// only in memory: messages come from PostMessageA and from tests, and presenting does nothing.
+struct Backend {
+    virtual ~Backend() {}
+    // Opens the real window for hwnd with the given client size and caption.
+    virtual bool OpenWindow(HWND hwnd, int clientWidth, int clientHeight, const char* title) = 0;
+    virtual void CloseWindow(HWND hwnd) = 0;
+    virtual void ShowWindow(HWND hwnd, bool show) = 0;
+    virtual void ResizeWindow(HWND hwnd, int clientWidth, int clientHeight) = 0;
+    virtual void MoveWindow(HWND hwnd, int x, int y) = 0;
+    virtual void SetTitle(HWND hwnd, const char* title) = 0;
+    // Puts the client image on the screen.
+    virtual void Present(HWND hwnd, int width, int height, const unsigned char* bgrTopDown) = 0;
+    // Turns pending input into posted messages; waits up to timeoutMs for one when asked to.
+    virtual void PumpEvents(int timeoutMs) = 0;
+    // Desktop size in pixels.
+    virtual void DesktopSize(int& width, int& height) = 0;
+    virtual int MessageBox(const char* text, const char* caption, unsigned type) = 0;
+};
+void SetBackend(Backend* backend);
+Backend* GetBackend();
+
+}  // namespace krvplat
