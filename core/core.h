@@ -49,6 +49,9 @@ enum KrvPixelRead_ { KrvPixelRead_Color = 48, KrvPixelRead_Byte = 50 };
 // Factor of an anti-aliasing mode: 2, 3, 4 for 64, 65, 66; 1 for any other non-zero value.
 int KrvAntiAliasingFactor(int mode);
 
+// The clip-space position of v: m (16 floats, column-major) times (v.x, v.y, v.z, 1) (submit.cpp).
+vec4 krvModelViewProjection(const float* m, const CVertex* v);
+
 class _3D_Korvane_Core {
 public:
     _3D_Korvane_Core();
@@ -136,6 +139,8 @@ public:
     bool useBump = false;
     CVertex* vertices = nullptr;
     int firstVertex = 0, endVertex = 0;
+    // Per-draw: the attribute groups and span routine in use (kSpan* bits of core/rasterize.h).
+    unsigned drawFeatures = 0;
     int renderMode = KrvRenderMode_Speed;
     int antiAliasing = KrvAA_2x2;
     bool bilinearFilter = true;

@@ -27,6 +27,12 @@ bool GetWindowImage(HWND hwnd, int& width, int& height, const unsigned char*& pi
 
 // The back end that shows windows and reads input. Without one (the default), windows exist
 // only in memory: messages come from PostMessageA and from tests, and presenting does nothing.
+// Then GetMessageA cannot wait for input that will never come: with nothing queued, no paint
+// pending and no timer, it returns -1 (the failure code) instead of blocking for ever, so a
+// message loop in a test or a headless run ends; with a timer it sleeps until the timer is due.
+//
+// A window's image is presented when it has changed and the program flushes it: EndPaint,
+// GdiFlush and ReleaseDC on the window's DC. One frame therefore costs one presentation.
 struct Backend {
     virtual ~Backend() {}
     // Opens the real window for hwnd with the given client size and caption.
@@ -44,7 +50,19 @@ struct Backend {
     virtual void DesktopSize(int& width, int& height) = 0;
     virtual int MessageBox(const char* text, const char* caption, unsigned type) = 0;
 };
+// Installs the back end (null for none). Install it before creating windows: windows that
+// already exist stay without a real window.
 void SetBackend(Backend* backend);
 Backend* GetBackend();
+
+// Key and mouse-button state as GetKeyState reports it. Input messages update it when the
+// message loop retrieves them (WM_KEYDOWN, WM_LBUTTONUP, ...), as under Win32; tests and back
+// ends may also set it directly. A press (up to down) flips the toggle bit.
+void SetKeyDown(int virtualKey, bool down);
+
+// For back ends: the user resized or moved the real window. The window record takes the new
+// client size (its image is reallocated, black) and WM_SIZE is posted; a move posts WM_MOVE.
+void WindowResized(HWND hwnd, int clientWidth, int clientHeight);
+void WindowMoved(HWND hwnd, int x, int y);
 
 }  // namespace krvplat

@@ -12,11 +12,19 @@
 
 // ---------------------------------------------------------------------------------------------
 // Integer and handle types.
-typedef int BOOL;
-typedef unsigned char BYTE;
+// FreeImage's header declares the same basic types and bitmap records when _WINDOWS_ is not
+// defined; both headers may meet in one file, in either order, so these are declared once.
+#ifndef _WINDOWS_
+#define _WINDOWS_
+#define KRV_DECLARE_BITMAP_RECORDS
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef int64_t INT64;
+typedef uint64_t UINT64;
+#endif
 typedef unsigned int UINT;
 typedef int64_t LONGLONG;
 typedef uintptr_t WPARAM;
@@ -82,6 +90,21 @@ struct PAINTSTRUCT {
     BOOL fIncUpdate;
     BYTE rgbReserved[32];
 };
+// lParam of WM_CREATE, which CreateWindowExA sends before WM_SIZE.
+struct CREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+};
 struct WNDCLASSEXA {
     UINT cbSize;
     UINT style;
@@ -97,8 +120,16 @@ struct WNDCLASSEXA {
     HICON hIconSm;
 };
 
-#pragma pack(push, 2)
-struct BITMAPINFOHEADER {
+#ifdef KRV_DECLARE_BITMAP_RECORDS
+#pragma pack(push, 1)
+typedef struct tagRGBQUAD {
+    BYTE rgbBlue, rgbGreen, rgbRed, rgbReserved;
+} RGBQUAD;
+typedef struct tagRGBTRIPLE {
+    BYTE rgbtBlue, rgbtGreen, rgbtRed;
+} RGBTRIPLE;
+#pragma pack(pop)
+typedef struct tagBITMAPINFOHEADER {
     DWORD biSize;
     LONG biWidth;
     LONG biHeight;
@@ -110,16 +141,13 @@ struct BITMAPINFOHEADER {
     LONG biYPelsPerMeter;
     DWORD biClrUsed;
     DWORD biClrImportant;
-};
-#pragma pack(pop)
-static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
-struct RGBQUAD {
-    BYTE rgbBlue, rgbGreen, rgbRed, rgbReserved;
-};
-struct BITMAPINFO {
+} BITMAPINFOHEADER, *PBITMAPINFOHEADER;
+typedef struct tagBITMAPINFO {
     BITMAPINFOHEADER bmiHeader;
     RGBQUAD bmiColors[1];
-};
+} BITMAPINFO, *PBITMAPINFO;
+#endif
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
 
 struct PIXELFORMATDESCRIPTOR {
     WORD nSize;
@@ -156,6 +184,7 @@ enum : UINT {
     WM_NULL = 0x0000,
     WM_CREATE = 0x0001,
     WM_DESTROY = 0x0002,
+    WM_MOVE = 0x0003,
     WM_SIZE = 0x0005,
     WM_SETTEXT = 0x000C,
     WM_PAINT = 0x000F,
@@ -226,7 +255,10 @@ enum : DWORD {
     WS_CLIPSIBLINGS = 0x04000000,
     WS_CLIPCHILDREN = 0x02000000,
     WS_EX_APPWINDOW = 0x00040000,
+    WS_VISIBLE = 0x10000000,
 };
+// wParam of WM_SIZE.
+enum : WPARAM { SIZE_RESTORED = 0, SIZE_MAXIMIZED = 2 };
 enum : int { SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_MAXIMIZE = 3, SW_SHOW = 5 };
 #define CW_USEDEFAULT ((int)0x80000000)
 
@@ -235,6 +267,7 @@ enum : UINT { DIB_RGB_COLORS = 0 };
 enum : DWORD { SRCCOPY = 0x00CC0020, BI_RGB = 0 };
 enum : int { BLACKONWHITE = 1, WHITEONBLACK = 2, COLORONCOLOR = 3, HALFTONE = 4 };
 enum : int { TRANSPARENT = 1, OPAQUE = 2 };
+#define CLR_INVALID ((COLORREF)0xFFFFFFFF)
 enum : int { WHITE_BRUSH = 0, BLACK_BRUSH = 4 };
 enum : DWORD {
     PFD_DOUBLEBUFFER = 0x00000001,
@@ -312,5 +345,6 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
                       const BITMAPINFO* info, UINT usage);
 BOOL GdiFlush();
 COLORREF SetTextColor(HDC hdc, COLORREF color);
+COLORREF SetBkColor(HDC hdc, COLORREF color);
 int SetBkMode(HDC hdc, int mode);
 BOOL TextOutA(HDC hdc, int x, int y, LPCSTR text, int length);

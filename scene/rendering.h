@@ -62,6 +62,10 @@ public:
     float FarPlane = 100.0f;
     int MatrixMode = KrvMatrixMode_BufferModel;
     CObject Object;
+    // The arrays krvSetObject lent to Object: the caller's copy owns them, so Destroy leaves
+    // them to it (arrays recorded into Object itself are the context's own).
+    const CVertex* LentVertex = nullptr;
+    const uint8* LentTexels = nullptr;
     CVertex* Buffer = nullptr;
     int BufferSize = 0;
     int BufferCursor = 0;

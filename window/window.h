@@ -46,3 +46,34 @@ public:
 };
 
 extern _3D_Korvane_Window _3D_KRV_Wnd;
+
+// ---------------------------------------------------------------------------------------------
+// Window functions of the interface; all act on _3D_KRV_Wnd.
+bool krvCreateWindow(const char* title, int width, int height, int bits, HINSTANCE instance,
+                     bool (*init)());
+int krvRedrawWindow();
+BOOL krvDestroyWindow();
+// The library's ready-made window procedure: WM_CLOSE/WM_DESTROY post the quit message, WM_SIZE
+// resizes, WM_PAINT runs one frame with the two callbacks; the rest goes to DefWindowProcA.
+LRESULT krvWindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, void (*render)(),
+                           void (*frameWorks)());
+// Resize the client area (buffers follow through WMSize) and show the window again. Unlike a
+// second message loop, one quit request still ends the program afterwards.
+int krvChangeResolution(int width, int height);
+int krvGetChangeResolution();
+void krvLButtonDown(int x, int y);
+void krvMButtonDown(int x, int y);
+void krvRButtonDown(int x, int y);
+void krvLButtonUp(int x, int y, void (*onClick)());
+void krvMButtonUp(int x, int y, void (*onClick)());
+void krvRButtonUp(int x, int y, void (*onClick)());
+void krvMouseWheel(short delta, void (*onWheel)(int));
+void krvMouseMove(int x, int y, void (*onMove)(int dx, int dy));
+bool krvFastKey(int virtualKey);
+bool krvFastKey(int virtualKey, int milliseconds);
+int64_t krvGetHz();  // processor clock in MHz (0 where it cannot be measured)
+void krvProcNull();
+
+// The window procedure that Create registers. A program defines its own WndProc; without one
+// the library's default forwards to krvWindowProcedure with empty callbacks.
+LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

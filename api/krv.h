@@ -1,0 +1,240 @@
+// The public interface of the renderer: the one header a program includes.
+//
+// Every krv function acts on the one rendering context of the process (krvRendering(), the
+// window object's); no handles are passed. Misuse is quiet: a code outside a function's
+// accepted set, an index outside the array it targets or a missing texture makes the call (or
+// the part of it that is out of bounds) do nothing.
+//
+// A program's life: krvCreateWindow with an init callback that loads meshes and textures and
+// fills the vertex buffer; krvRedrawWindow runs the frames (the render callback draws with the
+// calls below); krvDestroyWindow releases the context's storage.
+//
+// Integer codes keep their numeric values in the interface; the names below are for reading.
+// Cull, fog, anti-aliasing and render-mode codes live in core/core.h, the matrix modes in
+// scene/rendering.h.
+#pragma once
+
+#include "api/string.h"
+#include "core/core.h"
+#include "math/glmath.h"
+#include "scene/rendering.h"
+#include "texture/texture.h"
+#include "texture/texture_generate.h"
+#include "window/window.h"
+
+// ---------------------------------------------------------------------------------------------
+// Codes.
+
+// krvSwitch: one render switch each.
+enum KrvSwitch_ {
+    KrvSwitch_Interlace = 1,          // rasterize even rows only
+    KrvSwitch_Texturing = 2,
+    KrvSwitch_Lighting = 3,           // also gates krvAddLight and the light bind
+    KrvSwitch_Material = 4,
+    KrvSwitch_ShadowMapping = 5,      // gates the shadow pass and its bind, not the pipeline
+    KrvSwitch_DepthTest = 6,
+    KrvSwitch_CullFace = 7,
+    KrvSwitch_BilinearFilter = 8,
+    KrvSwitch_Fog = 9,                // krvSetFog stores its parameters only while this is on
+    KrvSwitch_MultiTexture = 10,
+    KrvSwitch_BumpMapping = 11,
+    KrvSwitch_Dot3 = 12,
+    KrvSwitch_Transparency = 13,      // screen-door until krvSetTransparecy gives a value
+    KrvSwitch_AlphaBlend = 14,
+    KrvSwitch_DepthColorCompare = 15
+};
+
+// krvClear: what to clear in the current target (window buffers or a bound frame buffer).
+enum KrvClear_ {
+    KrvClear_Color = 1000,  // every colour byte 0
+    KrvClear_Depth = 1001,  // every depth 65535 (far)
+    KrvClear_Both = 2001
+};
+
+// krvSetVertexModel and krvDrawModel count primitives of these kinds.
+enum KrvModel_ {
+    KrvModel_Triangles = 96,  // 3 vertices a primitive
+    KrvModel_Quads = 97       // 6 vertices a primitive: two triangles
+};
+
+// krvSetAlpha(KrvAlpha_Invert, on): the alpha term is s instead of 1 - s.
+enum KrvAlpha_ { KrvAlpha_Invert = 112 };
+
+// ---------------------------------------------------------------------------------------------
+// Geometry: the vertex buffer, the current object and the transforms (api/krv_geometry.cpp).
+//
+// There is no matrix stack: a transform changes the stored vertices at once and for good, and
+// drawing submits them through the current modelViewProjection (krvLoadMatrix).
+
+// Replaces the vertex buffer by n zero-filled vertices (releasing the old one); n <= 0 leaves
+// no buffer. The write cursor keeps its value.
+void krvSetVertex(int n);
+
+// Attribute calls write the vertex under the cursor: the buffer's, or while an object is being
+// recorded (CObject::ObjectBegin .. ObjectEnd) the current object's. A cursor outside that
+// array writes nothing. krvCount moves the cursor on; calling an attribute twice without it
+// overwrites the same vertex.
+void krvVertex3f(float x, float y, float z);
+void krvVertex3fv(const vec3& v);
+void krvColor3f(float r, float g, float b);
+void krvColor3fv(const vec3& c);
+void krvTexture2f(float u, float v);
+void krvTexture2fv(const vec2& t);
+void krvNormal3f(float x, float y, float z);
+void krvNormal3fv(const vec3& n);
+void krvCount();
+// Colour of vertices first .. end - 1 of the same target; the part outside the array is skipped.
+void krvGlobalColor3f(int first, int end, float r, float g, float b);
+void krvGlobalColor3fv(int first, int end, const vec3& c);
+
+// What the transforms act on: KrvMatrixMode_BufferModel (81), _Object (82), _BufferTexture
+// (161), _ObjectTexture (162); other values are ignored.
+void krvMatrixMode(int mode);
+// Selects buffer primitives first .. end - 1 of a kind (96 or 97; others ignored) for modes 81
+// and 161: krvSetVertexModel(96, 2, 5) selects vertices 6 .. 14.
+void krvSetVertexModel(int kind, int first, int end);
+
+// Modes 81 and 82 move positions (82 also the object's box), 161 and 162 texture coordinates
+// (x and y act on u and v; z is not used). Model angles are degrees, texture angles radians.
+void krvTranslate3f(float x, float y, float z);
+void krvTranslate3fv(const vec3& v);
+void krvRotate3f(float angle, float x, float y, float z);
+void krvRotate3fv(float angle, const vec3& axis);
+void krvScale3f(float x, float y, float z);
+void krvScale3fv(vec3 s);
+
+// The matrix every drawn vertex goes through.
+void krvLoadMatrix(const mat4x4& m);
+// Triangles vertices[first .. first + count - 1] of the caller's array.
+void krvDrawArray(CVertex* vertices, int first, int count);
+// Primitives first .. first + count - 1 of the buffer, of kind 96 or 97; only the whole
+// triangles inside the buffer are drawn.
+void krvDrawModel(int kind, int first, int count);
+
+// Makes a copy of o the current object. The copy shares o's arrays: object-mode transforms
+// change o's vertices too, but only the current object's box. o stays their owner.
+void krvSetObject(CObject o);
+vec3 krvGetObjectMin();
+vec3 krvGetObjectMax();
+
+void krvCullFace(int mode);              // 0, 16, 17 or 18; others ignored
+void krvSetAlpha(int what, bool on);     // only KrvAlpha_Invert
+void krvSetAlpha(float alpha);           // the alpha value of the blends
+void krvSetTransparecy(float t);         // blended transparency with this value
+
+// Billboards built and drawn at once with the current state (scene/primitives.cpp).
+// A square of half size s centred on p, facing the screen; tu, tv repeat the texture.
+void krvBillboard(vec3 p, float s, float tu, float tv);
+// An upright w x 2hh rectangle standing on p, turned about the vertical towards the camera.
+void krvBillboardy(vec3 p, float w, float hh, float tu, float tv);
+
+// ---------------------------------------------------------------------------------------------
+// State, view and lighting (api/krv_state.cpp).
+
+// Blit mode 128..132; the buffers follow at the next resize (krvGetChangeResolution).
+void krvSetRenderingMode(int mode);
+int krvGetAntiAliasing();
+// 0, 64, 65 or 66; a new value reallocates the buffers at once, other values are ignored.
+void krvSetAntiAliasing(int mode);
+bool krvGetBilinearFilter();
+bool krvGetDepthTest();
+void krvSwitch(int code, bool on);  // KrvSwitch_ codes; 13 also forgets krvSetTransparecy
+
+void krvClear(int what);                   // KrvClear_ codes; others ignored
+void krvBindFrameBuffer(CFrameBuffer* fb); // null draws into the window's buffers again
+
+// The viewport in window pixels; it is stored scaled to the internal image of the render mode
+// (so 800 x 600 in mode 130 stores 533 x 400). Other modes store it unchanged.
+void krvViewport(int x, int y, int w, int h);
+// The window's client size, which krvViewport then scales; before a window exists, the internal
+// image size scaled back up.
+int krvViewWidth();
+int krvViewHeight();
+// OrthoMatrix = ortho(-2, 2, -q, q, near, far) with q = 2a / b in integer division (b = 0:
+// ignored).
+void krvSetView2D(int a, int b, float zNear, float zFar);
+// The lens of the next resize.
+void krvSetView3D(float fieldOfView, float zNear, float zFar);
+// Set the camera's projection now, with the viewport reset to the whole view.
+void krvOrtho(float left, float right, float bottom, float top, float zNear, float zFar);
+void krvPerspective(float fieldOfView, float aspect, float zNear, float zFar);
+
+mat4x4 krvGetViewMatrix();
+mat4x4 krvGetProjectionMatrix();
+mat4x4 krvGetViewProjectionMatrix();
+mat4x4 krvGetModelViewProjectionMatrix();
+mat4x4 krvGetOrthoMatrix();
+// The eye position encoded in modelViewProjection (exact for a rotation plus a translation).
+void krvGetViewPort(vec3& out);
+void krvCameraMove(int dx, int dy);  // orbit
+void krvCameraZoom(int delta);       // only the sign matters
+
+// A light with attenuation 1, 0, 0; the three trailing floats are not used.
+CLight krvSetLight(vec3 position, vec3 ambient, vec3 diffuse, vec3 specular, float, float, float);
+void krvTranslateLight3fv(CLight* l, const vec3& p);  // sets the position (not a move)
+void krvTranslateLight3f(CLight* l, float x, float y, float z);
+void krvRotateLight3fv(CLight* l, float angle, const vec3& axis);  // degrees
+void krvRotateLight3f(CLight* l, float angle, float x, float y, float z);
+// Binds the light by address while lighting is on: it must outlive its use.
+void krvAddLight(CLight* l);
+void krvResetLight();  // unbinds the shadow map, and the light while lighting is on
+void krvSetMaterial(vec3 ambient, vec3 diffuse, vec3 specular, float emission);
+// Only while the fog switch is on: stores the parameters and the mode (32..36; others keep
+// the previous mode).
+void krvSetFog(int mode, vec3 color, float start, float end, float density, float offset);
+
+// ---------------------------------------------------------------------------------------------
+// Textures (api/krv_texture.cpp; factories and generators in texture/texture_generate.h).
+
+// Binds keep the address: a texture must stay alive while bound.
+// texture0 (and bumpTexture while bump mapping is on).
+void krvBindTexture(CTexture* t);
+// Unit 0 as krvBindTexture; units 1 and 2 only while multitexturing is on; others ignored.
+void krvBindMultiTexture(int unit, CTexture* t);
+void krvSetBumpMapTexture(float factor);
+
+// A format '0' texture for krvBindTextureCamera; contents not cleared.
+CTexture krvGenTextureCamera(int width, int height);
+// Renders draw() into texture through the context's frame buffer, then draws into the window's
+// buffers again with the whole-image viewport. The texture is detached afterwards. After
+// krvGenTextureShadowProjection it must have the shadow texture's size or nothing is drawn.
+void krvBindTextureCamera(int width, int height, CTexture* texture, void (*draw)());
+// The shadow target: a width x height depth texture and the light's projection.
+void krvGenTextureShadowProjection(int width, int height);
+// The shadow pass: draw() renders the casters from the light (looking at the origin).
+void krvRenderTextureShadowProjection(CLight light, void (*draw)());
+// Hands the shadow map to the pixel shader (only while shadow mapping is on).
+void krvBindTextureShadowProjection();
+
+// ---------------------------------------------------------------------------------------------
+// Messages and text (api/krv_text.cpp). Texts given without arguments are taken verbatim.
+
+int krvAddMsg(const char* caption, const char* text);
+int krvAddMsg(const char* caption, const char* text, unsigned long type);
+// Sets the error report's caption and appends a line (formatted with argument in the second
+// form).
+void krvSetMsgError(const char* caption, const char* text);
+void krvSetMsgError(const char* caption, const char* format, const char* argument);
+// Shows the error report under its caption; the report is kept.
+int krvAddMsgError();
+
+// The title line.
+void krvSetText(const char* text);
+CString krvGetText();
+void krvAddToText(const char* text);
+void krvAddToText(const char* format, int a);
+void krvAddToText(const char* format, int a, int b);
+void krvAddToText(const char* format, int a, int b, int c);
+void krvSetWndText(HWND hwnd);
+
+// Text straight onto the window (not into the colour buffer): the next presentation paints
+// over it. Colour components use their low 8 bits.
+void krvDrawText(int x, int y, int r, int g, int b, const char* text);
+// Descriptive strings 1..6; others give an empty string.
+CString krvGetStrInfo(int which);
+
+// ---------------------------------------------------------------------------------------------
+// Window, frame loop and input: krvCreateWindow, krvRedrawWindow, krvDestroyWindow,
+// krvWindowProcedure, krvChangeResolution, krvGetChangeResolution, the button, wheel and move
+// helpers, krvFastKey, krvGetHz and krvProcNull are declared with the window in
+// window/window.h, included above.

@@ -1,0 +1,147 @@
+#include "core/core.h"
+
+#include <cstdint>
+
+static int Scaled(int size, float factor)
+{
+    return TruncToInt(factor * static_cast<float>(size));
+}
+
+void _3D_Korvane_Core::SwapBuffers(HDC hdc)
+{
+    if (!colorBuffer) return;
+    if (antiAliasing != 0 && aaColorBuffer) SetAntiAliasingFilter(antiAliasing);
+
+    switch (renderMode) {
+    case KrvRenderMode_Normal:
+        StretchDIBits(hdc, 0, 0, width, height, 0, 0, width, height, colorBuffer, &bitmapInfo,
+                      DIB_RGB_COLORS, SRCCOPY);
+        break;
+    case KrvRenderMode_Device:
+        SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0,
+                          0, static_cast<UINT>(height), colorBuffer, &bitmapInfo,
+                          DIB_RGB_COLORS);
+        break;
+    case KrvRenderMode_Speed:
+        StretchDIBits(hdc, 0, 0, Scaled(width, 1.5f), Scaled(height, 1.5f), 0, 0, width, height,
+                      colorBuffer, &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
+        break;
+    case KrvRenderMode_Boost:
+        SetStretchBltMode(hdc, HALFTONE);
+        StretchDIBits(hdc, 0, 0, 2 * width, 2 * height, 0, 0, width, height, colorBuffer,
+                      &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
+        break;
+    case KrvRenderMode_Nearest:
+        SetStretchBltMode(hdc, HALFTONE);
+        StretchDIBits(hdc, 0, 0, Scaled(width, 2.75f), Scaled(height, 2.75f), 0, 0, width,
+                      height, colorBuffer, &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
+        break;
+    default:
+        break;
+    }
+
+    GdiFlush();
+    ReleaseDC(WindowFromDC(hdc), hdc);
+    DeleteDC(hdc);
+}
+
+// Each component is truncated and only its low 8 bits kept, so out-of-range values wrap.
+static COLORREF PackColor(float r, float g, float b)
+{
+    const DWORD cr = static_cast<DWORD>(TruncToInt(r)) & 0xFFu;
+    const DWORD cg = static_cast<DWORD>(TruncToInt(g)) & 0xFFu;
+    const DWORD cb = static_cast<DWORD>(TruncToInt(b)) & 0xFFu;
+    return cr + cg * 256u + cb * 65536u;
+}
+
+void _3D_Korvane_Core::SetPixel(int x, int y, float r, float g, float b)
+{
+    if (!windowDC) return;
+    SetPixelV(windowDC, x, y, PackColor(r, g, b));
+}
+
+static int64_t Abs64(int64_t v) { return v < 0 ? -v : v; }
+
+void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r, float g,
+                                        float b)
+{
+    if (!windowDC) return;
+    const COLORREF colour = PackColor(r, g, b);
+    // 64-bit deltas: the ends may be any two ints.
+    const int64_t dx = static_cast<int64_t>(x1) - x0;
+    const int64_t dy = static_cast<int64_t>(y1) - y0;
+    const int sx = dx < 0 ? -1 : 1;
+    const int sy = dy < 0 ? -1 : 1;
+    const bool xMajor = 2 * Abs64(dy) < 2 * Abs64(dx);
+
+    int x = x0, y = y0;
+    SetPixelV(windowDC, x, y, colour);
+    if (xMajor ? x0 == x1 : y0 == y1) return;
+
+    const int64_t major = xMajor ? Abs64(dx) : Abs64(dy);
+    const int64_t minor = xMajor ? Abs64(dy) : Abs64(dx);
+    int64_t e = 2 * minor - major;
+    for (;;) {
+        const bool step = e >= 0;
+        if (xMajor) {
+            x += sx;
+            if (step) y += sy;
+        } else {
+            y += sy;
+            if (step) x += sx;
+        }
+        SetPixelV(windowDC, x, y, colour);
+        if (xMajor ? x == x1 : y == y1) break;
+        e += 2 * minor;
+        if (step) e -= 2 * major;
+    }
+}
+
+void _3D_Korvane_Core::SetLineOptimized(int x0, int y0, int x1, int y1, float r, float g,
+                                        float b)
+{
+    if (!windowDC) return;
+    const COLORREF colour = PackColor(r, g, b);
+    if (x0 == x1) {
+        const int64_t lo = y0 < y1 ? y0 : y1;
+        const int64_t hi = y0 < y1 ? y1 : y0;
+        for (int64_t y = lo; y <= hi; ++y) SetPixelV(windowDC, x0, static_cast<int>(y), colour);
+        return;
+    }
+    if (y0 == y1) {
+        const int64_t lo = x0 < x1 ? x0 : x1;
+        const int64_t hi = x0 < x1 ? x1 : x0;
+        for (int64_t x = lo; x <= hi; ++x) SetPixelV(windowDC, static_cast<int>(x), y0, colour);
+        return;
+    }
+
+    const int64_t dx = static_cast<int64_t>(x1) - x0;
+    const int64_t dy = static_cast<int64_t>(y1) - y0;
+    const bool yMajor = Abs64(dx) < Abs64(dy);
+    const int64_t majorExtent = yMajor ? Abs64(dy) : Abs64(dx);
+    const int64_t minorExtent = yMajor ? Abs64(dx) : Abs64(dy);
+    const int majorStep = (yMajor ? dy : dx) < 0 ? -1 : 1;
+    const int minorStep = (yMajor ? dx : dy) < 0 ? -1 : 1;
+
+    // Runs of R = |dx||dy| against the threshold m = R - major, lowered by the major extent after
+    // each run. The product overflows 64 bits for far-apart ends, so the loop keeps R - m (which
+    // starts at the major extent and stays within [-minor, major]) and the number of runs left
+    // (the line ends after the run that leaves m <= 0, the minorExtent-th one).
+    int64_t excess = majorExtent;
+    int64_t runsLeft = minorExtent;
+    int64_t major = yMajor ? y0 : x0;
+    int64_t minor = yMajor ? x0 : y0;
+    for (;;) {
+        do {
+            excess -= minorExtent;
+            if (yMajor)
+                SetPixelV(windowDC, static_cast<int>(minor), static_cast<int>(major), colour);
+            else
+                SetPixelV(windowDC, static_cast<int>(major), static_cast<int>(minor), colour);
+            major += majorStep;
+        } while (excess >= 0);
+        if (--runsLeft <= 0) break;
+        minor += minorStep;
+        excess += majorExtent;
+    }
+}

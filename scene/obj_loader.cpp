@@ -1,0 +1,526 @@
+// The OBJ/MTL reader: the whole file in one buffer, its line ends turned into zeros, scanned
+// twice in place (count, then fill) so every array is allocated once at its final size.
+//
+// Everything in a model file is untrusted: numbers and indices are parsed here with range
+// checks, every face index is checked before it is used, and names a model file gives for
+// other files may not leave the model's folder.
+#include "scene/object.h"
+
+#include "api/string.h"
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Larger files are refused rather than read: a model of this renderer is a few megabytes, and
+// the vertex array of a bigger file would not fit in memory anyway.
+static const size_t kMaxSourceBytes = size_t(256) * 1024 * 1024;
+
+static void ReportOpenError(const CString& path)
+{
+    CString line("Error opening file ");
+    line += path;
+    line += "!\r\n";
+    krvReportError(line.c_str());
+}
+
+static void ReportLoadError(const char* fileName)
+{
+    CString line;
+    line.Set("Error loading file %s!\r\n", fileName ? fileName : "");
+    krvReportError(line.c_str());
+}
+
+static CString FullPath(const char* directory, const char* fileName)
+{
+    return ModuleDirectory + directory + fileName;
+}
+
+// A name read from a model file must stay inside the model's folder: no absolute path, no
+// drive letter, no ".." component (in either separator notation).
+static bool IsContainedName(const char* name)
+{
+    if (name[0] == '/' || name[0] == '\\') return false;
+    char lower = static_cast<char>(name[0] | 0x20);
+    if (lower >= 'a' && lower <= 'z' && name[1] == ':') return false;
+    const char* start = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '/' || *p == '\\' || *p == 0) {
+            if (p - start == 2 && start[0] == '.' && start[1] == '.') return false;
+            if (*p == 0) break;
+            start = p + 1;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Formatted scanning of one zero-terminated line, read the way the C library's scanf reads it:
+// a blank in the format takes any run of whitespace (also none), numbers skip the whitespace in
+// front of them, other characters must match exactly, and text after the last field is
+// ignored. Unlike scanf, a number that does not fit (an integer beyond the int range, a float
+// that is infinite or not a number) marks the line bad instead of wrapping or passing through.
+
+namespace {
+
+inline bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+class LineScanner {
+public:
+    explicit LineScanner(const char* line) : p(line) {}
+
+    void SkipSpace()
+    {
+        while (IsSpace(*p)) ++p;
+    }
+
+    bool Literal(char c)
+    {
+        if (*p != c) return false;
+        ++p;
+        return true;
+    }
+
+    bool Float(float& out)
+    {
+        SkipSpace();
+        char* end = nullptr;
+        out = std::strtof(p, &end);
+        if (end == p) return false;
+        p = end;
+        if (!std::isfinite(out)) bad = true;
+        return true;
+    }
+
+    bool Int(int& out)
+    {
+        SkipSpace();
+        const char* q = p;
+        bool negative = false;
+        if (*q == '+' || *q == '-') negative = (*q++ == '-');
+        if (*q < '0' || *q > '9') return false;
+        // Digits keep being consumed after an overflow, so the line's shape is still matched.
+        const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+        long long value = 0;
+        for (; *q >= '0' && *q <= '9'; ++q) {
+            if (value <= limit) value = value * 10 + (*q - '0');
+        }
+        if (value > limit) {
+            bad = true;
+            value = 0;
+        }
+        out = static_cast<int>(negative ? -value : value);
+        p = q;
+        return true;
+    }
+
+    bool bad = false;
+
+private:
+    const char* p;
+};
+
+// Matches line against a format of %f, %d, blanks and literal characters. True only when every
+// field was read; floats and ints receive the fields in order.
+bool ScanAll(const char* line, const char* format, float* floats, int* ints, bool& bad)
+{
+    LineScanner s(line);
+    for (const char* c = format; *c; ++c) {
+        if (*c == ' ') {
+            s.SkipSpace();
+        } else if (*c == '%') {
+            ++c;
+            if (*c == 'f') {
+                if (!s.Float(*floats++)) return false;
+            } else if (!s.Int(*ints++)) {
+                return false;
+            }
+        } else if (!s.Literal(*c)) {
+            return false;
+        }
+    }
+    bad = s.bad;
+    return true;
+}
+
+// A keyword followed by a space or tab; returns the rest of the line after the blanks (trailing
+// blanks belong to the name), or null.
+const char* KeywordName(const char* line, const char* keyword)
+{
+    size_t n = std::strlen(keyword);
+    if (std::strncmp(line, keyword, n) != 0) return nullptr;
+    const char* p = line + n;
+    if (*p != ' ' && *p != '\t') return nullptr;
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+enum ObjLineKind {
+    kLineOther,
+    kLineMtllib,
+    kLinePosition,
+    kLineTexCoord,
+    kLineNormal,
+    kLineFaceVTN,  // v/t/n
+    kLineFaceVN,   // v//n
+    kLineFaceAB,   // a/b
+    kLineFaceV     // v
+};
+
+struct ObjLine {
+    int kind = kLineOther;
+    bool bad = false;  // matched a form, but a number in it is out of range
+    float f[3] = {};
+    int d[9] = {};
+    const char* name = nullptr;
+};
+
+// The forms in the order they are tried; the first whose fields are all read wins.
+ObjLine ClassifyObjLine(const char* line)
+{
+    static const struct {
+        int kind;
+        const char* format;
+    } kForms[] = {
+        {kLinePosition, "v %f %f %f"},
+        {kLineTexCoord, "vt %f %f"},
+        {kLineNormal, "vn %f %f %f"},
+        {kLineFaceVTN, "f %d/%d/%d %d/%d/%d %d/%d/%d"},
+        {kLineFaceVN, "f %d//%d %d//%d %d//%d"},
+        {kLineFaceAB, "f %d/%d %d/%d %d/%d"},
+        {kLineFaceV, "f %d %d %d"},
+    };
+    ObjLine out;
+    if ((out.name = KeywordName(line, "mtllib")) != nullptr) {
+        out.kind = kLineMtllib;
+        return out;
+    }
+    // Every form starts with 'v' or 'f': most lines of a large file are decided here.
+    if (line[0] != 'v' && line[0] != 'f') return out;
+    for (const auto& form : kForms) {
+        if (ScanAll(line, form.format, out.f, out.d, out.bad)) {
+            out.kind = form.kind;
+            return out;
+        }
+    }
+    out = ObjLine();
+    return out;
+}
+
+// Calls visit(line) for each line of a ReadSource buffer: blanks in front skipped, runs of
+// zeros (line ends, empty lines, NUL bytes) stepped over. buffer[length] is 0.
+template <class Visit>
+bool ForEachLine(char* buffer, long length, Visit visit)
+{
+    const size_t n = static_cast<size_t>(length);
+    size_t i = 0;
+    while (i < n) {
+        while (i < n && (buffer[i] == ' ' || buffer[i] == '\t')) ++i;
+        if (!visit(static_cast<const char*>(buffer + i))) return false;
+        while (i < n && buffer[i] != 0) ++i;
+        while (i < n && buffer[i] == 0) ++i;
+    }
+    return true;
+}
+
+vec3 UnitOrZeroDouble(double x, double y, double z)
+{
+    double l = std::sqrt(x * x + y * y + z * z);
+    if (!(l > 0.0) || !std::isfinite(l)) return vec3();
+    return vec3(static_cast<float>(x / l), static_cast<float>(y / l), static_cast<float>(z / l));
+}
+
+// The unit vector along v, or zero when v has no usable direction. Float first, so ordinary
+// input gives exactly normalize(v); a length that overflows or underflows in float is redone
+// in double rather than coming out as NaN or infinity.
+vec3 UnitOrZero(const vec3& v)
+{
+    float l = length(v);
+    if (l > 0.0f && std::isfinite(l)) return normalize(v);
+    return UnitOrZeroDouble(static_cast<double>(v.x), static_cast<double>(v.y),
+                            static_cast<double>(v.z));
+}
+
+// normalize(cross(P1 - P0, P2 - P0)); zero for a degenerate triangle. Differences of finite
+// floats can overflow in float, so the double fallback starts from the positions.
+vec3 FlatNormal(const CVertex& a, const CVertex& b, const CVertex& c)
+{
+    vec3 p0(a.x, a.y, a.z), p1(b.x, b.y, b.z), p2(c.x, c.y, c.z);
+    vec3 n = cross(p1 - p0, p2 - p0);
+    if (std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) {
+        float l = length(n);
+        if (l > 0.0f && std::isfinite(l)) return normalize(n);
+    }
+    auto d = [](float f) { return static_cast<double>(f); };
+    double ux = d(b.x) - d(a.x), uy = d(b.y) - d(a.y), uz = d(b.z) - d(a.z);
+    double vx = d(c.x) - d(a.x), vy = d(c.y) - d(a.y), vz = d(c.z) - d(a.z);
+    return UnitOrZeroDouble(uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx);
+}
+
+bool IsOneBased(int index, size_t count)
+{
+    return index >= 1 && static_cast<size_t>(index) <= count;
+}
+
+// The temporary arrays of one load; released however the load ends.
+struct ObjArrays {
+    char* buffer = nullptr;
+    vec3* positions = nullptr;
+    vec2* texCoords = nullptr;
+    vec3* normals = nullptr;
+    ~ObjArrays()
+    {
+        delete[] buffer;
+        delete[] positions;
+        delete[] texCoords;
+        delete[] normals;
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer,
+                         long& length)
+{
+    CString path = FullPath(directory, fileName);
+    std::string native = krvplat::NativePath(path.c_str());
+
+    // Non-blocking, so a FIFO or device under a model's name cannot stall the open; anything
+    // but a regular file is then refused.
+    int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) close(fd);
+        ReportOpenError(path);
+        return false;
+    }
+    if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > kMaxSourceBytes) {
+        close(fd);
+        ReportLoadError(fileName);
+        return false;
+    }
+    const size_t size = static_cast<size_t>(info.st_size);
+    char* data = new (std::nothrow) char[size + 1];
+    if (!data) {
+        close(fd);
+        ReportLoadError(fileName);
+        return false;
+    }
+    // A file that shrinks while it is read yields what is there.
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            delete[] data;
+            ReportLoadError(fileName);
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+
+    data[got] = 0;
+    for (size_t i = 0; i < got; ++i)
+        if (data[i] == '\r' || data[i] == '\n') data[i] = 0;
+    buffer = data;
+    length = static_cast<long>(got);
+    return true;
+}
+
+bool CObject::ParseMtl(const char* directory, const char* fileName)
+{
+    if (!IsContainedName(fileName ? fileName : "")) {
+        ReportOpenError(FullPath(directory, fileName));
+        return false;
+    }
+    char* buffer = nullptr;
+    long length = 0;
+    if (!ReadSource(directory, fileName, buffer, length)) return false;
+
+    bool allLoaded = true;
+    ForEachLine(buffer, length, [&](const char* line) {
+        const char* name = KeywordName(line, "map_Ka");
+        if (!name) return true;
+        CString relative = CString(directory) + name;
+        CString full = ModuleDirectory + relative;
+        // A missing file is left to the texture loader, which reports it in its own words;
+        // something that exists but is not a regular file is not opened at all.
+        struct stat info;
+        bool refused = !IsContainedName(name) ||
+                       (stat(krvplat::NativePath(full.c_str()).c_str(), &info) == 0 &&
+                        !S_ISREG(info.st_mode));
+        if (refused) {
+            ReportOpenError(full);
+            allLoaded = false;
+        } else if (!Texture.LoadTexture(relative.c_str())) {
+            allLoaded = false;
+        }
+        return true;
+    });
+    delete[] buffer;
+    return allLoaded;
+}
+
+bool CObject::LoadObj(const char* directory, const char* fileName)
+{
+    Destroy();
+
+    ObjArrays a;
+    long length = 0;
+    if (!ReadSource(directory, fileName, a.buffer, length)) return false;
+
+    // First pass: counts, and the material library at once.
+    size_t numPositions = 0, numTexCoords = 0, numNormals = 0, numFaces = 0;
+    bool malformed = false;
+    bool mtlOk = ForEachLine(a.buffer, length, [&](const char* text) {
+        ObjLine line = ClassifyObjLine(text);
+        if (line.bad) malformed = true;
+        switch (line.kind) {
+        case kLineMtllib: return ParseMtl(directory, line.name);
+        case kLinePosition: ++numPositions; break;
+        case kLineTexCoord: ++numTexCoords; break;
+        case kLineNormal: ++numNormals; break;
+        case kLineFaceVTN:
+        case kLineFaceVN:
+        case kLineFaceAB:
+        case kLineFaceV: ++numFaces; break;
+        default: break;
+        }
+        return true;
+    });
+    // A failing material library has reported itself; the texture it loaded stays.
+    if (!mtlOk) return false;
+
+    auto fail = [&]() {
+        ReportLoadError(fileName);
+        Destroy();
+        return false;
+    };
+    if (length == 0 || numFaces == 0 || malformed) return fail();
+    if (numFaces > static_cast<size_t>(INT_MAX) / 3) return fail();
+
+    const size_t numVertices = numFaces * 3;
+    if (numPositions) a.positions = new (std::nothrow) vec3[numPositions];
+    if (numTexCoords) a.texCoords = new (std::nothrow) vec2[numTexCoords];
+    if (numNormals) a.normals = new (std::nothrow) vec3[numNormals];
+    Vertex = new (std::nothrow) CVertex[numVertices]();
+    if ((numPositions && !a.positions) || (numTexCoords && !a.texCoords) ||
+        (numNormals && !a.normals) || !Vertex)
+        return fail();
+    NumVertex = static_cast<int>(numVertices);
+
+    // Second pass. Indices are checked against what has been read so far: an index beyond
+    // that is out of range (also one that points forward to data further down the file).
+    size_t ip = 0, it = 0, in = 0, iv = 0;
+    bool valid = ForEachLine(a.buffer, length, [&](const char* text) {
+        ObjLine line = ClassifyObjLine(text);
+        const int* d = line.d;
+        switch (line.kind) {
+        case kLinePosition:
+            if (ip < numPositions) a.positions[ip++] = vec3(line.f[0], line.f[1], line.f[2]);
+            return true;
+        case kLineTexCoord:
+            if (it < numTexCoords) a.texCoords[it++] = vec2(line.f[0], line.f[1]);
+            return true;
+        case kLineNormal:
+            if (in < numNormals)
+                a.normals[in++] = UnitOrZero(vec3(line.f[0], line.f[1], line.f[2]));
+            return true;
+        case kLineFaceVTN:
+        case kLineFaceVN:
+        case kLineFaceAB:
+        case kLineFaceV: break;
+        default: return true;
+        }
+        if (iv + 3 > numVertices) return false;
+        for (int k = 0; k < 3; ++k) {
+            int pos = 0, tex = 0, nrm = 0;  // 1-based; 0 leaves the attribute at zero
+            switch (line.kind) {
+            case kLineFaceVTN:
+                pos = d[3 * k];
+                tex = d[3 * k + 1];
+                nrm = d[3 * k + 2];
+                if (!IsOneBased(tex, it) || !IsOneBased(nrm, in)) return false;
+                break;
+            case kLineFaceVN:
+                pos = d[2 * k];
+                nrm = d[2 * k + 1];
+                if (!IsOneBased(nrm, in)) return false;
+                break;
+            case kLineFaceAB: {
+                // The second index is read as whichever attribute it fits, and wins over the
+                // first; it must refer to something.
+                int first = d[2 * k], second = d[2 * k + 1];
+                pos = first;
+                if (!IsOneBased(second, it > in ? it : in)) return false;
+                if (numTexCoords) {
+                    if (IsOneBased(first, it)) tex = first;
+                    if (IsOneBased(second, it)) tex = second;
+                }
+                if (numNormals) {
+                    if (IsOneBased(first, in)) nrm = first;
+                    if (IsOneBased(second, in)) nrm = second;
+                }
+                break;
+            }
+            default:
+                pos = d[k];
+                if (numTexCoords && IsOneBased(pos, it)) tex = pos;
+                if (numNormals && IsOneBased(pos, in)) nrm = pos;
+                break;
+            }
+            if (!IsOneBased(pos, ip)) return false;
+            CVertex& v = Vertex[iv + static_cast<size_t>(k)];
+            const vec3& p = a.positions[pos - 1];
+            v.x = p.x;
+            v.y = p.y;
+            v.z = p.z;
+            if (tex) {
+                v.u = a.texCoords[tex - 1].x;
+                v.v = a.texCoords[tex - 1].y;
+            }
+            if (nrm) {
+                v.nx = a.normals[nrm - 1].x;
+                v.ny = a.normals[nrm - 1].y;
+                v.nz = a.normals[nrm - 1].z;
+            }
+        }
+        iv += 3;
+        return true;
+    });
+    if (!valid) return fail();
+
+    for (int i = 0; i < NumVertex; ++i) {
+        Vertex[i].r = 1.0f;
+        Vertex[i].g = 1.0f;
+        Vertex[i].b = 1.0f;
+    }
+    // Flat shading only for files without any normal, even where a face used none.
+    if (numNormals == 0) {
+        for (int i = 0; i + 2 < NumVertex; i += 3) {
+            vec3 n = FlatNormal(Vertex[i], Vertex[i + 1], Vertex[i + 2]);
+            for (int k = 0; k < 3; ++k) {
+                Vertex[i + k].nx = n.x;
+                Vertex[i + k].ny = n.y;
+                Vertex[i + k].nz = n.z;
+            }
+        }
+    }
+    GetMinMax();
+    return true;
+}

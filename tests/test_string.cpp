@@ -1,0 +1,166 @@
+#include "api/string.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Checks the invariant as well as the text: null exactly when empty, a terminator at length.
+void ExpectText(const CString& s, const char* text)
+{
+    int n = static_cast<int>(std::strlen(text));
+    EXPECT_EQ(s.length, n);
+    if (n == 0) {
+        EXPECT_EQ(s.string, nullptr);
+        return;
+    }
+    ASSERT_NE(s.string, nullptr);
+    EXPECT_STREQ(s.string, text);
+    EXPECT_EQ(s.string[n], 0);
+}
+
+const char* const kNone = nullptr;
+
+}  // namespace
+
+TEST(StringFormat, SetFormatsArguments)
+{
+    CString s;
+    s.Set("%d", 42);
+    ExpectText(s, "42");
+    s.Set("%s/%03d", "frame", 7);
+    ExpectText(s, "frame/007");
+    s.Append(" %.1f fps", 59.94);
+    ExpectText(s, "frame/007 59.9 fps");
+
+    // Longer than any fixed scratch buffer would be.
+    std::string big(5000, 'x');
+    s.Set("<%s>", big.c_str());
+    EXPECT_EQ(s.length, 5002);
+    EXPECT_EQ(s.string[5002], 0);
+}
+
+TEST(StringFormat, EmptyResultsHoldNoArray)
+{
+    CString s("abc");
+    s.Set("%s", "");
+    ExpectText(s, "");
+    s = "abc";
+    s.Set(kNone);
+    ExpectText(s, "");
+    CString e("");
+    ExpectText(e, "");
+    CString n(kNone);
+    ExpectText(n, "");
+    e = "";
+    ExpectText(e, "");
+    EXPECT_EQ(static_cast<char*>(e), nullptr);
+    EXPECT_STREQ(e.c_str(), "");
+    EXPECT_TRUE(e.IsEmpty());
+}
+
+TEST(StringFormat, AppendOnEmptyAndNull)
+{
+    CString s;
+    s.Append("abc");
+    ExpectText(s, "abc");
+    s.Append(kNone);
+    ExpectText(s, "abc");
+    s += kNone;
+    ExpectText(s, "abc");
+    s.Append(CString());
+    ExpectText(s, "abc");
+}
+
+// Text without arguments is never read as a format: paths and titles may hold '%'.
+TEST(StringVerbatim, PercentIsCopied)
+{
+    CString s("100%d %s %n");
+    ExpectText(s, "100%d %s %n");
+    s = "50% off";
+    ExpectText(s, "50% off");
+    s += " %x";
+    ExpectText(s, "50% off %x");
+    ExpectText("%d+" + s, "%d+50% off %x");
+    ExpectText(s + "%%", "50% off %x%%");
+    // Only the argument forms format.
+    s.Set("%%");
+    ExpectText(s, "%");
+}
+
+TEST(StringCopy, DeepCopyAndConcatenation)
+{
+    CString a("left");
+    CString b(a);
+    EXPECT_NE(a.string, b.string);
+    b += "!";
+    ExpectText(a, "left");
+    ExpectText(b, "left!");
+
+    CString c;
+    c = a;
+    EXPECT_NE(c.string, a.string);
+    ExpectText(c, "left");
+    c.Set(b);
+    ExpectText(c, "left!");
+
+    ExpectText(a + CString("-right"), "left-right");
+    ExpectText(CString() + CString(), "");
+    EXPECT_EQ((CString() + CString()).string, nullptr);
+
+    c.Empty();
+    ExpectText(c, "");
+}
+
+TEST(StringSelf, AssignmentAndAppendToItself)
+{
+    CString a("abc");
+    CString& alias = a;
+    a = alias;
+    ExpectText(a, "abc");
+    a.Set(alias);
+    ExpectText(a, "abc");
+    a = a.string;
+    ExpectText(a, "abc");
+
+    a += alias;
+    ExpectText(a, "abcabc");
+    a.Append(alias);
+    ExpectText(a, "abcabcabcabc");
+
+    CString b("xyz");
+    b = b + b;
+    ExpectText(b, "xyzxyz");
+}
+
+// The source lies inside the array being replaced.
+TEST(StringSelf, PointersIntoOwnText)
+{
+    CString a("hello world");
+    a = a.string + 6;
+    ExpectText(a, "world");
+
+    a += a.string + 3;
+    ExpectText(a, "worldld");
+
+    a.Set("[%s|%s]", a.string, a.string + 5);
+    ExpectText(a, "[worldld|ld]");
+
+    a.Append("%s", a.string);
+    ExpectText(a, "[worldld|ld][worldld|ld]");
+
+    a.Set(a.string + 1);
+    ExpectText(a, "worldld|ld][worldld|ld]");
+}
+
+TEST(StringReport, ReportsAccumulateInOrder)
+{
+    CString before(_3D_KRV_Report_Error);
+    krvReportError("first failure\r\n");
+    krvReportError("100% of the second\r\n");
+    ExpectText(_3D_KRV_Title_Error, "Error");
+    std::string expect = std::string(before.c_str()) + "first failure\r\n100% of the second\r\n";
+    ExpectText(_3D_KRV_Report_Error, expect.c_str());
+}

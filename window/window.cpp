@@ -1,0 +1,384 @@
+// The window and the frame loop: creation, the message loop, one frame per WM_PAINT, resizing by
+// render mode, pacing, the frame-rate title and the input helpers.
+#include "window/window.h"
+
+#include "api/string.h"
+
+#include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#define KRV_HAVE_TSC 1
+#endif
+
+namespace {
+
+// Statics of the frame loop, shared by WMPaint and EqualizeFrame.
+DWORD LastFPSTime = 0;
+DWORD LastFrameTime = 0;
+bool FirstPaint = true;
+int FPS = 0;
+int QueryFPS = 0;
+float QueryFrameTime = 0.0f;
+bool PacerStarted = false;
+float lastTime = 0.0f;
+float elapsedTime = 0.0f;
+
+// True while Redraw's message loop runs: a second Redraw (a resolution or render-mode change from
+// inside a message handler) then only re-places and shows the window instead of nesting a loop,
+// so one quit request always ends the program.
+bool LoopRunning = false;
+
+// Internal buffer size for a client size under a render mode. Modes outside 128..132 keep the
+// client size (a defined choice for values the interface does not list).
+void BufferSizeFor(int renderMode, int w, int h, int& bw, int& bh)
+{
+    switch (renderMode) {
+    case KrvRenderMode_Speed:
+        bw = TruncToInt(static_cast<float>(w) / 1.5f);
+        bh = TruncToInt(static_cast<float>(h) / 1.5f);
+        break;
+    case KrvRenderMode_Boost:
+        bw = w / 2;
+        bh = h / 2;
+        break;
+    case KrvRenderMode_Nearest:
+        bw = TruncToInt(static_cast<float>(w) / 2.75f);
+        bh = TruncToInt(static_cast<float>(h) / 2.75f);
+        break;
+    default:
+        bw = w;
+        bh = h;
+        break;
+    }
+}
+
+// One pacing decision: at most one step of `interval` seconds per call.
+bool Pace(float interval, float& frameStep)
+{
+    frameStep = 0.0f;
+    if (!PacerStarted) {
+        lastTime = static_cast<float>(GetTickCount()) * 0.001f;
+        PacerStarted = true;
+    }
+    float t = static_cast<float>(GetTickCount()) * 0.001f;
+    elapsedTime = (t - lastTime) + elapsedTime;
+    lastTime = t;
+    if (elapsedTime > interval) {
+        frameStep = interval;
+        elapsedTime -= interval;
+        return true;
+    }
+    return false;
+}
+
+void PlaceAndShow(_3D_Korvane_Window& wnd, bool maximised)
+{
+    RECT desktop = {}, window = {}, client = {};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(wnd.hwnd, &window);
+    GetClientRect(wnd.hwnd, &client);
+    int outerWidth = wnd.width + ((window.right - window.left) - (client.right - client.left));
+    int outerHeight = wnd.height + ((window.bottom - window.top) - (client.bottom - client.top));
+    int x = desktop.right / 2 - outerWidth / 2;
+    int y = desktop.bottom / 2 - outerHeight / 2;
+    MoveWindow(wnd.hwnd, x, y, outerWidth, outerHeight, FALSE);
+    ShowWindow(wnd.hwnd, maximised ? SW_MAXIMIZE : SW_SHOWNORMAL);
+    // Win32 delivers WM_SIZE while placing the window; the buffers and the projection must exist
+    // before the first paint whatever the platform sends.
+    wnd.WMSize(wnd.width, wnd.height);
+    InvalidateRect(wnd.hwnd, nullptr, FALSE);
+}
+
+}  // namespace
+
+// Programs define their own WndProc; this one serves programs that do not.
+__attribute__((weak)) LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return krvWindowProcedure(hwnd, msg, wParam, lParam, krvProcNull, krvProcNull);
+}
+
+bool _3D_Korvane_Window::InitWnd(HWND h, int bits)
+{
+    HDC dc = GetDC(h);
+    if (!dc) return false;
+    PIXELFORMATDESCRIPTOR pfd;
+    std::memset(&pfd, 0, sizeof pfd);
+    pfd.nSize = sizeof pfd;
+    pfd.nVersion = 1;
+    pfd.dwFlags = PFD_DOUBLEBUFFER | PFD_DRAW_TO_WINDOW | PFD_GENERIC_FORMAT | PFD_GENERIC_ACCELERATED;
+    pfd.iPixelType = PFD_TYPE_RGBA;
+    BYTE b = static_cast<BYTE>(bits);
+    pfd.cColorBits = b;
+    pfd.cAlphaBits = b;
+    pfd.cAccumBits = b;
+    pfd.cDepthBits = b;
+    pfd.cStencilBits = b;
+    pfd.cAuxBuffers = b;
+    pfd.iLayerType = 1;
+    int format = ChoosePixelFormat(dc, &pfd);
+    if (format == 0) return false;
+    SetPixelFormat(dc, format, &pfd);
+    hdc = dc;
+    return true;
+}
+
+bool _3D_Korvane_Window::Create(const char* t, int w, int h, int bits, HINSTANCE instance,
+                                bool (*init)())
+{
+    WNDCLASSEXA wc;
+    std::memset(&wc, 0, sizeof wc);
+    wc.cbSize = sizeof wc;
+    wc.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    wc.lpszClassName = "3D-Korvane";
+    if (!RegisterClassExA(&wc)) {
+        MessageBoxA(nullptr, "The main window could not be registered!", "Window Error",
+                    MB_ICONWARNING);
+        return false;
+    }
+    title = t;
+    width = w;
+    height = h;
+    hwnd = CreateWindowExA(WS_EX_APPWINDOW, "3D-Korvane", t,
+                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, w, h,
+                           nullptr, nullptr, instance, nullptr);
+    if (!hwnd) {
+        MessageBoxA(nullptr, "Window creation failed!", "Window Error", MB_ICONWARNING);
+        return false;
+    }
+    hdc = GetDC(hwnd);
+    if (!hdc) {
+        MessageBoxA(nullptr, "GetDC failed!", "HDC Error", MB_ICONWARNING);
+        return false;
+    }
+    if (!InitWnd(hwnd, bits)) {
+        MessageBoxA(nullptr, "The window initialize is failed!", "Window Error", MB_ICONWARNING);
+        return false;
+    }
+    rendering.windowDC = hdc;
+    accelerators = LoadAcceleratorsA(instance, t);
+    return init ? init() : true;
+}
+
+int _3D_Korvane_Window::Redraw(bool maximised)
+{
+    if (!hwnd) return -1;
+    PlaceAndShow(*this, maximised);
+    if (LoopRunning) return 0;
+    SetTimer(hwnd, 100, 10, nullptr);
+    LoopRunning = true;
+    MSG msg;
+    BOOL result;
+    for (;;) {
+        result = GetMessageA(&msg, nullptr, 0, 0);
+        if (result <= 0) break;
+        if (!TranslateAcceleratorA(hwnd, accelerators, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    LoopRunning = false;
+    return result;
+}
+
+void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
+{
+    QueryFPS += 1;
+    LARGE_INTEGER li;
+    QueryPerformanceFrequency(&li);
+    frequency = li.QuadPart;
+    PAINTSTRUCT ps;
+    BeginPaint(hwnd, &ps);
+
+    if (FirstPaint) {
+        LastFPSTime = GetTickCount();
+        LastFrameTime = LastFPSTime;
+        FirstPaint = false;
+    }
+    DWORD now = GetTickCount();
+    frameTime = static_cast<float>(static_cast<DWORD>(now - LastFrameTime)) * 0.001f;
+    LastFrameTime = now;
+
+    // The title shows one counter, the paints per second since the last update, measured over
+    // the real interval (which is a little over a second).
+    DWORD sinceTitle = now - LastFPSTime;
+    if (static_cast<float>(now) - (static_cast<float>(LastFPSTime) + QueryFrameTime) > 1000.0f) {
+        int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(FPS + 1) * 1000.0 /
+                                               static_cast<double>(sinceTitle) + 0.5)
+                                  : 0;
+        _3D_KRV_Title_Text = title ? title : "";
+        _3D_KRV_Title_Text.Append(" - FPS: %d", rate);
+        if (frameWorks) frameWorks();
+        SetWindowTextA(hwnd, _3D_KRV_Title_Text.c_str());
+        LastFPSTime = now;
+        FPS = 0;
+    } else {
+        FPS += 1;
+    }
+
+    rendering.frustum.Update(rendering.Camera.ProjectionMatrix, rendering.Camera.ViewMatrix);
+
+    if (Pace(0.0002f, frameStep)) {
+        if (render) render();
+    } else {
+        Sleep(1);
+    }
+
+    rendering.SwapBuffers(hdc);
+
+    QueryPerformanceCounter(&li);
+    counter = li.QuadPart;
+    int64_t ticks = counter - lastCounter;
+    if (ticks > 0 && frequency > 0) {
+        double seconds = static_cast<double>(ticks) / static_cast<double>(frequency);
+        QueryFrameTime = static_cast<float>(seconds);
+        QueryFPS = TruncToInt(1.0 / seconds);
+    }
+    lastCounter = counter;
+
+    EndPaint(hwnd, &ps);
+    InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void _3D_Korvane_Window::WMSize(int w, int h)
+{
+    width = w;
+    height = h;
+    int bw, bh;
+    BufferSizeFor(rendering.renderMode, w, h, bw, bh);
+    rendering.ResizeBuffers(bw, bh);
+    rendering.sizeWidth = bw;
+    rendering.sizeHeight = bh;
+    rendering.Viewport(0, 0, bw, bh);
+    float aspect = bh != 0 ? static_cast<float>(bw) / static_cast<float>(bh) : 1.0f;
+    rendering.Camera.SetPerspective(rendering.FieldOfView, aspect, rendering.NearPlane,
+                                    rendering.FarPlane);
+}
+
+bool _3D_Korvane_Window::EqualizeFrame(int hz)
+{
+    if (hz <= 0) {
+        frameStep = 0.0f;
+        return false;
+    }
+    return Pace(1.0f / static_cast<float>(hz), frameStep);
+}
+
+BOOL _3D_Korvane_Window::Destroy()
+{
+    rendering.Destroy();
+    if (!hwnd) return FALSE;
+    KillTimer(hwnd, 100);
+    BOOL ok = DestroyWindow(hwnd);
+    hwnd = nullptr;
+    hdc = nullptr;
+    rendering.windowDC = nullptr;
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool krvCreateWindow(const char* title, int width, int height, int bits, HINSTANCE instance,
+                     bool (*init)())
+{
+    return _3D_KRV_Wnd.Create(title, width, height, bits, instance, init);
+}
+
+int krvRedrawWindow() { return _3D_KRV_Wnd.Redraw(false); }
+
+BOOL krvDestroyWindow() { return _3D_KRV_Wnd.Destroy(); }
+
+LRESULT krvWindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, void (*render)(),
+                           void (*frameWorks)())
+{
+    switch (msg) {
+    case WM_DESTROY:
+    case WM_CLOSE:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        _3D_KRV_Wnd.WMSize(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT:
+        _3D_KRV_Wnd.WMPaint(render, frameWorks);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+int krvChangeResolution(int width, int height)
+{
+    ShowWindow(_3D_KRV_Wnd.hwnd, SW_HIDE);
+    _3D_KRV_Wnd.WMSize(width, height);
+    return _3D_KRV_Wnd.Redraw(false);
+}
+
+int krvGetChangeResolution()
+{
+    return krvChangeResolution(_3D_KRV_Wnd.width, _3D_KRV_Wnd.height);
+}
+
+void krvLButtonDown(int x, int y)
+{
+    krvRendering().clickX = x;
+    krvRendering().clickY = y;
+}
+void krvMButtonDown(int x, int y) { krvLButtonDown(x, y); }
+void krvRButtonDown(int x, int y) { krvLButtonDown(x, y); }
+
+void krvLButtonUp(int x, int y, void (*onClick)())
+{
+    if (onClick && x == krvRendering().clickX && y == krvRendering().clickY) onClick();
+}
+void krvMButtonUp(int x, int y, void (*onClick)()) { krvLButtonUp(x, y, onClick); }
+void krvRButtonUp(int x, int y, void (*onClick)()) { krvLButtonUp(x, y, onClick); }
+
+void krvMouseWheel(short delta, void (*onWheel)(int))
+{
+    if (onWheel) onWheel(static_cast<int>(delta));
+}
+
+void krvMouseMove(int x, int y, void (*onMove)(int dx, int dy))
+{
+    _3D_Korvane_Rendering& r = krvRendering();
+    if (onMove) onMove(r.mouseX - x, r.mouseY - y);
+    r.mouseX = x;
+    r.mouseY = y;
+}
+
+bool krvFastKey(int virtualKey) { return (GetKeyState(virtualKey) & 0x100) != 0; }
+
+bool krvFastKey(int virtualKey, int milliseconds)
+{
+    if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
+    return krvFastKey(virtualKey);
+}
+
+int64_t krvGetHz()
+{
+#ifdef KRV_HAVE_TSC
+    LARGE_INTEGER f, q0, q1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&q0);
+    uint32_t c0 = static_cast<uint32_t>(__rdtsc());
+    for (volatile int32_t i = 0; i < 1000000; i = i + 1) {
+    }
+    QueryPerformanceCounter(&q1);
+    uint32_t c1 = static_cast<uint32_t>(__rdtsc());
+    int64_t cycles = static_cast<int32_t>(c1 - c0);
+    int64_t ticks = q1.QuadPart - q0.QuadPart;
+    if (ticks <= 0) return 0;
+    int64_t hz = (f.QuadPart * cycles) / ticks;
+    return hz / 1000000;
+#else
+    return 0;
+#endif
+}
+
+void krvProcNull() {}
