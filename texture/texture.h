@@ -46,7 +46,7 @@ public:
 
     // The record (texture_record.cpp).
     CTexture& Init();  // all fields zero, nothing released
-    void Destroy();    // releases the buffer (formats '0' and '2'), then all fields zero
+    void Destroy();    // releases the buffer (any format), then all fields zero
     uint8* GetBits() const { return Bits; }
     int GetWidth() const { return Width; }
     int GetHeight() const { return Height; }

@@ -88,6 +88,8 @@ CTexture krvGenCubeMapNormal(int size)
 
 vec2 krvGenTexSphereMap(float x, float y, float z)
 {
+    // No direction (or a NaN one) maps to the centre, as n = 0 would, rather than to NaN.
+    if (!(x * x + y * y + z * z > 0.0f)) return vec2(0.5f, 0.5f);
     const vec3 n = normalize(vec3(x, y, z));
     const float r = std::sqrt(n.x * n.x + n.z * n.z);
     float e = 0.0f;

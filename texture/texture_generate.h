@@ -28,7 +28,8 @@ CTexture krvGenCubeMapNormal(int size);
 vec2 krvGenTexSphereMap(float x, float y, float z);
 // Angle of the point (b, a), as atan2(a, b), in (-pi, pi].
 float ArcTan2(float a, float b);
-// A cheap approximation of the same angle (a few thousandths of a radian off).
+// A cheap approximation of the same angle, linear between the diagonals (up to 0.072 radian
+// off). Its sign follows a: a <= 0 gives a result <= 0.
 float arctan2(float a, float b);
 // A point (u, v) of face 0..5 placed on that face of the cube [-1, 1]^3; (0, 0, 0) for any
 // other face.

@@ -26,7 +26,8 @@ void CTexture::ReadPixel(const uint8* src, uint8* dst, int x, int y, int bytesPe
                          int channel) const
 {
     // Offsets in ptrdiff_t: the int product of a large row and pitch would overflow first.
-    *dst = src[static_cast<std::ptrdiff_t>(channel) + static_cast<std::ptrdiff_t>(x) * bytesPerTexel +
+    *dst = src[static_cast<std::ptrdiff_t>(channel) +
+               static_cast<std::ptrdiff_t>(x) * bytesPerTexel +
                static_cast<std::ptrdiff_t>(y) * Pitch];
 }
 

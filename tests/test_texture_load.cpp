@@ -1,0 +1,299 @@
+// Loading textures from image files: exact bytes, every refusal with its one report line, and
+// the Dot3 normal map. Images are written with FreeImage into a temporary program directory.
+#include "api/string.h"
+#include "texture/texture.h"
+#include "texture/texture_generate.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+uint8 PatternByte(int x, int y, int c) { return static_cast<uint8>(x * 37 + y * 11 + c * 5 + 1); }
+
+class TextureLoad : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        krvRestrictImageDecoders();
+        char pattern[] = "/tmp/krv_texture_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        savedDirectory_ = ModuleDirectory.c_str();
+        ModuleDirectory = (dir_ + "/").c_str();
+    }
+    void TearDown() override
+    {
+        ModuleDirectory = savedDirectory_.c_str();
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // Writes a w x h image of bpp bits; fill gives byte c of texel (x, y) (c = 3 is alpha).
+    void Save(FREE_IMAGE_FORMAT fif, const std::string& name, int w, int h, int bpp,
+              const std::function<uint8(int, int, int)>& fill = PatternByte)
+    {
+        FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
+        ASSERT_NE(dib, nullptr);
+        const int bytes = bpp / 8;
+        for (int y = 0; y < h; ++y) {
+            BYTE* row = FreeImage_GetScanLine(dib, y);
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < bytes; ++c) row[x * bytes + c] = fill(x, y, c);
+        }
+        ASSERT_TRUE(FreeImage_Save(fif, dib, Path(name).c_str(), 0));
+        FreeImage_Unload(dib);
+    }
+
+    // A 24-bit BMP header claiming w x h texels, with no pixel data after it.
+    void WriteBmpHeader(const std::string& name, uint32_t w, uint32_t h)
+    {
+        unsigned char b[54] = {'B', 'M'};
+        auto put = [&b](int at, uint32_t v, int n) {
+            for (int i = 0; i < n; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        };
+        put(2, 54 + w * h * 3, 4);  // file size as the header claims it
+        put(10, 54, 4);             // pixel data offset
+        put(14, 40, 4);             // info header size
+        put(18, w, 4);
+        put(22, h, 4);
+        put(26, 1, 2);              // planes
+        put(28, 24, 2);             // bits per pixel
+        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<char*>(b), sizeof b);
+    }
+
+    // Loads name into a texture that already holds a 2x2 image and expects the one line
+    // "Error loading file <dir>/<name> -> <problem>" and the texture untouched.
+    void ExpectRefused(const std::string& name, const std::string& problem, bool dot3 = false)
+    {
+        CTexture t;
+        t.Create(2, 2, KrvFormat_BGR);
+        const CTexture old = t;
+        const int before = _3D_KRV_Report_Error.GetLength();
+        const bool ok =
+            dot3 ? t.LoadTextureToDot3(name.c_str(), 1.0f) : t.LoadTexture(name.c_str());
+        EXPECT_FALSE(ok) << name;
+        EXPECT_EQ(std::string(_3D_KRV_Report_Error.c_str()).substr(static_cast<size_t>(before)),
+                  "Error loading file " + dir_ + "/" + name + " -> " + problem + "\r\n");
+        EXPECT_STREQ(_3D_KRV_Title_Error.c_str(), "Error");
+        EXPECT_EQ(t.Bits, old.Bits);
+        EXPECT_EQ(t.Width, 2);
+        EXPECT_EQ(t.Format, KrvFormat_BGR);
+        t.Destroy();
+    }
+
+    std::string dir_;
+    std::string savedDirectory_;
+};
+
+}  // namespace
+
+TEST_F(TextureLoad, ExactBytesAlphaDropped)
+{
+    struct Case { FREE_IMAGE_FORMAT fif; const char* name; int bpp; };
+    const Case cases[] = {{FIF_PNG, "a24.png", 24}, {FIF_PNG, "a32.png", 32},
+                          {FIF_BMP, "a24.bmp", 24}, {FIF_BMP, "a32.bmp", 32},
+                          {FIF_TARGA, "a24.tga", 24}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Save(c.fif, c.name, 5, 3, c.bpp);
+        CTexture t;
+        ASSERT_TRUE(t.LoadTexture(c.name));
+        ASSERT_EQ(t.Width, 5);
+        ASSERT_EQ(t.Height, 3);
+        EXPECT_EQ(t.Format, KrvFormat_BGR);
+        EXPECT_EQ(t.Pitch, 15);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_EQ(t.Bits[y * 15 + x * 3 + k], PatternByte(x, y, k))
+                        << x << "," << y << "," << k;
+        t.Destroy();
+    }
+}
+
+TEST_F(TextureLoad, JpegStaysReadable)
+{
+    // The demo's floor is a JPEG; lossy, so a uniform colour is compared with a tolerance.
+    Save(FIF_JPEG, "floor.jpg", 8, 8, 24, [](int, int, int c) { return uint8(60 + 50 * c); });
+    CTexture t;
+    ASSERT_TRUE(t.LoadTexture("floor.jpg"));
+    ASSERT_EQ(t.Width, 8);
+    for (int i = 0; i < 8 * 8; ++i)
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(t.Bits[i * 3 + c], 60 + 50 * c, 3) << i;
+    t.Destroy();
+}
+
+TEST_F(TextureLoad, ProgramNotationPath)
+{
+    std::filesystem::create_directory(Path("sub"));
+    Save(FIF_PNG, "sub/b.png", 2, 2, 24);
+    CTexture t = krvLoadTexture("sub\\b.png");
+    EXPECT_EQ(t.Width, 2);
+    t.Destroy();
+}
+
+TEST_F(TextureLoad, RefusalsReportOneLineEach)
+{
+    Save(FIF_PNG, "palette.png", 4, 4, 8);
+    Save(FIF_BMP, "palette.bmp", 4, 4, 8);
+    std::ofstream(Path("junk.xyz"), std::ios::binary) << "not an image at all, just words";
+    std::ofstream(Path("empty.png"), std::ios::binary);
+
+    struct Case { const char* name; const char* problem; };
+    const Case cases[] = {
+        {"palette.png", "BPP is not 24 nor 32!"},
+        {"palette.bmp", "BPP is not 24 nor 32!"},
+        {"junk.xyz", "FIF is FIF_UNKNOWN!"},
+        {"missing.xyz", "FIF is FIF_UNKNOWN!"},
+        {"missing.png", "DIB is NULL!"},
+        {"empty.png", "DIB is NULL!"},
+    };
+    for (bool dot3 : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            ExpectRefused(c.name, c.problem, dot3);
+        }
+}
+
+TEST_F(TextureLoad, OnlyTheFourFormatsAreDecoded)
+{
+    // A TIFF under a JPEG name: the TIFF decoder is off, so it is read as a JPEG and fails.
+    int was = FreeImage_SetPluginEnabled(FIF_TIFF, TRUE);
+    Save(FIF_TIFF, "photo.jpg", 4, 4, 24);
+    Save(FIF_TIFF, "photo.tif", 4, 4, 24);
+    FreeImage_SetPluginEnabled(FIF_TIFF, was);
+    ASSERT_FALSE(FreeImage_IsPluginEnabled(FIF_TIFF));
+    ExpectRefused("photo.jpg", "DIB is NULL!");
+
+    CTexture t;
+    int before = _3D_KRV_Report_Error.GetLength();
+    EXPECT_FALSE(t.LoadTexture("photo.tif"));
+    EXPECT_EQ(t.Bits, nullptr);
+    std::string line =
+        std::string(_3D_KRV_Report_Error.c_str()).substr(static_cast<size_t>(before));
+    EXPECT_EQ(line.find("\r\n"), line.size() - 2);  // exactly one line
+
+    int w = 0, h = 0, bpp = 0;
+    EXPECT_EQ(krvGetBitmap(Path("photo.jpg").c_str(), w, h, bpp), nullptr);
+    EXPECT_EQ(krvGetBitmap(Path("photo.tif").c_str(), w, h, bpp), nullptr);
+}
+
+TEST_F(TextureLoad, OversizedRefusedFromHeader)
+{
+    struct Case { FREE_IMAGE_FORMAT fif; const char* name; };
+    for (const Case& c : {Case{FIF_PNG, "wide.png"}, Case{FIF_JPEG, "wide.jpg"},
+                          Case{FIF_BMP, "wide.bmp"}, Case{FIF_TARGA, "wide.tga"}}) {
+        Save(c.fif, c.name, 9000, 1, 24);
+        ExpectRefused(c.name, "Image is larger than 8192 pixels a side!");
+    }
+    Save(FIF_PNG, "tall.png", 1, 8193, 24);
+    ExpectRefused("tall.png", "Image is larger than 8192 pixels a side!");
+
+    // Only the header of this one exists: decoding its pixels would fail, so the size message
+    // shows the refusal came before any decoding.
+    WriteBmpHeader("header.bmp", 9000, 9000);
+    ExpectRefused("header.bmp", "Image is larger than 8192 pixels a side!");
+
+    Save(FIF_PNG, "edge.png", 8192, 1, 24);
+    CTexture t;
+    EXPECT_TRUE(t.LoadTexture("edge.png"));
+    t.Destroy();
+}
+
+TEST_F(TextureLoad, OnlyRegularFilesAreOpened)
+{
+    ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
+    std::filesystem::create_directory(Path("folder.png"));
+    ExpectRefused("pipe.png", "DIB is NULL!");
+    ExpectRefused("folder.png", "DIB is NULL!");
+    ExpectRefused("pipe.png", "DIB is NULL!", true);
+    int w = 0, h = 0, bpp = 0;
+    EXPECT_EQ(krvGetBitmap(Path("pipe.png").c_str(), w, h, bpp), nullptr);
+}
+
+TEST_F(TextureLoad, FactoriesAndBitmap)
+{
+    CTexture t = krvLoadTexture("nothing.png");
+    EXPECT_EQ(t.Bits, nullptr);
+    EXPECT_EQ(t.Format, 0);
+    t = krvLoadTextureToDot3("nothing.png", 1.0f);
+    EXPECT_EQ(t.Bits, nullptr);
+
+    Save(FIF_PNG, "c.png", 3, 2, 32);
+    int w = 0, h = 0, bpp = 0;
+    FIBITMAP* dib = krvGetBitmap(Path("c.png").c_str(), w, h, bpp);
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(w, 3);
+    EXPECT_EQ(h, 2);
+    EXPECT_EQ(bpp, 32);
+    FreeImage_Unload(dib);
+    // The name is used as given: no program directory in front.
+    EXPECT_EQ(krvGetBitmap("c.png", w, h, bpp), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(TextureLoad, Dot3UniformIsFlat)
+{
+    for (int bpp : {24, 32}) {
+        const std::string name = "flat" + std::to_string(bpp) + ".png";
+        Save(FIF_PNG, name, 3, 2, bpp, [](int, int, int c) { return uint8(c == 3 ? 9 : 90); });
+        CTexture t;
+        ASSERT_TRUE(t.LoadTextureToDot3(name.c_str(), 4.0f)) << bpp;
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_EQ(t.Bits[i * 3 + 0], 255) << bpp;
+            EXPECT_EQ(t.Bits[i * 3 + 1], 127) << bpp;
+            EXPECT_EQ(t.Bits[i * 3 + 2], 127) << bpp;
+        }
+        t.Destroy();
+    }
+}
+
+TEST_F(TextureLoad, Dot3GradientFromRed)
+{
+    // Red 0, 255, 0 in one row; blue and green vary but only red is the height.
+    Save(FIF_PNG, "ridge.png", 3, 1, 24,
+         [](int x, int, int c) { return uint8(c == 2 ? (x == 1 ? 255 : 0) : 40 * x + c); });
+    CTexture t;
+    ASSERT_TRUE(t.LoadTextureToDot3("ridge.png", 1.0f));
+    // x = 0: gx = -4, gy = 0, L = sqrt(17); x = 1: flat; x = 2: gx = 4.
+    const uint8 expected[9] = {158, 127, 3, 255, 127, 127, 158, 127, 251};
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(t.Bits[i], expected[i]) << i;
+    t.Destroy();
+}
+
+TEST_F(TextureLoad, Dot3OneColumnAnd32BitSources)
+{
+    // One column: left and right neighbour coincide, so gx = 0 (red byte 127) whatever the
+    // heights; the vertical gradient still shows in green.
+    Save(FIF_PNG, "column.png", 1, 3, 24, [](int, int y, int) { return uint8(y * 100); });
+    CTexture t;
+    ASSERT_TRUE(t.LoadTextureToDot3("column.png", 1.0f));
+    bool sloped = false;
+    for (int y = 0; y < 3; ++y) {
+        EXPECT_EQ(t.Bits[y * 3 + 2], 127) << y;
+        sloped |= t.Bits[y * 3 + 1] != 127;
+    }
+    EXPECT_TRUE(sloped);
+    t.Destroy();
+
+    // The same colours at 24 and 32 bits give the same normal map.
+    Save(FIF_PNG, "n24.png", 5, 4, 24);
+    Save(FIF_PNG, "n32.png", 5, 4, 32);
+    CTexture a, b;
+    ASSERT_TRUE(a.LoadTextureToDot3("n24.png", 2.5f));
+    ASSERT_TRUE(b.LoadTextureToDot3("n32.png", 2.5f));
+    for (int i = 0; i < 5 * 4 * 3; ++i) EXPECT_EQ(a.Bits[i], b.Bits[i]) << i;
+    a.Destroy();
+    b.Destroy();
+}
