@@ -411,16 +411,20 @@ mat4x4 krvRotationZ(float a)
                   0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
 }
 
-// Powers of two only, so BiasMatrix * BiasMatrixInverse is the identity to the bit.
-const mat4x4 BiasMatrix(0.5f, 0.0f, 0.0f, 0.0f,
-                        0.0f, 0.5f, 0.0f, 0.0f,
-                        0.0f, 0.0f, 0.5f, 0.0f,
-                        0.5f, 0.5f, 0.5f, 1.0f);
+// Powers of two only, so BiasMatrix * BiasMatrixInverse is the identity to the bit. The
+// constructor is not constexpr, so these are dynamically initialised; the priority runs them
+// before the other units' globals, which may read them from their own constructors.
+__attribute__((init_priority(101))) const mat4x4 BiasMatrix(
+    0.5f, 0.0f, 0.0f, 0.0f,
+    0.0f, 0.5f, 0.0f, 0.0f,
+    0.0f, 0.0f, 0.5f, 0.0f,
+    0.5f, 0.5f, 0.5f, 1.0f);
 
-const mat4x4 BiasMatrixInverse(2.0f, 0.0f, 0.0f, 0.0f,
-                               0.0f, 2.0f, 0.0f, 0.0f,
-                               0.0f, 0.0f, 2.0f, 0.0f,
-                               -1.0f, -1.0f, -1.0f, 1.0f);
+__attribute__((init_priority(101))) const mat4x4 BiasMatrixInverse(
+    2.0f, 0.0f, 0.0f, 0.0f,
+    0.0f, 2.0f, 0.0f, 0.0f,
+    0.0f, 0.0f, 2.0f, 0.0f,
+    -1.0f, -1.0f, -1.0f, 1.0f);
 
 // ---------------------------------------------------------------------------------------------
 // Tangent frame.

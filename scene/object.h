@@ -31,7 +31,9 @@ public:
     void TexRotate2fv(float angle, const vec3& axis);
 
     // Recording through the immediate-mode calls (object.cpp): while the object is open the
-    // krvVertex3f family writes into the rendering context's current object.
+    // krvVertex3f family writes into the rendering context's current object. ObjectBegin makes a
+    // new zero-filled array of n vertices (none for n <= 0) without releasing the previous one;
+    // ObjectEnd closes the object and rebuilds its box.
     void ObjectBegin(int n);
     void ObjectEnd();
 
