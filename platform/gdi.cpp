@@ -79,6 +79,19 @@ void SmoothIndex(int64_t i, int64_t destSize, int64_t srcSize, int& i0, int& i1,
     frac = static_cast<int>(pos & (kFracOne - 1));
 }
 
+// One destination row of the smoothing blit from two horizontally filtered lines. Separate and
+// restrict-qualified so that the compiler vectorises it.
+void BlendLines(const uint16_t* __restrict upper, const uint16_t* __restrict lower, int fy,
+                size_t count, unsigned char* __restrict out)
+{
+    const int wu = kFracOne - fy;
+    for (size_t n = 0; n < count; ++n) {
+        int value = upper[n] * wu + lower[n] * fy;
+        out[n] = static_cast<unsigned char>((value + (1 << (2 * kFracBits - 1))) >>
+                                            (2 * kFracBits));
+    }
+}
+
 // Scratch tables of the current blit, kept between calls so a frame allocates nothing.
 struct Axis {
     std::vector<int> i0, i1, frac;
@@ -89,7 +102,9 @@ struct Axis {
         frac.resize(n);
     }
 };
-Axis columns, rows;
+Axis columns;
+std::vector<uint16_t> filtered[2];  // horizontally filtered source rows of the smoothing blit
+int cachedRow[2];
 
 }  // namespace
 
@@ -168,10 +183,18 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         for (size_t i = 0; i < nx; ++i)
             columns.i0[i] = NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth,
                                          srcWidth) * 3;
+        int previousRow = -1;
         for (size_t j = 0; j < ny; ++j) {
             int64_t y = y0 + static_cast<int64_t>(j);
-            const unsigned char* src = dibRow(NearestIndex(y - yDest, destHeight, srcHeight));
+            int t = NearestIndex(y - yDest, destHeight, srcHeight);
             unsigned char* out = PixelAt(image, static_cast<int>(x0), static_cast<int>(y));
+            // An enlarged row repeats the one above it.
+            if (t == previousRow) {
+                std::memcpy(out, out - static_cast<size_t>(image.width) * 3u, nx * 3u);
+                continue;
+            }
+            previousRow = t;
+            const unsigned char* src = dibRow(t);
             for (size_t i = 0; i < nx; ++i, out += 3) {
                 const unsigned char* p = src + columns.i0[i];
                 out[0] = p[0];
@@ -182,6 +205,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         return srcHeight;
     }
 
+    // Separable: each source row is filtered horizontally once into a cache line, then two
+    // cached lines are blended per destination row.
     columns.Resize(nx);
     for (size_t i = 0; i < nx; ++i) {
         SmoothIndex(x0 - xDest + static_cast<int64_t>(i), destWidth, srcWidth, columns.i0[i],
@@ -189,25 +214,42 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         columns.i0[i] *= 3;
         columns.i1[i] *= 3;
     }
+    for (int k = 0; k < 2; ++k) {
+        cachedRow[k] = -1;
+        filtered[k].resize(nx * 3u);
+    }
+    auto filterRow = [&](int t, std::vector<uint16_t>& line) {
+        const unsigned char* src = dibRow(t);
+        uint16_t* out = line.data();
+        for (size_t i = 0; i < nx; ++i, out += 3) {
+            const unsigned char* a = src + columns.i0[i];
+            const unsigned char* b = src + columns.i1[i];
+            const int fx = columns.frac[i];
+            for (int k = 0; k < 3; ++k)
+                out[k] = static_cast<uint16_t>(a[k] * (kFracOne - fx) + b[k] * fx);
+        }
+    };
+    auto slotOf = [&](int t) { return cachedRow[0] == t ? 0 : cachedRow[1] == t ? 1 : -1; };
     for (size_t j = 0; j < ny; ++j) {
         int64_t y = y0 + static_cast<int64_t>(j);
         int t0, t1, fy;
         SmoothIndex(y - yDest, destHeight, srcHeight, t0, t1, fy);
-        const unsigned char* top = dibRow(t0);
-        const unsigned char* bottom = dibRow(t1);
-        unsigned char* out = PixelAt(image, static_cast<int>(x0), static_cast<int>(y));
-        for (size_t i = 0; i < nx; ++i, out += 3) {
-            const int c0 = columns.i0[i];
-            const int c1 = columns.i1[i];
-            const int fx = columns.frac[i];
-            for (int k = 0; k < 3; ++k) {
-                int upper = top[c0 + k] * (kFracOne - fx) + top[c1 + k] * fx;
-                int lower = bottom[c0 + k] * (kFracOne - fx) + bottom[c1 + k] * fx;
-                int value = upper * (kFracOne - fy) + lower * fy;
-                out[k] = static_cast<unsigned char>(
-                    (value + (1 << (2 * kFracBits - 1))) >> (2 * kFracBits));
-            }
+        int s0 = slotOf(t0);
+        if (s0 < 0) {
+            // Keep the line of t1 if it is there; otherwise replace the older line.
+            int s1 = slotOf(t1);
+            s0 = s1 >= 0 ? 1 - s1 : (cachedRow[0] < cachedRow[1] ? 0 : 1);
+            filterRow(t0, filtered[s0]);
+            cachedRow[s0] = t0;
         }
+        int s1 = slotOf(t1);
+        if (s1 < 0) {
+            s1 = 1 - s0;
+            filterRow(t1, filtered[s1]);
+            cachedRow[s1] = t1;
+        }
+        BlendLines(filtered[s0].data(), filtered[s1].data(), fy, nx * 3u,
+                   PixelAt(image, static_cast<int>(x0), static_cast<int>(y)));
     }
     return srcHeight;
 }

@@ -9,8 +9,8 @@
 
 namespace krvplat {
 
-// A path in the program's own notation ('\' separators, "Models\golf\golf.obj") turned into one this
-// system opens: on Linux every '\' becomes '/'. Loaders pass every file name through here.
+// A path in the program's own notation ('\' separators, "Models\golf\golf.obj") turned into one
+// this system opens: on Linux every '\' becomes '/'. Loaders pass every file name through here.
 std::string NativePath(const char* path);
 
 // A device context that draws into an image of its own, width x height, with no window behind
@@ -48,6 +48,13 @@ struct Backend {
     virtual void PumpEvents(int timeoutMs) = 0;
     // Desktop size in pixels.
     virtual void DesktopSize(int& width, int& height) = 0;
+    // What the window frame adds to the client size (outer minus client). The SDL back end
+    // sizes the client area itself and has none; a test back end may fake one.
+    virtual void FrameSize(int& width, int& height)
+    {
+        width = 0;
+        height = 0;
+    }
     virtual int MessageBox(const char* text, const char* caption, unsigned type) = 0;
 };
 // Installs the back end (null for none). Install it before creating windows: windows that

@@ -136,12 +136,23 @@ void DesktopSize(int& width, int& height)
 
 int ClampSide(int side) { return std::min(std::max(side, 0), kMaxImageSide); }
 
-// The client area fills the whole outer rectangle: neither the headless layer nor the SDL back
-// end draws a frame of its own, so the window code's frame arithmetic comes out as 0.
+// Headless, and with the SDL back end, the client area fills the whole outer rectangle.
+void FrameSize(int& width, int& height)
+{
+    width = 0;
+    height = 0;
+    if (S().backend)
+        S().backend->FrameSize(width, height);
+    width = ClampSide(width);
+    height = ClampSide(height);
+}
+
 void ClientSize(const Window& w, int& width, int& height)
 {
-    width = ClampSide(w.outer.right - w.outer.left);
-    height = ClampSide(w.outer.bottom - w.outer.top);
+    int frameWidth, frameHeight;
+    FrameSize(frameWidth, frameHeight);
+    width = ClampSide(w.outer.right - w.outer.left - frameWidth);
+    height = ClampSide(w.outer.bottom - w.outer.top - frameHeight);
 }
 
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -426,8 +437,10 @@ void WindowResized(HWND hwnd, int clientWidth, int clientHeight)
     Window* w = FindWindow(hwnd);
     if (!w)
         return;
-    w->outer.right = w->outer.left + ClampSide(clientWidth);
-    w->outer.bottom = w->outer.top + ClampSide(clientHeight);
+    int frameWidth, frameHeight;
+    FrameSize(frameWidth, frameHeight);
+    w->outer.right = w->outer.left + ClampSide(clientWidth) + frameWidth;
+    w->outer.bottom = w->outer.top + ClampSide(clientHeight) + frameHeight;
     if (UpdateClientSize(*w)) {
         w->paintPending = true;
         PostMessageA(hwnd, WM_SIZE, SIZE_RESTORED,

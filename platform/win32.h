@@ -204,6 +204,7 @@ enum : UINT {
     WM_MBUTTONDOWN = 0x0207,
     WM_MBUTTONUP = 0x0208,
     WM_MOUSEWHEEL = 0x020A,
+    WM_USER = 0x0400,
 };
 
 // Virtual-key codes (digits and capital letters are their ASCII codes).
@@ -229,12 +230,36 @@ enum : int {
     VK_DOWN = 0x28,
     VK_INSERT = 0x2D,
     VK_DELETE = 0x2E,
+    VK_NUMPAD0 = 0x60,  // VK_NUMPAD1..9 follow
+    VK_MULTIPLY = 0x6A,
+    VK_ADD = 0x6B,
+    VK_SUBTRACT = 0x6D,
+    VK_DECIMAL = 0x6E,
+    VK_DIVIDE = 0x6F,
     VK_F1 = 0x70,
     VK_F2, VK_F3, VK_F4, VK_F5, VK_F6, VK_F7, VK_F8, VK_F9, VK_F10, VK_F11, VK_F12,
+    VK_OEM_1 = 0xBA,  // ';' on a US keyboard
+    VK_OEM_PLUS = 0xBB,
+    VK_OEM_COMMA = 0xBC,
+    VK_OEM_MINUS = 0xBD,
+    VK_OEM_PERIOD = 0xBE,
+    VK_OEM_2 = 0xBF,  // '/'
+    VK_OEM_3 = 0xC0,  // '`'
+    VK_OEM_4 = 0xDB,  // '['
+    VK_OEM_5 = 0xDC,  // '\'
+    VK_OEM_6 = 0xDD,  // ']'
+    VK_OEM_7 = 0xDE,  // quote
 };
 
 // Mouse-message key-state flags in wParam.
-enum : WPARAM { MK_LBUTTON = 0x0001, MK_RBUTTON = 0x0002, MK_MBUTTON = 0x0010 };
+enum : WPARAM {
+    MK_LBUTTON = 0x0001,
+    MK_RBUTTON = 0x0002,
+    MK_SHIFT = 0x0004,
+    MK_CONTROL = 0x0008,
+    MK_MBUTTON = 0x0010,
+};
+#define WHEEL_DELTA 120
 
 // Message boxes.
 enum : UINT {
@@ -291,7 +316,14 @@ HMODULE GetModuleHandleA(LPCSTR name);
 // the number of characters written (truncated to size - 1, always terminated).
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
-// user32: classes, windows, messages
+// user32: classes, windows, messages. As under Win32: CreateWindowExA sends WM_CREATE, then
+// WM_SIZE with the client size, and the window starts hidden unless WS_VISIBLE is given;
+// ShowWindow on a hidden window invalidates it, which brings the first WM_PAINT; MoveWindow and
+// SW_MAXIMIZE send WM_SIZE when the client size changes; GetMessageA returns posted and input
+// messages first, then WM_QUIT, then WM_PAINT (at most one per visible, invalid window, until
+// BeginPaint validates it), then due WM_TIMERs; DefWindowProcA destroys the window on WM_CLOSE
+// and validates it on WM_PAINT. The client area is the whole window: there is no frame. Without
+// a back end GetMessageA returns -1 when no message can ever arrive (platform.h).
 WORD RegisterClassExA(const WNDCLASSEXA* wc);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
