@@ -1,0 +1,523 @@
+// The OBJ/MTL reader: what each line form yields, the exact report lines, exporter-style files,
+// and every malformed or hostile input refused without reading out of bounds. Files are written
+// into a temporary program directory, models into its subfolder "m".
+#include "api/string.h"
+#include "scene/object.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+
+vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
+vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
+
+void ExpectVec(const vec3& a, float x, float y, float z)
+{
+    EXPECT_EQ(a.x, x);
+    EXPECT_EQ(a.y, y);
+    EXPECT_EQ(a.z, z);
+}
+
+class ObjLoader : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/krv_obj_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        std::filesystem::create_directory(dir_ + "/m");
+        savedDirectory_ = ModuleDirectory.c_str();
+        ModuleDirectory = (dir_ + "/").c_str();
+        savedReport_ = _3D_KRV_Report_Error.c_str();
+        savedTitle_ = _3D_KRV_Title_Error.c_str();
+        _3D_KRV_Report_Error.Empty();
+        _3D_KRV_Title_Error.Empty();
+    }
+    void TearDown() override
+    {
+        obj_.Destroy();
+        ModuleDirectory = savedDirectory_.c_str();
+        _3D_KRV_Report_Error = savedReport_.c_str();
+        _3D_KRV_Title_Error = savedTitle_.c_str();
+        std::filesystem::remove_all(dir_);
+    }
+
+    // Writes text (binary, so line ends stay as given) to m/<name>.
+    void Write(const std::string& name, const std::string& text)
+    {
+        std::ofstream f(Full(name), std::ios::binary);
+        f.write(text.data(), static_cast<std::streamsize>(text.size()));
+        ASSERT_TRUE(f.good());
+    }
+    std::string Full(const std::string& name) const { return dir_ + "/m/" + name; }
+
+    // A 2x3 24-bit PNG with a distinct byte everywhere.
+    void WritePng(const std::string& name)
+    {
+        FIBITMAP* dib = FreeImage_Allocate(2, 3, 24);
+        ASSERT_NE(dib, nullptr);
+        for (int y = 0; y < 3; ++y) {
+            BYTE* row = FreeImage_GetScanLine(dib, y);
+            for (int i = 0; i < 6; ++i) row[i] = static_cast<BYTE>(10 * y + i + 1);
+        }
+        ASSERT_TRUE(FreeImage_Save(FIF_PNG, dib, Full(name).c_str(), 0));
+        FreeImage_Unload(dib);
+    }
+
+    bool Load(const std::string& name) { return obj_.LoadObj("m/", name.c_str()); }
+    std::string Report() const { return _3D_KRV_Report_Error.c_str(); }
+    std::string LoadError(const std::string& name) const
+    {
+        return "Error loading file " + name + "!\r\n";
+    }
+    std::string OpenError(const std::string& path) const
+    {
+        return "Error opening file " + path + "!\r\n";
+    }
+
+    // The object a failed load leaves: no vertices, and (unless a material step failed) no
+    // texture.
+    void ExpectEmpty(bool textureEmpty = true)
+    {
+        EXPECT_EQ(obj_.Vertex, nullptr);
+        EXPECT_EQ(obj_.NumVertex, 0);
+        if (textureEmpty) {
+            EXPECT_EQ(obj_.Texture.Bits, nullptr);
+            EXPECT_EQ(obj_.Texture.Width, 0);
+        }
+        EXPECT_STREQ(_3D_KRV_Title_Error.c_str(), "Error");
+    }
+
+    // Writes text as name and expects the load to fail with exactly one loading-error line.
+    void ExpectRejected(const std::string& name, const std::string& text)
+    {
+        SCOPED_TRACE(name + ": " + text.substr(0, 80));
+        _3D_KRV_Report_Error.Empty();
+        Write(name, text);
+        EXPECT_FALSE(Load(name));
+        EXPECT_EQ(Report(), LoadError(name));
+        ExpectEmpty();
+    }
+
+    std::string dir_;
+    std::string savedDirectory_, savedReport_, savedTitle_;
+    CObject obj_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Line forms.
+
+TEST_F(ObjLoader, PositionsOnlyGiveWhiteFlatShadedTriangle)
+{
+    Write("tri.obj", std::string(kTriangle) + "f 1 2 3\n");
+    ASSERT_TRUE(Load("tri.obj"));
+    ASSERT_EQ(obj_.NumVertex, 3);
+    for (int i = 0; i < 3; ++i) {
+        const CVertex& v = obj_.Vertex[i];
+        EXPECT_EQ(v.r, 1.0f);
+        EXPECT_EQ(v.g, 1.0f);
+        EXPECT_EQ(v.b, 1.0f);
+        EXPECT_EQ(v.u, 0.0f);
+        EXPECT_EQ(v.v, 0.0f);
+        ExpectVec(Nrm(v), 0.0f, 0.0f, 1.0f);
+    }
+    ExpectVec(Pos(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
+    ExpectVec(obj_.Min, 0.0f, 0.0f, 0.0f);
+    ExpectVec(obj_.Max, 1.0f, 1.0f, 0.0f);
+    EXPECT_EQ(Report(), "");
+}
+
+TEST_F(ObjLoader, FullFaceTakesFirstThreeCornersAndEveryAttribute)
+{
+    Write("quad.obj", "v 0 0 0\nv 2 0 0\nv 2 2 0\nv 0 2 0\n"
+                      "vt 0 0\nvt 0.5 0\nvt 0.5 0.25\nvt 0 0.25\n"
+                      "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nvn 0 0 -1\n"
+                      "f 1/1/1 2/2/2 3/3/3 4/4/4\n");
+    ASSERT_TRUE(Load("quad.obj"));
+    ASSERT_EQ(obj_.NumVertex, 3);
+    const CVertex& v = obj_.Vertex[2];
+    ExpectVec(Pos(v), 2.0f, 2.0f, 0.0f);
+    EXPECT_EQ(v.u, 0.5f);
+    EXPECT_EQ(v.v, 0.25f);
+    ExpectVec(Nrm(v), 1.0f, 0.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 1.0f, 0.0f);
+}
+
+TEST_F(ObjLoader, PositionNormalFaceLeavesTextureCoordinatesZero)
+{
+    Write("vn.obj", std::string(kTriangle) + "vt 0.5 0.5\nvn 0 0 1\nvn 0 1 0\nf 1//2 2//1 3//2\n");
+    ASSERT_TRUE(Load("vn.obj"));
+    ASSERT_EQ(obj_.NumVertex, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(obj_.Vertex[i].u, 0.0f);
+        EXPECT_EQ(obj_.Vertex[i].v, 0.0f);
+    }
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 1.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 0.0f, 1.0f);
+}
+
+TEST_F(ObjLoader, BlanksShortLinesAndNormalLength)
+{
+    // Leading blanks are skipped, a two-number position is no position, normals are unit.
+    Write("odd.obj", "  \tv 0 0 0\nv 7 7\n\t v 1 0 0\nv 0 1 0\nvn 0 0 5\nf 1//1 2//1 3//1\n");
+    ASSERT_TRUE(Load("odd.obj"));
+    ASSERT_EQ(obj_.NumVertex, 3);
+    ExpectVec(Pos(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+    ExpectVec(obj_.Max, 1.0f, 1.0f, 0.0f);
+}
+
+TEST_F(ObjLoader, TwoIndexFaceSecondIndexWins)
+{
+    Write("ab.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\n"
+                    "vt 0.1 0.1\nvt 0.2 0.2\nvt 0.3 0.3\nvt 0.4 0.4\n"
+                    "f 2/1 3/2 4/3\n");
+    ASSERT_TRUE(Load("ab.obj"));
+    ASSERT_EQ(obj_.NumVertex, 3);
+    ExpectVec(Pos(obj_.Vertex[0]), 1.0f, 0.0f, 0.0f);
+    EXPECT_EQ(obj_.Vertex[0].u, 0.1f);
+    EXPECT_EQ(obj_.Vertex[2].u, 0.3f);
+}
+
+TEST_F(ObjLoader, FileWithNormalsGetsNoFlatNormals)
+{
+    // Form 8 takes normal a only while a is within the normals; the other corners keep zero.
+    Write("keep.obj", std::string(kTriangle) + "vn 0 1 0\nf 1 2 3\n");
+    ASSERT_TRUE(Load("keep.obj"));
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 1.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 0.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[2]), 0.0f, 0.0f, 0.0f);
+}
+
+TEST_F(ObjLoader, LineEndsBlankLinesAndNulBytesReadAlike)
+{
+    const std::string lf = std::string("# c\n") + kTriangle + "vt 0 1\nf 1/1 2/1 3/1\n";
+    std::vector<std::string> variants = {
+        lf,
+        "# c\r\nv 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\nvt 0 1\r\nf 1/1 2/1 3/1\r\n",
+        "# c\rv 0 0 0\rv 1 0 0\rv 0 1 0\rvt 0 1\rf 1/1 2/1 3/1",  // CR only, no final end
+        "\n\n# c\n\n\r\n  \nv 0 0 0\n\n\nv 1 0 0\nv 0 1 0\nvt 0 1\n\n\nf 1/1 2/1 3/1\n\n",
+        "# c\0junk\nv 0 0 0\n\0\0\0v 1 0 0\nv 0 1 0\0vt 0 1\nf 1/1 2/1 3/1"s,
+    };
+    Write("ref.obj", lf);
+    ASSERT_TRUE(Load("ref.obj"));
+    std::vector<CVertex> reference(obj_.Vertex, obj_.Vertex + obj_.NumVertex);
+    for (size_t i = 0; i < variants.size(); ++i) {
+        SCOPED_TRACE(i);
+        Write("variant.obj", variants[i]);
+        ASSERT_TRUE(Load("variant.obj"));
+        ASSERT_EQ(obj_.NumVertex, 3);
+        EXPECT_EQ(std::memcmp(obj_.Vertex, reference.data(), sizeof(CVertex) * 3), 0);
+    }
+}
+
+TEST_F(ObjLoader, TruncatedEndsAndVeryLongLines)
+{
+    const std::string base = std::string(kTriangle) + "f 1 2 3\n";
+    const struct {
+        const char* tail;
+        int vertices;
+    } cuts[] = {{"mtl", 3}, {"mtllib", 3}, {"map_Ka", 3}, {"f 1 2", 3}, {"v 1", 3},
+                {"f 1/", 3},  {"vn", 3},     {"f 1 2 3 4/", 6}};
+    for (const auto& c : cuts) {
+        SCOPED_TRACE(c.tail);
+        Write("cut.obj", base + c.tail);
+        ASSERT_TRUE(Load("cut.obj"));
+        EXPECT_EQ(obj_.NumVertex, c.vertices);
+    }
+    // A megabyte comment, a position spread over a megabyte of blanks, a face of 10000
+    // corners and a number of 100000 digits.
+    std::string big = "#" + std::string(1 << 20, 'x') + "\n";
+    big += "v 0" + std::string(1 << 20, ' ') + "0 0\nv 1 0 0\nv 0 1 0\n";
+    big += "v 0.0" + std::string(100000, '0') + "1 0 0\n";
+    big += "f 1 2 3";
+    for (int i = 0; i < 10000; ++i) big += " 4";
+    big += "\n";
+    Write("big.obj", big);
+    ASSERT_TRUE(Load("big.obj"));
+    EXPECT_EQ(obj_.NumVertex, 3);
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reports.
+
+TEST_F(ObjLoader, ReadSourceZeroesLineEnds)
+{
+    Write("src.txt", "ab\r\nc\rd\n");
+    char* buffer = nullptr;
+    long length = -1;
+    ASSERT_TRUE(obj_.ReadSource("m/", "src.txt", buffer, length));
+    ASSERT_EQ(length, 8);
+    EXPECT_EQ(std::memcmp(buffer, "ab\0\0c\0d\0\0", 9), 0);
+    delete[] buffer;
+}
+
+TEST_F(ObjLoader, NoFacesOrEmptyFileFailsWithFileName)
+{
+    ExpectRejected("nofaces.obj", kTriangle);
+    ExpectRejected("empty.obj", "");
+    ExpectRejected("100%s.obj", "# no faces\n");  // a percent sign is text, not a format
+}
+
+TEST_F(ObjLoader, MissingFilesReportTheirFullPath)
+{
+    EXPECT_FALSE(Load("missing.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/missing.obj"));
+    ExpectEmpty();
+
+    // Backslashes are the program's notation: reported as given, opened natively.
+    _3D_KRV_Report_Error.Empty();
+    Write("tri.obj", std::string(kTriangle) + "f 1 2 3\n");
+    EXPECT_TRUE(obj_.LoadObj("m\\", "tri.obj"));
+    EXPECT_FALSE(obj_.LoadObj("m\\", "gone.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m\\gone.obj"));
+}
+
+TEST_F(ObjLoader, MissingMaterialLibraryStopsTheLoad)
+{
+    Write("mtl.obj", std::string("mtllib nowhere.mtl\n") + kTriangle + "f 1 2 3\n");
+    obj_.Min = vec3(5.0f);
+    EXPECT_FALSE(Load("mtl.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/nowhere.mtl"));
+    ExpectEmpty();
+    ExpectVec(obj_.Min, 5.0f, 5.0f, 5.0f);  // the box changes only on success
+
+    // Trailing blanks are part of the name.
+    _3D_KRV_Report_Error.Empty();
+    Write("blank.mtl", "");
+    Write("trail.obj", std::string("mtllib blank.mtl  \n") + kTriangle + "f 1 2 3\n");
+    EXPECT_FALSE(Load("trail.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/blank.mtl  "));
+}
+
+TEST_F(ObjLoader, EmptyMaterialFilesAreAccepted)
+{
+    Write("empty.mtl", "");
+    Write("plain.mtl", "newmtl a\nKd 1 1 1\nmap_Kd x.png\n");
+    EXPECT_TRUE(obj_.ParseMtl("m/", "empty.mtl"));
+    EXPECT_TRUE(obj_.ParseMtl("m/", "plain.mtl"));
+    Write("e.obj", std::string("mtllib empty.mtl\n") + kTriangle + "f 1 2 3\n");
+    EXPECT_TRUE(Load("e.obj"));
+    EXPECT_EQ(obj_.Texture.Bits, nullptr);
+    EXPECT_EQ(Report(), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exporter-style files.
+
+TEST_F(ObjLoader, ExporterStyleModelWithMaterialAndTexture)
+{
+    WritePng("paint.png");
+    Write("car.mtl", "# Material file\r\n"
+                     "newmtl Paint\r\n"
+                     "Ns 96.078431\r\nKa 1.000000 1.000000 1.000000\r\n"
+                     "Kd 0.640000 0.640000 0.640000\r\nKs 0.5 0.5 0.5\r\n"
+                     "Ni 1.000000\r\nd 1.000000\r\nillum 2\r\n"
+                     "map_Kd paint.png\r\n"
+                     "\tmap_Ka paint.png\r\n");
+    Write("car.obj", "# Exported model\r\n"
+                     "mtllib car.mtl\r\n"
+                     "o Body\r\n"
+                     "v -1.000000 0.000000 1.000000\r\n"
+                     "v 1.000000 0.000000 1.000000\r\n"
+                     "v 1.000000 0.000000 -1.000000\r\n"
+                     "v -1.000000 0.000000 -1.000000\r\n"
+                     "vt 0.000000 0.000000\r\nvt 1.000000 0.000000\r\n"
+                     "vt 1.000000 1.000000\r\nvt 0.000000 1.000000\r\n"
+                     "vn 0.0000 1.0000 0.0000\r\n"
+                     "usemtl Paint\r\n"
+                     "s off\r\n"
+                     "f 1/1/1 2/2/1 3/3/1 4/4/1\r\n"
+                     "f 1/1/1 3/3/1 4/4/1\r\n");
+    ASSERT_TRUE(Load("car.obj")) << Report();
+    ASSERT_EQ(obj_.NumVertex, 6);
+    ExpectVec(Pos(obj_.Vertex[4]), 1.0f, 0.0f, -1.0f);
+    EXPECT_EQ(obj_.Vertex[4].u, 1.0f);
+    EXPECT_EQ(obj_.Vertex[4].v, 1.0f);
+    ExpectVec(Nrm(obj_.Vertex[5]), 0.0f, 1.0f, 0.0f);
+    ExpectVec(obj_.Min, -1.0f, 0.0f, -1.0f);
+    ExpectVec(obj_.Max, 1.0f, 0.0f, 1.0f);
+    ASSERT_NE(obj_.Texture.Bits, nullptr);
+    ASSERT_EQ(obj_.Texture.Width, 2);
+    ASSERT_EQ(obj_.Texture.Height, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(obj_.Texture.Bits[y * obj_.Texture.Pitch + i], 10 * y + i + 1);
+    EXPECT_EQ(Report(), "");
+}
+
+TEST_F(ObjLoader, GroupedModelWithSmoothingAndPositionNormalFaces)
+{
+    Write("box.obj", "# 4 vertices\n"
+                     "g side\n"
+                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                     "# 1 normals\nvn 0 0 2\n"
+                     "s 1\n"
+                     "usemtl none\n"
+                     "f 1//1 2//1 3//1\n"
+                     "g other\n"
+                     "f 1//1 3//1 4//1 # trailing comment\n");
+    ASSERT_TRUE(Load("box.obj"));
+    ASSERT_EQ(obj_.NumVertex, 6);
+    for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 1.0f);
+    ExpectVec(Pos(obj_.Vertex[5]), 0.0f, 1.0f, 0.0f);
+}
+
+TEST_F(ObjLoader, FailingTexturesAreReportedInOrderAndTheLoadStops)
+{
+    WritePng("ok.png");
+    Write("bad.mtl", "map_Ka missing.png\nmap_Ka ../ok.png\nmap_Ka ok.png\n");
+    Write("bad.obj", std::string("mtllib bad.mtl\n") + kTriangle + "f 1 2 3\n");
+    EXPECT_FALSE(Load("bad.obj"));
+    std::string report = Report();
+    const std::string first = "Error loading file " + dir_ + "/m/missing.png -> ";
+    ASSERT_EQ(report.compare(0, first.size(), first), 0) << report;
+    const size_t end = report.find("\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(report.substr(end + 2), OpenError(dir_ + "/m/../ok.png"));
+    // The texture that did load stays; the vertices do not.
+    ExpectEmpty(false);
+    EXPECT_EQ(obj_.Texture.Width, 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile input.
+
+TEST_F(ObjLoader, BadIndicesAndNumbersRejectTheFile)
+{
+    const std::string t = kTriangle;
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"beyond.obj", t + "f 1 2 4\n"},
+        {"zero.obj", t + "f 0 1 2\n"},
+        {"negative.obj", t + "f -1 -2 -3\n"},
+        {"wraps.obj", t + "f 4294967297 2 3\n"},
+        {"huge.obj", t + "f 99999999999999999999999 2 3\n"},
+        {"forward.obj", "f 1 2 3\n" + t},
+        {"no_vt.obj", t + "vn 0 0 1\nf 1/1/1 2/1/1 3/1/1\n"},
+        {"no_vn.obj", t + "vt 0 0\nf 1/1/1 2/1/1 3/1/1\n"},
+        {"vn_missing.obj", t + "f 1//1 2//1 3//1\n"},
+        {"vn_beyond.obj", t + "vt 0 0\nvn 0 0 1\nf 1/1/2 2/1/1 3/1/1\n"},
+        {"ab_nothing.obj", t + "f 1/1 2/1 3/1\n"},
+        {"ab_beyond.obj", t + "vt 0 0\nf 1/1 2/1 3/2\n"},
+        {"ab_zero.obj", t + "vt 0 0\nf 1/0 2/1 3/1\n"},
+        {"nan.obj", t + "v nan 0 0\nf 1 2 3\n"},
+        {"inf.obj", t + "v 0 -inf 0\nf 1 2 3\n"},
+        {"overflow.obj", t + "v 0 0 1e999\nf 1 2 3\n"},
+        {"vt_nan.obj", t + "vt 0 NAN\nf 1 2 3\n"},
+        {"vn_inf.obj", t + "vn 0 0 infinity\nf 1 2 3\n"},
+    };
+    for (const auto& c : cases) ExpectRejected(c.name, c.text);
+}
+
+TEST_F(ObjLoader, RejectedFileReleasesTheTextureItLoaded)
+{
+    WritePng("ok.png");
+    Write("ok.mtl", "map_Ka ok.png\n");
+    Write("tex.obj", std::string("mtllib ok.mtl\n") + kTriangle + "f 1 2 9\n");
+    EXPECT_FALSE(Load("tex.obj"));
+    EXPECT_EQ(Report(), LoadError("tex.obj"));
+    ExpectEmpty();
+}
+
+TEST_F(ObjLoader, DegenerateAndExtremeGeometryGiveFiniteNormals)
+{
+    Write("flat.obj", "v 0 0 0\nv 1 1 1\nv 2 2 2\nv 1 0 0\nf 1 2 3\nf 1 1 4\n");
+    ASSERT_TRUE(Load("flat.obj"));
+    for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 0.0f);
+
+    Write("far.obj", "v -3e38 -3e38 0\nv 3e38 -3e38 0\nv -3e38 3e38 0\n"
+                     "v 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\nf 1 1 4\n");
+    ASSERT_TRUE(Load("far.obj"));
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+
+    Write("tiny.obj", "v 0 0 0\nv 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\n");
+    ASSERT_TRUE(Load("tiny.obj"));
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+
+    Write("vn0.obj", std::string(kTriangle) + "vn 0 0 0\nvn 1e-30 0 0\nf 1//1 2//2 3//1\n");
+    ASSERT_TRUE(Load("vn0.obj"));
+    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 0.0f);
+    ExpectVec(Nrm(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
+}
+
+TEST_F(ObjLoader, NamesMayNotLeaveTheModelFolder)
+{
+    Write("../outside.mtl", "");
+    const char* names[] = {"/etc/hostname", "\\x.mtl", "C:\\x.mtl", "c:x.mtl", "../outside.mtl",
+                           "a\\..\\..\\outside.mtl", "sub/../../outside.mtl"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        _3D_KRV_Report_Error.Empty();
+        Write("esc.obj", std::string("mtllib ") + name + "\n" + kTriangle + "f 1 2 3\n");
+        EXPECT_FALSE(Load("esc.obj"));
+        EXPECT_EQ(Report(), OpenError(dir_ + "/m/" + name));
+        ExpectEmpty();
+    }
+    // ".." inside a longer component is an ordinary name.
+    Write("a..b.mtl", "");
+    Write("dots.obj", std::string("mtllib a..b.mtl\n") + kTriangle + "f 1 2 3\n");
+    EXPECT_TRUE(Load("dots.obj"));
+
+    _3D_KRV_Report_Error.Empty();
+    Write("abs.mtl", "map_Ka /etc/hostname\n");
+    EXPECT_FALSE(obj_.ParseMtl("m/", "abs.mtl"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m//etc/hostname"));
+}
+
+TEST_F(ObjLoader, OnlyRegularFilesAreOpened)
+{
+    ASSERT_EQ(mkfifo(Full("pipe.obj").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(Full("pipe.mtl").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(Full("pipe.png").c_str(), 0600), 0);
+    EXPECT_FALSE(Load("pipe.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.obj"));
+
+    _3D_KRV_Report_Error.Empty();
+    Write("p.obj", std::string("mtllib pipe.mtl\n") + kTriangle + "f 1 2 3\n");
+    EXPECT_FALSE(Load("p.obj"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.mtl"));
+
+    _3D_KRV_Report_Error.Empty();
+    Write("pipe_tex.mtl", "map_Ka pipe.png\n");
+    EXPECT_FALSE(obj_.ParseMtl("m/", "pipe_tex.mtl"));
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.png"));
+
+    _3D_KRV_Report_Error.Empty();
+    EXPECT_FALSE(obj_.LoadObj("", "m"));  // a directory
+    EXPECT_EQ(Report(), OpenError(dir_ + "/m"));
+}
+
+TEST_F(ObjLoader, OversizedFileIsRefusedBeforeReading)
+{
+    // Sparse: takes no disk space.
+    {
+        std::ofstream f(Full("big.obj"), std::ios::binary);
+    }
+    ASSERT_EQ(truncate(Full("big.obj").c_str(), (256L << 20) + 1), 0);
+    char* buffer = nullptr;
+    long length = -1;
+    EXPECT_FALSE(obj_.ReadSource("m/", "big.obj", buffer, length));
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(length, -1);
+    EXPECT_EQ(Report(), LoadError("big.obj"));
+}
