@@ -6,6 +6,8 @@
 // the whole filter is a handful of loads and one multiply per channel. Rows and columns stop at
 // the last whole block of the source and at the output's own size, so buffers left from another
 // mode (antiAliasing changed without ResizeBuffers) are never read or written past their ends.
+// The averages convert with a plain cast: a mean of bytes lies in 0..255, never out of range or
+// NaN, and the range checks of TruncToInt cost a third of the filter's time.
 
 static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8* dst,
                       int dstWidth)
@@ -19,7 +21,7 @@ static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8*
         for (int c = 0; c < cols; ++c, s0 += 6, s1 += 6, d += 3) {
             for (int k = 0; k < 3; ++k) {
                 const int sum = s0[k] + s0[k + 3] + s1[k] + s1[k + 3];
-                d[k] = static_cast<uint8>(TruncToInt(static_cast<float>(sum) * 0.25f));
+                d[k] = static_cast<uint8>(static_cast<int>(static_cast<float>(sum) * 0.25f));
             }
         }
     }
@@ -40,7 +42,7 @@ static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8*
                 const int sum = s0[k] + s0[k + 3] + s0[k + 6] +
                                 s1[k] + s1[k + 3] + s1[k + 6] +
                                 s2[k] + s2[k + 3] + s2[k + 6];
-                d[k] = static_cast<uint8>(TruncToInt(static_cast<double>(sum) / 9.0));
+                d[k] = static_cast<uint8>(static_cast<int>(static_cast<double>(sum) / 9.0));
             }
         }
     }
@@ -63,7 +65,7 @@ static void Filter4x4(const uint8* src, int srcWidth, int rows, int cols, uint8*
                                 s1[k] + s1[k + 3] + s1[k + 6] + s1[k + 9] +
                                 s2[k] + s2[k + 3] + s2[k + 6] + s2[k + 9] +
                                 s3[k] + s3[k + 3] + s3[k + 6] + s3[k + 9];
-                d[k] = static_cast<uint8>(TruncToInt(static_cast<float>(sum) * 0.0625f));
+                d[k] = static_cast<uint8>(static_cast<int>(static_cast<float>(sum) * 0.0625f));
             }
         }
     }

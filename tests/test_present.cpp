@@ -1,0 +1,213 @@
+#include "core/core.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+typedef std::set<std::pair<int, int>> Pixels;
+
+// An image DC that goes away with the test.
+struct ImageDC {
+    HDC hdc;
+    int w = 0, h = 0;
+    const unsigned char* pixels = nullptr;
+    ImageDC(int width, int height) : hdc(krvplat::CreateImageDC(width, height))
+    {
+        krvplat::GetImage(hdc, w, h, pixels);
+    }
+    ~ImageDC() { krvplat::DestroyImageDC(hdc); }
+
+    const unsigned char* Pixel(int x, int y) const
+    {
+        return pixels + (static_cast<size_t>(y) * w + x) * 3;
+    }
+    Pixels Lit() const
+    {
+        Pixels lit;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (Pixel(x, y)[0] | Pixel(x, y)[1] | Pixel(x, y)[2]) lit.insert({x, y});
+        return lit;
+    }
+    // The bounding box of the non-black pixels from the origin: (width, height).
+    std::pair<int, int> LitExtent() const
+    {
+        std::pair<int, int> e(0, 0);
+        for (const auto& p : Lit())
+            e = {std::max(e.first, p.first + 1), std::max(e.second, p.second + 1)};
+        return e;
+    }
+};
+
+// A core of w x h output pixels without supersampling, the colour buffer (padding included)
+// filled with a byte pattern that differs in every position.
+void MakeCore(_3D_Korvane_Core& core, int w, int h, int mode)
+{
+    core.antiAliasing = KrvAA_Off;
+    core.renderMode = mode;
+    core.ResizeBuffers(w, h);
+    for (int i = 0; i < core.colorWidth * h * 3; ++i)
+        core.colorBuffer[i] = static_cast<uint8>(1 + i);
+}
+
+void FillColour(_3D_Korvane_Core& core, uint8 value)
+{
+    std::memset(core.colorBuffer, value,
+                static_cast<size_t>(core.colorWidth) * static_cast<size_t>(core.colorHeight) * 3);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+// Width 5: the bitmap is 8 pixels wide, but only the 5 source columns reach the image.
+TEST(PresentSwap, UnscaledModesCopyRowsBottomUp)
+{
+    for (int mode : {KrvRenderMode_Normal, KrvRenderMode_Device}) {
+        _3D_Korvane_Core core;
+        MakeCore(core, 5, 2, mode);
+        ASSERT_EQ(core.colorWidth, 8);
+        ImageDC dc(16, 8);
+        core.SwapBuffers(dc.hdc);
+        EXPECT_EQ(dc.LitExtent(), std::make_pair(5, 2)) << mode;
+        // Buffer row 0 is the bottom image row.
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 5; ++x)
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_EQ(dc.Pixel(x, y)[k], core.colorBuffer[((1 - y) * 8 + x) * 3 + k])
+                        << "mode " << mode << " at " << x << "," << y;
+    }
+}
+
+TEST(PresentSwap, DestinationSizeByMode)
+{
+    const struct { int mode, w, h; } cases[] = {
+        {KrvRenderMode_Normal, 6, 3},  {KrvRenderMode_Device, 6, 3}, {KrvRenderMode_Speed, 9, 4},
+        {KrvRenderMode_Boost, 12, 6}, {KrvRenderMode_Nearest, 16, 8}};
+    for (const auto& c : cases) {
+        _3D_Korvane_Core core;
+        MakeCore(core, 6, 3, c.mode);
+        FillColour(core, 200);
+        ImageDC dc(40, 20);
+        core.SwapBuffers(dc.hdc);
+        EXPECT_EQ(dc.LitExtent(), std::make_pair(c.w, c.h)) << "mode " << c.mode;
+    }
+}
+
+TEST(PresentSwap, HalftoneOnlyForTheTwoLargestScales)
+{
+    const struct { int mode, stretchMode; } cases[] = {
+        {KrvRenderMode_Normal, COLORONCOLOR}, {KrvRenderMode_Device, COLORONCOLOR},
+        {KrvRenderMode_Speed, COLORONCOLOR},  {KrvRenderMode_Boost, HALFTONE},
+        {KrvRenderMode_Nearest, HALFTONE}};
+    for (const auto& c : cases) {
+        _3D_Korvane_Core core;
+        MakeCore(core, 2, 1, c.mode);
+        // Two pixels, black and bright: only a smoothing blit makes values in between.
+        FillColour(core, 0);
+        core.colorBuffer[3] = core.colorBuffer[4] = core.colorBuffer[5] = 200;
+        ImageDC dc(8, 4);
+        SetStretchBltMode(dc.hdc, COLORONCOLOR);
+        core.SwapBuffers(dc.hdc);
+        EXPECT_EQ(GetStretchBltMode(dc.hdc), c.stretchMode) << c.mode;
+        bool between = false;
+        for (int x = 0; x < 8; ++x) {
+            const unsigned char v = dc.Pixel(x, 0)[0];
+            if (v != 0 && v != 200) between = true;
+        }
+        EXPECT_EQ(between, c.stretchMode == HALFTONE) << c.mode;
+    }
+}
+
+TEST(PresentSwap, NothingWithoutBufferOrForUnknownMode)
+{
+    _3D_Korvane_Core empty;
+    ImageDC dc(8, 4);
+    empty.renderMode = KrvRenderMode_Normal;
+    empty.SwapBuffers(dc.hdc);
+    EXPECT_EQ(dc.LitExtent(), std::make_pair(0, 0));
+
+    for (int mode : {0, 127, 133}) {
+        _3D_Korvane_Core core;
+        MakeCore(core, 4, 2, mode);
+        core.SwapBuffers(dc.hdc);
+        EXPECT_EQ(dc.LitExtent(), std::make_pair(0, 0)) << mode;
+    }
+}
+
+TEST(PresentSwap, SupersampledBufferFilteredBeforeBlit)
+{
+    _3D_Korvane_Core core;
+    core.antiAliasing = KrvAA_2x2;
+    core.renderMode = KrvRenderMode_Normal;
+    core.ResizeBuffers(1, 1);
+    ASSERT_EQ(core.aaWidth, 2);
+    const uint8 samples[12] = {10, 20, 30, 14, 20, 30, 10, 20, 30, 10, 21, 33};
+    std::memcpy(core.aaColorBuffer, samples, sizeof samples);
+    ImageDC dc(4, 4);
+    core.SwapBuffers(dc.hdc);
+    EXPECT_EQ(dc.Pixel(0, 0)[0], 11);  // 44 / 4
+    EXPECT_EQ(dc.Pixel(0, 0)[1], 20);  // 81 / 4 truncated
+    EXPECT_EQ(dc.Pixel(0, 0)[2], 30);  // 123 / 4 truncated
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(PresentPixel, PacksTruncatedLowBytes)
+{
+    _3D_Korvane_Core core;
+    core.SetPixel(1, 1, 100.0f, 100.0f, 100.0f);  // no window DC: nothing, no crash
+    ImageDC dc(4, 4);
+    core.windowDC = dc.hdc;
+    core.SetPixel(1, 2, 10.9f, 300.0f, -1.0f);
+    const unsigned char* p = dc.Pixel(1, 2);
+    EXPECT_EQ(p[0], 255);  // blue: -1, low byte
+    EXPECT_EQ(p[1], 44);   // green: 300 & 255
+    EXPECT_EQ(p[2], 10);   // red
+    EXPECT_EQ(dc.Lit().size(), 1u);
+}
+
+TEST(PresentLine, BresenhamPixels)
+{
+    const struct { int x0, y0, x1, y1; Pixels expect; } cases[] = {
+        {0, 0, 4, 2, {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}}},
+        {4, 2, 0, 0, {{4, 2}, {3, 1}, {2, 1}, {1, 0}, {0, 0}}},
+        {1, 0, 2, 3, {{1, 0}, {1, 1}, {2, 2}, {2, 3}}},
+        {0, 0, 3, 3, {{0, 0}, {1, 1}, {2, 2}, {3, 3}}},
+        {3, 3, 3, 3, {{3, 3}}},
+        {5, 1, 1, 1, {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}},
+    };
+    for (const auto& c : cases) {
+        ImageDC dc(8, 8);
+        _3D_Korvane_Core core;
+        core.windowDC = dc.hdc;
+        core.SetLineBresenham(c.x0, c.y0, c.x1, c.y1, 255.0f, 0.0f, 0.0f);
+        EXPECT_EQ(dc.Lit(), c.expect) << c.x0 << "," << c.y0 << " -> " << c.x1 << "," << c.y1;
+    }
+}
+
+TEST(PresentLine, OptimizedRuns)
+{
+    const struct { int x0, y0, x1, y1; Pixels expect; } cases[] = {
+        {2, 5, 2, 1, {{2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5}}},
+        {6, 0, 3, 0, {{3, 0}, {4, 0}, {5, 0}, {6, 0}}},
+        {0, 0, 4, 2, {{0, 0}, {1, 0}, {2, 0}, {3, 1}, {4, 1}}},
+        {4, 2, 0, 0, {{4, 2}, {3, 2}, {2, 2}, {1, 1}, {0, 1}}},
+        {0, 0, 1, 3, {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
+        {0, 0, 2, 2, {{0, 0}, {1, 0}, {2, 1}}},
+    };
+    for (const auto& c : cases) {
+        ImageDC dc(8, 8);
+        _3D_Korvane_Core core;
+        core.windowDC = dc.hdc;
+        core.SetLineOptimized(c.x0, c.y0, c.x1, c.y1, 0.0f, 255.0f, 0.0f);
+        EXPECT_EQ(dc.Lit(), c.expect) << c.x0 << "," << c.y0 << " -> " << c.x1 << "," << c.y1;
+    }
+}
