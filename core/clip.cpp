@@ -34,7 +34,7 @@ static void Cut(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& o,
 {
     float t = CutParameter(o.position, n.position, plane);
     KrvDeltas d;
-    d.Set(o, n, features);
+    d.SetDeltas(o, n, features);
     KrvLerp(out, o, d, t, features);
 }
 

@@ -56,7 +56,7 @@ static void DrawSpanImpl(_3D_Korvane_Core& core, const CSpan& span, int y, Featu
     const bool testDepth = depthRow && !core.ignoreDepth;
     const bool writeDepth = depthRow && core.useDepthWrite;
     ShadeState shade;
-    if (f.Has(kSpanColor)) shade.Load(core);
+    if (f.Has(kSpanColor)) shade.Load(core, span);
 
     const float scale = 1.0f / dx;
     unsigned short lastDepth = core.lastDepth;
@@ -80,7 +80,7 @@ static void DrawSpanImpl(_3D_Korvane_Core& core, const CSpan& span, int y, Featu
                 if (f.Has(kSpanShadow))
                     a.shadowCoord = (left.shadowCoord + span.shadowCoord * t) * w;
             }
-            if (!ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, f)) continue;
+            if (!ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, d, f)) continue;
         }
         if (writeDepth) depthRow[x] = d;
     }

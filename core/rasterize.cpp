@@ -7,7 +7,8 @@
 #include <climits>
 #include <cmath>
 
-void KrvDeltas::Set(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b, unsigned features)
+void KrvDeltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b,
+                          unsigned features)
 {
     position = b.position - a.position;
     if (!(features & kSpanColor)) return;
@@ -88,7 +89,7 @@ void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
     for (int k = 0; k < 3; ++k) {
         CEdge& e = edges[k];
         e.Set(&v[k], &v[(k + 1) % 3]);
-        e.KrvDeltas::Set(*e.first, *e.second, features);
+        e.SetDeltas(*e.first, *e.second, features);
     }
 
     // The longest y extent; a tie keeps the earlier edge.
@@ -147,7 +148,7 @@ void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
             KrvLerp(p, *longEdge->first, *longEdge, tL, features);
             KrvLerp(q, *shortEdge->first, *shortEdge, tS, features);
             span.Set(&p, &q);
-            span.KrvDeltas::Set(*span.first, *span.second, features);
+            span.SetDeltas(*span.first, *span.second, features);
             DrawSpan(&span, y);
         }
         if (lastRow - y < step) break;

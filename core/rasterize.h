@@ -24,14 +24,14 @@ unsigned KrvDrawFeatures(const _3D_Korvane_Core& core);
 // Second minus first end of every group, filled for the position always and for the groups
 // of `features` only; the others stay stale.
 struct KrvDeltas {
-    vec4 position;  // screen x, y, depth, 1/w
+    vec4 position;  // screen x, y, depth, 1/w (clip space inside the clipper)
     vec3 color;
     vec2 texCoord;
     vec3 normal;
     vec3 lightVector;
     vec4 shadowCoord;
 
-    void Set(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b, unsigned features);
+    void SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b, unsigned features);
 };
 
 // A triangle edge: first end is the top (smaller screen y), second the bottom.

@@ -28,22 +28,215 @@ struct PixelAttributes {
 };
 
 // What the shading reads from the core, copied once a span: the loop's byte stores may alias
-// any field, so reading the core inside the loop would reload it every pixel.
+// any field, so reading the core inside the loop would reload it every pixel. The feature bits
+// cover texture0, the light and the shadow map; the rarer switches are tested here at run time.
 struct ShadeState {
-    void Load(const _3D_Korvane_Core& core) { (void)core; }
+    const CTexture* texture0 = nullptr;
+    const CTexture* texture1 = nullptr;  // multitexturing on and bound
+    const CTexture* texture2 = nullptr;  // also the third texture bound
+    const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
+    const CTexture* shadowMap = nullptr;
+    CLight light{};
+    CMaterial materialColor;
+    vec3 spanRight;  // screen x, y and depth of the span's right end (Dot3)
+    const uint8* colorEnd = nullptr;  // one past the colour target
+    float bumpScale = 0.0f;
+    float alphaValue = 1.0f;
+    float transparencyValue = 0.0f;
+    bool bilinear = false;
+    bool texturing = false;  // the switch alone: the alpha term reads it
+    bool material = false;
+    bool dot3 = false;
+    bool alphaInvert = false;
+    bool blendTransparency = false;  // transparency on and a value set
+    bool alphaBlend = false;
+    bool depthColorCompare = false;
+
+    void Load(const _3D_Korvane_Core& core, const CSpan& span)
+    {
+        texture0 = core.texture0;
+        if (core.useTexture1 && core.multiTexture && core.texture1) {
+            texture1 = core.texture1;
+            if (core.useTexture2) texture2 = core.texture2;
+        }
+        if (core.useBump && core.bumpMapping) bumpTexture = core.bumpTexture;
+        shadowMap = core.shadowMap;
+        if (core.light) light = *core.light;
+        materialColor = core.Material;
+        spanRight = vec3(span.second->position.x, span.second->position.y,
+                         span.second->position.z);
+        colorEnd = core.targetColor + static_cast<size_t>(core.targetColorWidth) *
+                                          static_cast<size_t>(core.targetColorHeight) * 3;
+        bumpScale = 0.01f * core.BumpMapFactor;
+        alphaValue = core.AlphaValue;
+        transparencyValue = core.Transparency;
+        bilinear = core.bilinearFilter;
+        texturing = core.texturing;
+        material = core.material;
+        dot3 = core.dot3;
+        alphaInvert = core.AlphaFlag;
+        blendTransparency = core.transparency && core.TransparencySet;
+        alphaBlend = core.alphaBlend;
+        depthColorCompare = core.depthColorCompare;
+    }
+
+    void Sample(const CTexture* t, float u, float v, vec3& out) const
+    {
+        if (bilinear)
+            t->GetColorBilinear(u, v, out);
+        else
+            t->GetColorNearest(u, v, out);
+    }
 };
+
+inline float ShadeClamp(float t) { return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t); }
+
+// A blended byte: clamped to 0..255 first, so it needs no wrap; NaN gives 0.
+inline uint8 ShadeClampedByte(float v)
+{
+    return static_cast<uint8>(TruncToInt(v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v)));
+}
+
+// The bump texel for the light direction on the face the normal points to. Each test that
+// holds resamples, so the last one wins; with N = 0 none holds and B stays 0.
+inline vec3 ShadeBumpTexel(const ShadeState& s, const PixelAttributes& a)
+{
+    const vec3& L = a.lightVector;
+    const vec3& N = a.normal;
+    const float len = length(L), k = s.bumpScale;
+    const float lx = L.x / len, ly = L.y / len, lz = L.z / len;
+    const float u = a.texCoord.x, v = a.texCoord.y;
+    vec3 B(0.0f);
+    if (N.x > 0.0f) s.Sample(s.bumpTexture, u + k * lz, v - k * ly, B);
+    if (N.x < 0.0f) s.Sample(s.bumpTexture, u - k * lz, v - k * ly, B);
+    if (N.y > 0.0f) s.Sample(s.bumpTexture, u - k * lx, v + k * lz, B);
+    if (N.y < 0.0f) s.Sample(s.bumpTexture, u - k * lx, v - k * lz, B);
+    if (N.z > 0.0f) s.Sample(s.bumpTexture, u - k * lx, v - k * ly, B);
+    if (N.z < 0.0f) s.Sample(s.bumpTexture, u + k * lx, v - k * ly, B);
+    return B;
+}
+
+// Dot3: the base texel as a normal, turned by the light vector, lit from the light position
+// seen from the span's right end; returns the texel that replaces T.
+inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3& T,
+                      const vec3& c, const vec3& M1)
+{
+    const vec3& L = a.lightVector;
+    const vec3 n = normalize(vec3((T.x - 0.5f) * 2.0f * L.x, (T.y - 0.5f) * 2.0f * L.y,
+                                  (T.z - 0.5f) * 2.0f * L.z));
+    const vec3 v = normalize(vec3((c.x - 0.5f) * L.x, (c.y - 0.5f) * L.y, (c.z - 0.5f) * L.z));
+    const mat3x3 m(v, cross(n, v), n);
+    const vec3 d = normalize(m * (s.light.position - s.spanRight));
+    const float nd = dot(d, n);
+    vec3 out;
+    for (int i = 0; i < 3; ++i) {
+        const float si =
+            ShadeClamp(nd + M1[i] * s.light.ambient[i] + M1[i] * s.light.diffuse[i]);
+        out[i] = M1[i] * si * s.light.specular[i];
+    }
+    return out;
+}
 
 // ===== Pixel shading =========================================================================
 // Turns the attributes into the final colour F and writes it over dst (blue, green, red).
-// Returns whether the pixel's depth may be written.
+// Returns whether the pixel's depth d may be written.
 template <class Features>
-inline bool ShadePixel(const ShadeState& state, const PixelAttributes& a, uint8* dst, Features f)
+inline bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
+                       unsigned short d, Features f)
 {
-    (void)state;
-    (void)f;
+    vec3 c = a.color;
+
+    // Texturing.
+    if (f.Has(kSpanTexture)) {
+        const float u = a.texCoord.x, v = a.texCoord.y;
+        vec3 T;
+        s.Sample(s.texture0, u, v, T);
+        const bool bump = f.Has(kSpanLight) && s.bumpTexture;
+        vec3 B;
+        if (bump) B = ShadeBumpTexel(s, a);
+        if (s.texture1) {
+            vec3 M1, M2;
+            s.Sample(s.texture1, u, v, M1);
+            if (s.texture2) s.Sample(s.texture2, u, v, M2);
+            if (f.Has(kSpanLight) && s.dot3) T = ShadeDot3(s, a, T, c, M1);
+            for (int i = 0; i < 3; ++i)
+                c[i] = ShadeClamp(s.texture2 ? T[i] + M1[i] + M2[i] : T[i] + M1[i]) * c[i];
+        } else if (bump) {
+            // Darkens the texel by 0.18 where the shifted bump texel is bright.
+            for (int i = 0; i < 3; ++i) {
+                float b = B[i] > 0.5f ? 1.0f : (B[i] < 0.5f ? 0.0f : B[i]);
+                b = b < 0.0f ? 0.0f : b;
+                c[i] = ShadeClamp(T[i] - (b < 0.18f ? b : 0.18f)) * c[i];
+            }
+        } else {
+            c = T * c;
+        }
+    }
+
+    // Lighting, or the unlit colour.
+    vec3 F;
+    if (f.Has(kSpanLight)) {
+        const vec3& N = a.normal;
+        const vec3& L = a.lightVector;
+        const CLight& l = s.light;
+        const float lenL = length(L);
+        float nl = N.x * L.x + N.y * L.y + N.z * L.z;
+        float kd = 0.0f, ks = 0.0f;
+        if (nl >= 0.0f) {
+            if (f.Has(kSpanShadow)) {
+                vec4 coord = a.shadowCoord;  // the sampler divides it in place
+                nl = nl * (s.bilinear ? s.shadowMap->GetShadowBilinear(coord)
+                                      : s.shadowMap->GetShadowNearest(coord));
+            }
+            if (nl > 0.0f) nl = nl / (length(N) * lenL);
+            kd = nl;
+            ks = nl * nl * nl;
+        }
+        const float att = 0.33333334f / (lenL * lenL * l.quadraticAttenuation +
+                                         lenL * l.linearAttenuation + l.constantAttenuation);
+        if (!s.material) {
+            for (int i = 0; i < 3; ++i)
+                F[i] = (l.specular[i] * ks + l.diffuse[i] * kd + l.ambient[i]) * att * c[i];
+        } else {
+            const CMaterial& m = s.materialColor;
+            const float e = m.emission;
+            for (int i = 0; i < 3; ++i)
+                F[i] = (ShadeClamp(l.ambient[i] * m.ambient[i] * (e + 1.0f)) +
+                        ShadeClamp((l.diffuse[i] * m.diffuse[i] + e) * kd) +
+                        ShadeClamp((l.specular[i] * m.specular[i] + e) * ks)) *
+                       att * c[i];
+        }
+    } else {
+        F = s.material ? c * s.materialColor.ambient : c;
+    }
+
+    // The write: blended, or plain.
+    if (s.blendTransparency || s.alphaBlend) {
+        // Alpha from the textured colour before lighting; 0 without texturing.
+        float alpha = 0.0f;
+        if (s.texturing) {
+            const float sum = (c.x + c.y + c.z) * s.alphaValue;
+            alpha = s.alphaInvert ? ShadeClamp(sum) : ShadeClamp(1.0f - sum);
+        }
+        if (s.blendTransparency) {
+            if (!s.alphaBlend) alpha = 0.0f;
+            for (int j = 0; j < 3; ++j) {
+                const float old = static_cast<float>(dst[j]);
+                dst[j] = ShadeClampedByte(old * alpha * 0.5f + s.transparencyValue * old +
+                                          F[2 - j] * 255.0f);
+            }
+            // The depth write waits for the next pixel's first byte to be below d; the last
+            // pixel of the target has no next pixel and writes as usual.
+            if (s.depthColorCompare && dst + 3 < s.colorEnd && d >= dst[3]) return false;
+            return true;
+        }
+        for (int j = 0; j < 3; ++j)
+            dst[j] = ShadeClampedByte(alpha * static_cast<float>(dst[j]) + F[2 - j] * 255.0f);
+        return true;
+    }
     // Colours are expected in 0..1: no clamping, the low 8 bits of the truncated value are kept.
-    dst[0] = static_cast<uint8>(TruncToInt(a.color.z * 255.0f));
-    dst[1] = static_cast<uint8>(TruncToInt(a.color.y * 255.0f));
-    dst[2] = static_cast<uint8>(TruncToInt(a.color.x * 255.0f));
+    dst[0] = static_cast<uint8>(TruncToInt(F.z * 255.0f));
+    dst[1] = static_cast<uint8>(TruncToInt(F.y * 255.0f));
+    dst[2] = static_cast<uint8>(TruncToInt(F.x * 255.0f));
     return true;
 }
