@@ -368,19 +368,11 @@ LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEWHEEL:
         r.Camera.ZoomView(static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)));
         break;
-    case WM_DESTROY:
-    case WM_CLOSE:
-        PostQuitMessage(0);
-        return 0;
-    case WM_SIZE:
-        _3D_KRV_Wnd.WMSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_PAINT:
-        _3D_KRV_Wnd.WMPaint(RenderScene, FrameWorks);
-        return 0;
     default:
         break;
     }
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
+    // Input messages go on to the default handling too; closing, sizing and painting are the
+    // library's ready-made procedure with this scene's callbacks.
+    return krvWindowProcedure(hwnd, msg, wParam, lParam, RenderScene, FrameWorks);
 }
 
