@@ -1,6 +1,7 @@
 #include "scene/object.h"
 
 #include "scene/rendering.h"
+#include "scene/vertex_transform.h"
 
 // The number of vertices the transforms may touch: a record whose count was set without an
 // array (or whose count went negative) has none.
@@ -70,16 +71,11 @@ void CObject::GetMinMax()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Model transforms.
+// Transforms of the whole array.
 
 void CObject::Translate3fv(const vec3& d)
 {
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        Vertex[i].x += d.x;
-        Vertex[i].y += d.y;
-        Vertex[i].z += d.z;
-    }
+    KrvTranslatePositions(Vertex, VertexCount(*this), d);
     Min += d;
     Max += d;
 }
@@ -87,81 +83,24 @@ void CObject::Translate3fv(const vec3& d)
 // The box is scaled, not recomputed: a negative factor leaves Min and Max swapped on that axis.
 void CObject::Scale3fv(vec3 s)
 {
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        Vertex[i].x *= s.x;
-        Vertex[i].y *= s.y;
-        Vertex[i].z *= s.z;
-    }
+    KrvScalePositions(Vertex, VertexCount(*this), s);
     Min = Min * s;
     Max = Max * s;
 }
 
-// Normals turn with the same matrix and are not renormalised.
 void CObject::Rotate3fv(float angle, const vec3& axis)
 {
-    mat3x3 r(rotate(angle, axis));
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        CVertex& v = Vertex[i];
-        vec3 p = r * vec3(v.x, v.y, v.z);
-        vec3 nn = r * vec3(v.nx, v.ny, v.nz);
-        v.x = p.x;
-        v.y = p.y;
-        v.z = p.z;
-        v.nx = nn.x;
-        v.ny = nn.y;
-        v.nz = nn.z;
-    }
+    KrvRotateVertices(Vertex, VertexCount(*this), angle, axis);
     GetMinMax();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Texture-coordinate transforms.
+void CObject::TexTranslate2fv(const vec2& d) { KrvTranslateTexCoords(Vertex, VertexCount(*this), d); }
 
-void CObject::TexTranslate2fv(const vec2& d)
-{
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        Vertex[i].u += d.x;
-        Vertex[i].v += d.y;
-    }
-}
+void CObject::TexScale2fv(vec2 s) { KrvScaleTexCoords(Vertex, VertexCount(*this), s); }
 
-void CObject::TexScale2fv(vec2 s)
-{
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        Vertex[i].u *= s.x;
-        Vertex[i].v *= s.y;
-    }
-}
-
-// The upper-left 2x2 of the rotation about the axis whose component is exactly 1; when several
-// are, the later axis wins (z over y over x). With none the coordinates stay as they are.
 void CObject::TexRotate2fv(float angle, const vec3& axis)
 {
-    char which = 0;
-    if (axis.x == 1.0f) which = 'x';
-    if (axis.y == 1.0f) which = 'y';
-    if (axis.z == 1.0f) which = 'z';
-    if (which == 0) return;
-
-    float c = std::cos(angle);
-    float s = std::sin(angle);
-    int n = VertexCount(*this);
-    for (int i = 0; i < n; ++i) {
-        CVertex& v = Vertex[i];
-        if (which == 'x') {
-            v.v = c * v.v;
-        } else if (which == 'y') {
-            v.u = c * v.u;
-        } else {
-            float u = v.u;
-            v.u = c * u - s * v.v;
-            v.v = s * u + c * v.v;
-        }
-    }
+    KrvRotateTexCoords(Vertex, VertexCount(*this), angle, axis);
 }
 
 // ---------------------------------------------------------------------------------------------

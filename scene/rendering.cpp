@@ -1,11 +1,13 @@
 #include "scene/rendering.h"
 
+#include "scene/vertex_transform.h"
+
 #include <cstdint>
 #include <cstdlib>
 
 // The render switches, shading parameters and the other flags live in the core under the same
 // names and start there with their defaults; the lens and range fields have theirs in the class.
-// Culling is the context's default, as the design sets it here.
+// Culling is on by default for the context.
 _3D_Korvane_Rendering::_3D_Korvane_Rendering() { cullEnabled = true; }
 
 // A zero-sized view (a minimised window) keeps the previous lens: its aspect would be 0/0 and
@@ -153,12 +155,8 @@ void _3D_Korvane_Rendering::SetGlobalColor3f(int begin, int end, float r, float 
 void _3D_Korvane_Rendering::Translate3fv(const vec3& v)
 {
     int lo, hi;
-    if (!ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-    for (int i = lo; i < hi; ++i) {
-        Buffer[i].x += v.x;
-        Buffer[i].y += v.y;
-        Buffer[i].z += v.z;
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        KrvTranslatePositions(Buffer + lo, hi - lo, v);
 }
 
 void _3D_Korvane_Rendering::Translate3f(float x, float y, float z) { Translate3fv(vec3(x, y, z)); }
@@ -166,33 +164,16 @@ void _3D_Korvane_Rendering::Translate3f(float x, float y, float z) { Translate3f
 void _3D_Korvane_Rendering::Scale3fv(vec3 s)
 {
     int lo, hi;
-    if (!ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-    for (int i = lo; i < hi; ++i) {
-        Buffer[i].x *= s.x;
-        Buffer[i].y *= s.y;
-        Buffer[i].z *= s.z;
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) KrvScalePositions(Buffer + lo, hi - lo, s);
 }
 
 void _3D_Korvane_Rendering::Scale3f(float x, float y, float z) { Scale3fv(vec3(x, y, z)); }
 
-// Normals turn with the positions and are not renormalised.
 void _3D_Korvane_Rendering::Rotate3fv(float angle, const vec3& axis)
 {
     int lo, hi;
-    if (!ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-    const mat3x3 m(rotate(angle, axis));
-    for (int i = lo; i < hi; ++i) {
-        CVertex& v = Buffer[i];
-        vec3 p = m * vec3(v.x, v.y, v.z);
-        vec3 n = m * vec3(v.nx, v.ny, v.nz);
-        v.x = p.x;
-        v.y = p.y;
-        v.z = p.z;
-        v.nx = n.x;
-        v.ny = n.y;
-        v.nz = n.z;
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        KrvRotateVertices(Buffer + lo, hi - lo, angle, axis);
 }
 
 void _3D_Korvane_Rendering::Rotate3f(float angle, float x, float y, float z)
@@ -203,46 +184,19 @@ void _3D_Korvane_Rendering::Rotate3f(float angle, float x, float y, float z)
 void _3D_Korvane_Rendering::TexTranslate2fv(const vec2& d)
 {
     int lo, hi;
-    if (!ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-    for (int i = lo; i < hi; ++i) {
-        Buffer[i].u += d.x;
-        Buffer[i].v += d.y;
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        KrvTranslateTexCoords(Buffer + lo, hi - lo, d);
 }
 
 void _3D_Korvane_Rendering::TexScale2fv(vec2 s)
 {
     int lo, hi;
-    if (!ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-    for (int i = lo; i < hi; ++i) {
-        Buffer[i].u *= s.x;
-        Buffer[i].v *= s.y;
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) KrvScaleTexCoords(Buffer + lo, hi - lo, s);
 }
 
-// As CObject::TexRotate2fv: the axis component that is exactly 1 picks the 2x2 (the later one
-// wins); angle in radians. Without such a component nothing changes.
 void _3D_Korvane_Rendering::TexRotate2fv(float angle, const vec3& axis)
 {
-    char which = 0;
-    if (axis.x == 1.0f) which = 'x';
-    if (axis.y == 1.0f) which = 'y';
-    if (axis.z == 1.0f) which = 'z';
     int lo, hi;
-    if (which == 0 || !ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) return;
-
-    const float c = std::cos(angle);
-    const float s = std::sin(angle);
-    for (int i = lo; i < hi; ++i) {
-        CVertex& v = Buffer[i];
-        if (which == 'x') {
-            v.v = c * v.v;
-        } else if (which == 'y') {
-            v.u = c * v.u;
-        } else {
-            const float u = v.u;
-            v.u = c * u - s * v.v;
-            v.v = s * u + c * v.v;
-        }
-    }
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        KrvRotateTexCoords(Buffer + lo, hi - lo, angle, axis);
 }
