@@ -595,9 +595,14 @@ BOOL ShowWindow(HWND hwnd, int cmdShow)
                 return wasVisible;
         }
     }
-    // Showing a window invalidates it, which is what starts a frame loop driven by WM_PAINT.
-    if (!w->visible)
+    // Showing a window erases it to the black background of the program's class (a strip the
+    // next blit does not cover never keeps an earlier picture) and invalidates it, which is what
+    // starts a frame loop driven by WM_PAINT.
+    if (!w->visible) {
+        std::fill(w->image.pixels.begin(), w->image.pixels.end(), static_cast<unsigned char>(0));
+        w->image.changed = true;
         w->paintPending = true;
+    }
     w->visible = true;
     if (backend)
         backend->ShowWindow(hwnd, true);
