@@ -46,21 +46,27 @@ static bool BufferSizeAcceptable(int w, int h, int f)
     return true;
 }
 
+// Releases the three owned buffers and forgets their sizes and the bitmap description.
+static void ReleaseBuffers(_3D_Korvane_Core& c)
+{
+    delete[] c.aaColorBuffer;
+    c.aaColorBuffer = nullptr;
+    c.aaWidth = c.aaHeight = 0;
+    delete[] c.colorBuffer;
+    c.colorBuffer = nullptr;
+    c.colorWidth = c.colorHeight = 0;
+    delete[] c.depthBuffer;
+    c.depthBuffer = nullptr;
+    c.depthWidth = c.depthHeight = 0;
+    std::memset(&c.bitmapInfo, 0, sizeof c.bitmapInfo);
+}
+
 void _3D_Korvane_Core::ResizeBuffers(int w, int h)
 {
     width = w;
     height = h;
 
-    delete[] aaColorBuffer;
-    aaColorBuffer = nullptr;
-    aaWidth = aaHeight = 0;
-    delete[] colorBuffer;
-    colorBuffer = nullptr;
-    colorWidth = colorHeight = 0;
-    delete[] depthBuffer;
-    depthBuffer = nullptr;
-    depthWidth = depthHeight = 0;
-    std::memset(&bitmapInfo, 0, sizeof bitmapInfo);
+    ReleaseBuffers(*this);
     if (!frameBuffer) maxX = maxY = 0;
 
     const int f = antiAliasing != 0 ? KrvAntiAliasingFactor(antiAliasing) : 0;
@@ -103,16 +109,7 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
         // An allocation that failed leaves the core without buffers, as a bad size does,
         // rather than with some of them.
         if (!ok) {
-            delete[] aaColorBuffer;
-            aaColorBuffer = nullptr;
-            aaWidth = aaHeight = 0;
-            delete[] colorBuffer;
-            colorBuffer = nullptr;
-            colorWidth = colorHeight = 0;
-            delete[] depthBuffer;
-            depthBuffer = nullptr;
-            depthWidth = depthHeight = 0;
-            std::memset(&bitmapInfo, 0, sizeof bitmapInfo);
+            ReleaseBuffers(*this);
             width = height = 0;
         }
     } else {
