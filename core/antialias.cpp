@@ -3,11 +3,13 @@
 #include <cstddef>
 
 // Each factor has its own loop with the f x f block written out: the sums stay in registers and
-// the whole filter is a handful of loads and one multiply per channel. Rows and columns stop at
-// the last whole block of the source and at the output's own size, so buffers left from another
-// mode (antiAliasing changed without ResizeBuffers) are never read or written past their ends.
-// The averages convert with a plain cast: a mean of bytes lies in 0..255, never out of range or
-// NaN, and the range checks of TruncToInt cost a third of the filter's time.
+// the whole filter is a handful of loads and one division by a constant per channel. Rows and
+// columns stop at the last whole block of the source and at the output's own size, so buffers
+// left from another mode (antiAliasing changed without ResizeBuffers) are never read or written
+// past their ends.
+// The mean of a block is its byte sum times 1/4, 1/9 or 1/16, truncated. The sum is a small
+// non-negative integer, so the product is exact for 1/4 and 1/16 (in float) and never rounds up
+// to the next integer for 1/9 (in double): the truncated mean is the integer division.
 
 static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8* dst,
                       int dstWidth)
@@ -21,7 +23,7 @@ static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8*
         for (int c = 0; c < cols; ++c, s0 += 6, s1 += 6, d += 3) {
             for (int k = 0; k < 3; ++k) {
                 const int sum = s0[k] + s0[k + 3] + s1[k] + s1[k + 3];
-                d[k] = static_cast<uint8>(static_cast<int>(static_cast<float>(sum) * 0.25f));
+                d[k] = static_cast<uint8>(sum / 4);
             }
         }
     }
@@ -42,7 +44,7 @@ static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8*
                 const int sum = s0[k] + s0[k + 3] + s0[k + 6] +
                                 s1[k] + s1[k + 3] + s1[k + 6] +
                                 s2[k] + s2[k + 3] + s2[k + 6];
-                d[k] = static_cast<uint8>(static_cast<int>(static_cast<double>(sum) / 9.0));
+                d[k] = static_cast<uint8>(sum / 9);
             }
         }
     }
@@ -65,7 +67,7 @@ static void Filter4x4(const uint8* src, int srcWidth, int rows, int cols, uint8*
                                 s1[k] + s1[k + 3] + s1[k + 6] + s1[k + 9] +
                                 s2[k] + s2[k + 3] + s2[k + 6] + s2[k + 9] +
                                 s3[k] + s3[k + 3] + s3[k + 6] + s3[k + 9];
-                d[k] = static_cast<uint8>(static_cast<int>(static_cast<float>(sum) * 0.0625f));
+                d[k] = static_cast<uint8>(sum / 16);
             }
         }
     }

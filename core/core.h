@@ -5,8 +5,9 @@
 //   submit.cpp      DrawTriangles: transform by modelViewProjection, vertex colour and fog
 //   clip.cpp        ClipTriangle: six planes in homogeneous clip space
 //   rasterize.cpp   RasterizeTriangle: divide by w, cull, viewport, edges;
-//                   DrawSpansBetweenEdges: one span a row
-//   draw_span.cpp   DrawSpan: coverage, depth test, attributes, shading (shade.h), depth write
+//                   DrawSpansBetweenEdges: the rows between two edges
+//   draw_span.cpp   the rows' spans (KrvDrawRows) and DrawSpan: coverage, depth test,
+//                   attributes, shading (shade.h, texture/texture_sampler.h), depth write
 //   antialias.cpp   SetAntiAliasingFilter: box filter of the supersampled buffer
 //   present.cpp     SwapBuffers: the GDI blit by render mode; SetPixel and the debug lines
 //
@@ -100,7 +101,7 @@ public:
     void DrawSpan(CSpan* span, int y);                            // draw_span.cpp
     bool FindOcclusionPoint(vec3 v) const;
 
-    // ---- State, in the order of the design --------------------------------------------------
+    // ---- State -------------------------------------------------------------------------------
     int width = 0, height = 0;
     int viewportX = 0, viewportY = 0, viewportWidth = 0, viewportHeight = 0;
     uint8* aaColorBuffer = nullptr;

@@ -134,23 +134,13 @@ void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
         if (firstRow > lastRow) return;
     }
 
-    const unsigned features = drawFeatures;
-    const float longScale = 1.0f / longDy, shortScale = 1.0f / shortDy;
-    _3D_Korvane_Shader p, q;
-    CSpan span;
-    for (int y = firstRow;; y += step) {
-        const float centre = static_cast<float>(y) + 0.5f;
-        // Both ends of 0..1 are accepted: there is no top-left rule, and a row whose centre lies
-        // exactly on a shared vertex or edge is drawn by both triangles.
-        const float tL = (centre - longTop) * longScale;
-        const float tS = (centre - shortTop) * shortScale;
-        if (tL >= 0.0f && tL <= 1.0f && tS >= 0.0f && tS <= 1.0f) {
-            KrvLerp(p, *longEdge->first, *longEdge, tL, features);
-            KrvLerp(q, *shortEdge->first, *shortEdge, tS, features);
-            span.Set(&p, &q);
-            span.SetDeltas(*span.first, *span.second, features);
-            DrawSpan(&span, y);
-        }
-        if (lastRow - y < step) break;
-    }
+    KrvRows rows;
+    rows.first = firstRow;
+    rows.last = lastRow;
+    rows.step = step;
+    rows.longTop = longTop;
+    rows.longScale = 1.0f / longDy;
+    rows.shortTop = shortTop;
+    rows.shortScale = 1.0f / shortDy;
+    KrvDrawRows(*this, *longEdge, *shortEdge, rows);
 }

@@ -73,6 +73,22 @@ typedef void (*KrvTriangleSink)(void* context, _3D_Korvane_Shader* v);
 void KrvClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, KrvTriangleSink sink,
                      void* context);
 
+// The rows of one edge pair: rows first, first + step, ... up to last, each sampled at its
+// centre on both edges; a row whose parameters fall outside 0..1 on either edge is skipped.
+// `DrawSpansBetweenEdges` finds the range and hands it to KrvDrawRows (draw_span.cpp), which
+// walks it with the span routine and shading state of the draw picked once for the pair.
+struct KrvRows {
+    int first, last, step;
+    float longTop, longScale;    // top y and 1 / dy of the long edge
+    float shortTop, shortScale;  // the same of the short edge
+};
+void KrvDrawRows(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge,
+                 const KrvRows& rows);
+// The same rows through the scalar records, one CSpan a row (KrvLerp, CSpan::Set, SetDeltas)
+// and the reference span loop: what KrvDrawRows must match byte for byte.
+void KrvDrawRowsReference(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge,
+                          const KrvRows& rows);
+
 // The span loop with the feature bits tested at run time: the reference that every specialised
 // routine of `DrawSpan` must match byte for byte.
 void KrvDrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y);

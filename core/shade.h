@@ -5,6 +5,10 @@
 
 #include "core/core.h"
 #include "core/rasterize.h"
+#include "texture/texture_sampler.h"
+
+#include <cmath>
+#include <cstddef>
 
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
@@ -25,17 +29,21 @@ struct PixelAttributes {
     vec3 normal;
     vec3 lightVector;
     vec4 shadowCoord;
+    float unused = 0.0f;  // pads to four vectors of four floats (draw_span.cpp)
 };
 
-// What the shading reads from the core, copied once a span: the loop's byte stores may alias
-// any field, so reading the core inside the loop would reload it every pixel. The feature bits
-// cover texture0, the light and the shadow map; the rarer switches are tested here at run time.
+// What the shading reads from the core, copied once an edge pair (Load) and once a span:
+// the loop's byte stores may alias any field, so reading the core inside the loop would reload
+// it every pixel. The feature bits cover texture0, the light and the shadow map; the rarer
+// switches are tested here at run time.
 struct ShadeState {
-    const CTexture* texture0 = nullptr;
-    const CTexture* texture1 = nullptr;  // multitexturing on and bound
-    const CTexture* texture2 = nullptr;  // also the third texture bound
+    // The lookups of every pixel, inlined into the loop.
+    KrvTexelSource texture0;
+    KrvTexelSource shadowMap;
+    // The rarer ones stay calls to the CTexture samplers (the same arithmetic); null when off.
+    const CTexture* texture1 = nullptr;     // multitexturing on and bound
+    const CTexture* texture2 = nullptr;     // also the third texture bound
     const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
-    const CTexture* shadowMap = nullptr;
     CLight light{};
     CMaterial materialColor;
     vec3 spanRight;  // screen x, y and depth of the span's right end (Dot3)
@@ -52,19 +60,17 @@ struct ShadeState {
     bool alphaBlend = false;
     bool depthColorCompare = false;
 
-    void Load(const _3D_Korvane_Core& core, const CSpan& span)
+    void Load(const _3D_Korvane_Core& core)
     {
-        texture0 = core.texture0;
+        if (core.texture0) texture0 = KrvTexelSource(*core.texture0);
         if (core.useTexture1 && core.multiTexture && core.texture1) {
             texture1 = core.texture1;
             if (core.useTexture2) texture2 = core.texture2;
         }
         if (core.useBump && core.bumpMapping) bumpTexture = core.bumpTexture;
-        shadowMap = core.shadowMap;
+        if (core.shadowMap) shadowMap = KrvTexelSource(*core.shadowMap);
         if (core.light) light = *core.light;
         materialColor = core.Material;
-        spanRight = vec3(span.second->position.x, span.second->position.y,
-                         span.second->position.z);
         colorEnd = core.targetColor + static_cast<size_t>(core.targetColorWidth) *
                                           static_cast<size_t>(core.targetColorHeight) * 3;
         bumpScale = 0.01f * core.BumpMapFactor;
@@ -79,7 +85,25 @@ struct ShadeState {
         alphaBlend = core.alphaBlend;
         depthColorCompare = core.depthColorCompare;
     }
+    void SetSpanRight(const vec3& right) { spanRight = right; }
+    void SetSpan(const CSpan& span)
+    {
+        SetSpanRight(vec3(span.second->position.x, span.second->position.y,
+                          span.second->position.z));
+    }
+    void Load(const _3D_Korvane_Core& core, const CSpan& span)
+    {
+        Load(core);
+        SetSpan(span);
+    }
 
+    KRV_ALWAYS_INLINE void Sample(const KrvTexelSource& t, float u, float v, vec3& out) const
+    {
+        if (bilinear)
+            KrvSampleBilinear(t, u, v, out);
+        else
+            KrvSampleNearest(t, u, v, out);
+    }
     void Sample(const CTexture* t, float u, float v, vec3& out) const
     {
         if (bilinear)
@@ -88,6 +112,12 @@ struct ShadeState {
             t->GetColorNearest(u, v, out);
     }
 };
+
+// length() of the maths library, inlined: the same three products summed left to right.
+KRV_ALWAYS_INLINE float ShadeLength(const vec3& v)
+{
+    return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+}
 
 inline float ShadeClamp(float t) { return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t); }
 
@@ -141,8 +171,8 @@ inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3&
 // Turns the attributes into the final colour F and writes it over dst (blue, green, red).
 // Returns whether the pixel's depth d may be written.
 template <class Features>
-inline bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
-                       unsigned short d, Features f)
+KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
+                                   unsigned short d, Features f)
 {
     vec3 c = a.color;
 
@@ -179,24 +209,23 @@ inline bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst
         const vec3& N = a.normal;
         const vec3& L = a.lightVector;
         const CLight& l = s.light;
-        const float lenL = length(L);
+        const float lenL = ShadeLength(L);
         float nl = N.x * L.x + N.y * L.y + N.z * L.z;
         float kd = 0.0f, ks = 0.0f;
         if (nl >= 0.0f) {
             if (f.Has(kSpanShadow)) {
                 vec4 coord = a.shadowCoord;  // the sampler divides it in place
-                nl = nl * (s.bilinear ? s.shadowMap->GetShadowBilinear(coord)
-                                      : s.shadowMap->GetShadowNearest(coord));
+                nl = nl * (s.bilinear ? KrvShadowBilinear(s.shadowMap, coord)
+                                      : KrvShadowNearest(s.shadowMap, coord));
             }
-            if (nl > 0.0f) nl = nl / (length(N) * lenL);
+            if (nl > 0.0f) nl = nl / (ShadeLength(N) * lenL);
             kd = nl;
             ks = nl * nl * nl;
         }
         const float att = 0.33333334f / (lenL * lenL * l.quadraticAttenuation +
                                          lenL * l.linearAttenuation + l.constantAttenuation);
         if (!s.material) {
-            for (int i = 0; i < 3; ++i)
-                F[i] = (l.specular[i] * ks + l.diffuse[i] * kd + l.ambient[i]) * att * c[i];
+            F = (l.specular * ks + l.diffuse * kd + l.ambient) * att * c;
         } else {
             const CMaterial& m = s.materialColor;
             const float e = m.emission;

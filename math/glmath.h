@@ -9,18 +9,29 @@
 
 #include <climits>
 #include <cmath>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 // ---------------------------------------------------------------------------------------------
 // Float to integer conversion. C++ leaves the conversion of NaN and of values outside the
 // target's range undefined; the pipeline converts screen coordinates, depths and colours that
 // can be anything a caller fed in, so every truncating conversion goes through here.
 // Truncates toward zero; NaN gives 0; values beyond the int range saturate at INT_MIN/INT_MAX.
-inline int TruncToInt(float f)
+// Forced inline: the pixel loops convert several values a pixel, and GCC otherwise splits the
+// tests into a call once those loops grow large. On x86 the conversion instruction answers
+// INT_MIN for NaN and for anything out of range, so the common case costs one test; the tests
+// below sort out the rest (and are the whole function elsewhere).
+inline __attribute__((always_inline)) int TruncToInt(float f)
 {
-    if (!(f == f)) return 0;
+#if defined(__SSE__)
+    const int i = _mm_cvtt_ss2si(_mm_set_ss(f));
+    if (i != INT_MIN) return i;
+#endif
+    if (f > -2147483648.0f && f < 2147483648.0f) return static_cast<int>(f);
     if (f >= 2147483648.0f) return INT_MAX;
     if (f <= -2147483648.0f) return INT_MIN;
-    return static_cast<int>(f);
+    return 0;  // NaN
 }
 inline int TruncToInt(double d)
 {
