@@ -1,0 +1,195 @@
+// The shortcuts of the pixel loop against the plain forms they replace, bit for bit: the byte
+// table, the wrap without trunc, the conversion's one-test common case, and the row walk on
+// packed vectors against the scalar records. A shortcut that differs in a single input shows up
+// here before it shows up as one odd pixel of a frame.
+#include "core/core.h"
+#include "core/rasterize.h"
+#include "math/glmath.h"
+#include "tests/golden.h"
+#include "texture/texture_sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+uint32_t Bits(float f)
+{
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+float FromBits(uint32_t u)
+{
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+
+// Edge values, then random bit patterns (every exponent, NaNs and infinities included).
+std::vector<float> Inputs()
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> v = {0.0f,         -0.0f,         0.5f,          -0.5f,
+                            1.0f,         -1.0f,         0.99999994f,   -0.99999994f,
+                            1e-45f,       -1e-45f,       1e-8f,         -1e-8f,
+                            2.5f,         -2.5f,         8388607.5f,    -8388607.5f,
+                            8388608.0f,   -8388608.0f,   16777217.0f,   2147483520.0f,
+                            2147483648.0f, -2147483648.0f, -2147483904.0f, 3e38f,
+                            -3e38f,       inf,           -inf,          std::nanf("")};
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200000; ++i) v.push_back(FromBits(static_cast<uint32_t>(rng())));
+    return v;
+}
+
+TEST(FastPaths, ByteTableHoldsTheRuntimeProducts)
+{
+    volatile float scale = 0.003921569f;  // kept from folding: the product the loop would form
+    for (volatile int i = 0; i < 256; ++i) {
+        const float product = static_cast<float>(i) * scale;
+        EXPECT_EQ(Bits(kKrvByteToUnit.value[i]), Bits(product)) << "byte " << i;
+    }
+}
+
+TEST(FastPaths, WrapIsCMinusTruncBitForBit)
+{
+    for (float c : Inputs()) {
+        float w = c - std::trunc(c);
+        if (w < 0.0f) w += 1.0f;
+        if (!(w == w)) w = 0.0f;
+        ASSERT_EQ(Bits(KrvWrap(c)), Bits(w)) << "c = " << c;
+    }
+}
+
+TEST(FastPaths, TruncToIntSaturatesAndZeroesNaN)
+{
+    for (float f : Inputs()) {
+        int expected;
+        if (!(f == f))
+            expected = 0;
+        else if (f >= 2147483648.0f)
+            expected = INT_MAX;
+        else if (f <= -2147483648.0f)
+            expected = INT_MIN;
+        else
+            expected = static_cast<int>(f);
+        ASSERT_EQ(TruncToInt(f), expected) << "f = " << f;
+    }
+}
+
+// Every mask and random switches: the rows of random triangles, walked by KrvDrawRows and by
+// the scalar reference, give the same bytes, depths and last depth.
+TEST(FastPaths, RowWalkMatchesTheScalarRecords)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::vector<uint8> texels(5 * 3 * 3), bump(4 * 4 * 3);
+    std::vector<uint16_t> depths(6 * 5);
+    for (uint8& b : texels) b = uint8(rng());
+    for (uint8& b : bump) b = uint8(rng());
+    for (uint16_t& d : depths) d = uint16_t(20000 + rng() % 40000);
+    auto colorTexture = [](std::vector<uint8>& bytes, int w, int h) {
+        CTexture t;
+        t.Bits = bytes.data();
+        t.Width = w;
+        t.Height = h;
+        t.Format = KrvFormat_BGR;
+        t.Pitch = w * 3;
+        return t;
+    };
+    CTexture t0 = colorTexture(texels, 5, 3), t1 = colorTexture(bump, 4, 4);
+    CTexture shadow;
+    shadow.Bits = reinterpret_cast<uint8*>(depths.data());
+    shadow.Width = 6;
+    shadow.Height = 5;
+    shadow.Format = KrvFormat_Depth16;
+    CLight light{};
+    light.position = vec3(1.0f, 2.0f, 3.0f);
+    light.ambient = vec3(0.2f, 0.3f, 0.1f);
+    light.diffuse = vec3(0.7f, 0.6f, 0.8f);
+    light.specular = vec3(0.5f, 0.4f, 0.3f);
+    light.constantAttenuation = 1.0f;
+
+    const int w = 24, h = 12;
+    for (int trial = 0; trial < 200; ++trial) {
+        for (unsigned mask = 0; mask < kSpanFeatureCount; ++mask) {
+            if (mask != 0 && !(mask & kSpanColor)) continue;
+            _3D_Korvane_Core core;
+            core.texture0 = &t0;
+            core.texture1 = core.bumpTexture = &t1;
+            core.shadowMap = &shadow;
+            core.light = &light;
+            core.useTexture1 = core.useBump = true;
+            core.useDepthWrite = trial % 4 != 0;
+            core.ignoreDepth = trial % 5 == 0;
+            core.drawFeatures = mask;
+            core.texturing = rng() & 1;
+            core.material = rng() & 1;
+            core.multiTexture = rng() & 1;
+            core.bumpMapping = rng() & 1;
+            core.dot3 = rng() & 1;
+            core.transparency = rng() & 1;
+            core.TransparencySet = rng() & 1;
+            core.alphaBlend = rng() & 1;
+            core.bilinearFilter = rng() & 1;
+            core.AlphaValue = unit(rng);
+            core.Transparency = unit(rng);
+            core.BumpMapFactor = 10.0f * unit(rng);
+            core.lastDepth = uint16_t(rng());
+
+            // A triangle in screen space with its attributes already divided by w.
+            _3D_Korvane_Shader v[3];
+            for (auto& e : v) {
+                const float rw = 0.2f + unit(rng);
+                e.position = vec4(unit(rng) * (w + 8) - 4.0f, unit(rng) * (h + 4) - 2.0f,
+                                  unit(rng), rw);
+                e.color = vec3(unit(rng), unit(rng), unit(rng)) * rw;
+                e.texCoord = vec2(4.0f * unit(rng) - 2.0f, 4.0f * unit(rng) - 2.0f) * rw;
+                e.normal = vec3(unit(rng) - 0.5f, unit(rng) - 0.5f, unit(rng) - 0.5f) * rw;
+                e.lightVector = vec3(unit(rng) - 0.5f, unit(rng), unit(rng) - 0.5f) * rw;
+                e.shadowCoord = vec4(unit(rng), unit(rng), unit(rng), 1.0f) * rw;
+            }
+            CEdge edges[3];
+            for (int k = 0; k < 3; ++k) {
+                edges[k].Set(&v[k], &v[(k + 1) % 3]);
+                edges[k].SetDeltas(*edges[k].first, *edges[k].second, mask);
+            }
+            const CEdge& longEdge = edges[trial % 3];
+            const CEdge& shortEdge = edges[(trial + 1) % 3];
+            if (longEdge.position.y == 0.0f || shortEdge.position.y == 0.0f) continue;
+            KrvRows rows;
+            rows.step = trial % 7 == 0 ? 2 : 1;
+            rows.first = 0;
+            rows.last = h - 1;
+            rows.longTop = longEdge.first->position.y;
+            rows.longScale = 1.0f / longEdge.position.y;
+            rows.shortTop = shortEdge.first->position.y;
+            rows.shortScale = 1.0f / shortEdge.position.y;
+
+            TestTarget fast(w, h, mask != 0), reference(w, h, mask != 0);
+            for (size_t i = 0; i < fast.color.size(); ++i)
+                fast.color[i] = reference.color[i] = uint8(rng());
+            for (size_t i = 0; i < fast.depth.size(); ++i)
+                fast.depth[i] = reference.depth[i] = uint16_t(rng());
+            const unsigned short startDepth = core.lastDepth;
+            fast.Bind(core);
+            KrvDrawRows(core, longEdge, shortEdge, rows);
+            const unsigned short fastLast = core.lastDepth;
+            core.lastDepth = startDepth;
+            reference.Bind(core);
+            KrvDrawRowsReference(core, longEdge, shortEdge, rows);
+            ASSERT_EQ(fast.color, reference.color) << "mask " << mask << " trial " << trial;
+            ASSERT_EQ(fast.depth, reference.depth) << "mask " << mask << " trial " << trial;
+            ASSERT_EQ(fastLast, core.lastDepth) << "mask " << mask << " trial " << trial;
+        }
+    }
+}
+
+}  // namespace
