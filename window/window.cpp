@@ -195,6 +195,7 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
     PAINTSTRUCT ps;
     BeginPaint(hwnd, &ps);
 
+    const bool first = FirstPaint;
     if (FirstPaint) {
         LastFPSTime = GetTickCount();
         LastFrameTime = LastFPSTime;
@@ -205,7 +206,8 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
     LastFrameTime = now;
 
     // The title shows one counter, the paints per second since the last update, measured over
-    // the real interval (which is a little over a second).
+    // the real interval (which is a little over a second). The paint that starts an interval
+    // (the first one, or the one that updated the title) is not counted in it.
     DWORD sinceTitle = now - LastFPSTime;
     if (static_cast<float>(now) - (static_cast<float>(LastFPSTime) + QueryFrameTime) > 1000.0f) {
         int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(FPS + 1) * 1000.0 /
@@ -217,7 +219,7 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
         SetWindowTextA(hwnd, _3D_KRV_Title_Text.c_str());
         LastFPSTime = now;
         FPS = 0;
-    } else {
+    } else if (!first) {
         FPS += 1;
     }
 
