@@ -1,5 +1,8 @@
 #include "core/core.h"
 
+#include "platform/platform.h"
+
+#include <algorithm>
 #include <cstdint>
 
 static int Scaled(int size, float factor)
@@ -62,6 +65,21 @@ void _3D_Korvane_Core::SetPixel(int x, int y, float r, float g, float b)
 
 static int64_t Abs64(int64_t v) { return v < 0 ? -v : v; }
 
+// Lines whose major extent exceeds this are longer than any image the platform makes.
+static const int64_t kLongLine = int64_t{1} << 16;
+
+// The size of the image behind the device context: pixels outside it are not drawn, so the line
+// routines walk only the part of a line that can land inside.
+static bool TargetSize(HDC dc, int64_t& w, int64_t& h)
+{
+    int iw = 0, ih = 0;
+    const unsigned char* pixels = nullptr;
+    if (!krvplat::GetImage(dc, iw, ih, pixels) || iw <= 0 || ih <= 0) return false;
+    w = iw;
+    h = ih;
+    return true;
+}
+
 void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r, float g,
                                         float b)
 {
@@ -74,26 +92,50 @@ void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r,
     const int sy = dy < 0 ? -1 : 1;
     const bool xMajor = 2 * Abs64(dy) < 2 * Abs64(dx);
 
-    int x = x0, y = y0;
-    SetPixelV(windowDC, x, y, colour);
+    SetPixelV(windowDC, x0, y0, colour);
     if (xMajor ? x0 == x1 : y0 == y1) return;
 
     const int64_t major = xMajor ? Abs64(dx) : Abs64(dy);
     const int64_t minor = xMajor ? Abs64(dy) : Abs64(dx);
-    int64_t e = 2 * minor - major;
-    for (;;) {
-        const bool step = e >= 0;
+    const int majorStep = xMajor ? sx : sy;
+    const int64_t major0 = xMajor ? x0 : y0;
+
+    // Step k (1..major) plots at major0 + k * majorStep; only the steps whose major coordinate
+    // lies inside the image are walked. After k steps the minor coordinate has advanced
+    // floor((2 minor k + major) / (2 major)) times and the error term follows from it, so the
+    // walk can start at its first visible step with exactly the state the full walk would have.
+    int64_t w, h;
+    if (!TargetSize(windowDC, w, h)) return;
+    const int64_t limit = xMajor ? w : h;
+    int64_t kLo = majorStep > 0 ? -major0 : major0 - (limit - 1);
+    int64_t kHi = majorStep > 0 ? limit - 1 - major0 : major0;
+    kLo = std::max<int64_t>(kLo, 1);
+    kHi = std::min<int64_t>(kHi, major);
+    if (kLo > kHi) return;
+
+    const __int128 k = kLo - 1;
+    const __int128 advanced = (2 * static_cast<__int128>(minor) * k + major) / (2 * major);
+    int64_t e = static_cast<int64_t>(2 * minor - major + 2 * minor * k - 2 * major * advanced);
+    int64_t x = x0, y = y0;
+    if (xMajor) {
+        x += sx * static_cast<int64_t>(k);
+        y += sy * static_cast<int64_t>(advanced);
+    } else {
+        y += sy * static_cast<int64_t>(k);
+        x += sx * static_cast<int64_t>(advanced);
+    }
+    for (int64_t step = kLo; step <= kHi; ++step) {
+        const bool minorStep = e >= 0;
         if (xMajor) {
             x += sx;
-            if (step) y += sy;
+            if (minorStep) y += sy;
         } else {
             y += sy;
-            if (step) x += sx;
+            if (minorStep) x += sx;
         }
-        SetPixelV(windowDC, x, y, colour);
-        if (xMajor ? x == x1 : y == y1) break;
+        SetPixelV(windowDC, static_cast<int>(x), static_cast<int>(y), colour);
         e += 2 * minor;
-        if (step) e -= 2 * major;
+        if (minorStep) e -= 2 * major;
     }
 }
 
@@ -102,15 +144,18 @@ void _3D_Korvane_Core::SetLineOptimized(int x0, int y0, int x1, int y1, float r,
 {
     if (!windowDC) return;
     const COLORREF colour = PackColor(r, g, b);
+    int64_t w, h;
+    if (!TargetSize(windowDC, w, h)) return;
+    // Runs outside the image draw nothing: they are cut to it.
     if (x0 == x1) {
-        const int64_t lo = y0 < y1 ? y0 : y1;
-        const int64_t hi = y0 < y1 ? y1 : y0;
+        const int64_t lo = std::max<int64_t>(y0 < y1 ? y0 : y1, 0);
+        const int64_t hi = std::min<int64_t>(y0 < y1 ? y1 : y0, h - 1);
         for (int64_t y = lo; y <= hi; ++y) SetPixelV(windowDC, x0, static_cast<int>(y), colour);
         return;
     }
     if (y0 == y1) {
-        const int64_t lo = x0 < x1 ? x0 : x1;
-        const int64_t hi = x0 < x1 ? x1 : x0;
+        const int64_t lo = std::max<int64_t>(x0 < x1 ? x0 : x1, 0);
+        const int64_t hi = std::min<int64_t>(x0 < x1 ? x1 : x0, w - 1);
         for (int64_t x = lo; x <= hi; ++x) SetPixelV(windowDC, static_cast<int>(x), y0, colour);
         return;
     }
@@ -122,6 +167,12 @@ void _3D_Korvane_Core::SetLineOptimized(int x0, int y0, int x1, int y1, float r,
     const int64_t minorExtent = yMajor ? Abs64(dx) : Abs64(dy);
     const int majorStep = (yMajor ? dy : dx) < 0 ? -1 : 1;
     const int minorStep = (yMajor ? dx : dy) < 0 ? -1 : 1;
+    // A line longer than any image is walked by the Bresenham routine, which skips what lies
+    // outside; the run walk below would take time in proportion to the whole length.
+    if (majorExtent > kLongLine) {
+        SetLineBresenham(x0, y0, x1, y1, r, g, b);
+        return;
+    }
 
     // Runs of R = |dx||dy| against the threshold m = R - major, lowered by the major extent after
     // each run. The product overflows 64 bits for far-apart ends, so the loop keeps R - m (which

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -210,4 +211,53 @@ TEST(PresentLine, OptimizedRuns)
         core.SetLineOptimized(c.x0, c.y0, c.x1, c.y1, 0.0f, 255.0f, 0.0f);
         EXPECT_EQ(dc.Lit(), c.expect) << c.x0 << "," << c.y0 << " -> " << c.x1 << "," << c.y1;
     }
+}
+
+// The plain Bresenham walk of the whole line, cut to a w x h image afterwards.
+static Pixels PlainBresenham(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int w, int h)
+{
+    Pixels all;
+    auto plot = [&](int64_t x, int64_t y) {
+        if (x >= 0 && y >= 0 && x < w && y < h) all.insert({int(x), int(y)});
+    };
+    const int64_t dx = x1 - x0, dy = y1 - y0;
+    const int sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
+    const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const bool xMajor = ady < adx;
+    const int64_t major = xMajor ? adx : ady, minor = xMajor ? ady : adx;
+    int64_t x = x0, y = y0, e = 2 * minor - major;
+    plot(x, y);
+    for (int64_t k = 1; k <= major; ++k) {
+        const bool step = e >= 0;
+        if (xMajor) { x += sx; if (step) y += sy; } else { y += sy; if (step) x += sx; }
+        plot(x, y);
+        e += 2 * minor;
+        if (step) e -= 2 * major;
+    }
+    return all;
+}
+
+// Lines reaching far outside the image walk only their visible part, pixel for pixel as the
+// whole walk would draw it there, and lines as long as the int range end at once.
+TEST(PresentLine, FarEndsDrawTheVisiblePartOnly)
+{
+    const struct { int x0, y0, x1, y1; } cases[] = {
+        {-100000, 3, 50, 20},   {50, 20, -100000, 3},    {-7, -300000, 12, 40},
+        {30, 2, 200000, 9000},  {-5000, 40000, 60, -9},  {17, -1, -40000, 19999},
+    };
+    for (const auto& c : cases) {
+        ImageDC dc(64, 48);
+        _3D_Korvane_Core core;
+        core.windowDC = dc.hdc;
+        core.SetLineBresenham(c.x0, c.y0, c.x1, c.y1, 255.0f, 0.0f, 0.0f);
+        EXPECT_EQ(dc.Lit(), PlainBresenham(c.x0, c.y0, c.x1, c.y1, 64, 48))
+            << c.x0 << "," << c.y0 << " -> " << c.x1 << "," << c.y1;
+    }
+    ImageDC dc(64, 48);
+    _3D_Korvane_Core core;
+    core.windowDC = dc.hdc;
+    core.SetLineBresenham(INT_MIN, INT_MIN + 7, INT_MAX, INT_MAX - 3, 255.0f, 255.0f, 255.0f);
+    core.SetLineOptimized(INT_MIN, 5, INT_MAX, 9, 255.0f, 255.0f, 255.0f);
+    core.SetLineOptimized(3, INT_MIN, 3, INT_MAX, 255.0f, 255.0f, 255.0f);
+    EXPECT_EQ(dc.Lit().count({3, 20}), 1u);  // the vertical run, cut to the image
 }
