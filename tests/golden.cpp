@@ -179,3 +179,26 @@ static std::string ExecutableDirectory()
         << first / width << ") from the top; actual image " << actual;
     return ::testing::AssertionFailure() << msg.str();
 }
+
+void RandomiseShading(_3D_Korvane_Core& core, std::mt19937& rng)
+{
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    core.texturing = rng() & 1;
+    core.material = rng() & 1;
+    core.multiTexture = rng() & 1;
+    core.bumpMapping = rng() & 1;
+    core.dot3 = rng() & 1;
+    core.transparency = rng() & 1;
+    core.TransparencySet = rng() & 1;
+    core.alphaBlend = rng() & 1;
+    core.AlphaFlag = rng() & 1;
+    core.depthColorCompare = rng() & 1;
+    core.bilinearFilter = rng() & 1;
+    core.AlphaValue = unit(rng);
+    core.Transparency = unit(rng);
+    core.BumpMapFactor = 10.0f * unit(rng);
+    core.Material.ambient = vec3(unit(rng), unit(rng), unit(rng));
+    core.Material.diffuse = vec3(unit(rng), unit(rng), unit(rng));
+    core.Material.specular = vec3(unit(rng), unit(rng), unit(rng));
+    core.Material.emission = unit(rng);
+}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,9 @@ CVertex ScreenVertex(const _3D_Korvane_Core& core, float sx, float sy, float z =
 // Top-down RGB in and out.
 bool WritePpm(const std::string& path, const std::vector<uint8>& rgb, int width, int height);
 bool ReadPpm(const std::string& path, std::vector<uint8>& rgb, int& width, int& height);
+
+// Random shading switches and parameters for sweeps of the specialised span routines against
+// their reference: every switch the pixel loop reads, the alpha, transparency and bump values
+// and the material.
+void RandomiseShading(_3D_Korvane_Core& core, std::mt19937& rng);
+

@@ -130,18 +130,7 @@ TEST(FastPaths, RowWalkMatchesTheScalarRecords)
             core.useDepthWrite = trial % 4 != 0;
             core.ignoreDepth = trial % 5 == 0;
             core.drawFeatures = mask;
-            core.texturing = rng() & 1;
-            core.material = rng() & 1;
-            core.multiTexture = rng() & 1;
-            core.bumpMapping = rng() & 1;
-            core.dot3 = rng() & 1;
-            core.transparency = rng() & 1;
-            core.TransparencySet = rng() & 1;
-            core.alphaBlend = rng() & 1;
-            core.bilinearFilter = rng() & 1;
-            core.AlphaValue = unit(rng);
-            core.Transparency = unit(rng);
-            core.BumpMapFactor = 10.0f * unit(rng);
+            RandomiseShading(core, rng);
             core.lastDepth = uint16_t(rng());
 
             // A triangle in screen space with its attributes already divided by w.

@@ -314,24 +314,7 @@ TEST(ShadeSpans, SpecialisedRoutinesMatchTheReference)
             core.useDepthWrite = trial % 4 != 0;
             core.ignoreDepth = trial % 5 == 0;
             core.drawFeatures = mask;
-            core.texturing = rng() & 1;
-            core.material = rng() & 1;
-            core.multiTexture = rng() & 1;
-            core.bumpMapping = rng() & 1;
-            core.dot3 = rng() & 1;
-            core.transparency = rng() & 1;
-            core.TransparencySet = rng() & 1;
-            core.alphaBlend = rng() & 1;
-            core.AlphaFlag = rng() & 1;
-            core.depthColorCompare = rng() & 1;
-            core.bilinearFilter = rng() & 1;
-            core.AlphaValue = unit(rng);
-            core.Transparency = unit(rng);
-            core.BumpMapFactor = 10.0f * unit(rng);
-            core.Material.ambient = vec3(unit(rng), unit(rng), unit(rng));
-            core.Material.diffuse = vec3(unit(rng), unit(rng), unit(rng));
-            core.Material.specular = vec3(unit(rng), unit(rng), unit(rng));
-            core.Material.emission = unit(rng);
+            RandomiseShading(core, rng);
 
             _3D_Korvane_Shader ends[2];
             for (auto& e : ends) {
