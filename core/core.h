@@ -27,6 +27,8 @@
 
 struct CEdge;
 struct CSpan;
+struct KrvDrawWork;
+void KrvReleaseDrawWork(KrvDrawWork* work);
 
 // Integer codes of the interface.
 enum KrvCullMode_ { KrvCullMode_None = 0, KrvCullMode_Front = 16, KrvCullMode_Back = 17, KrvCullMode_All = 18 };
@@ -101,6 +103,11 @@ public:
     void DrawSpan(CSpan* span, int y);                            // draw_span.cpp
     bool FindOcclusionPoint(vec3 v) const;
 
+private:
+    void RunDraw(const int viewport[4]);  // the triangle loop over the stored range
+
+public:
+
     // ---- State -------------------------------------------------------------------------------
     int width = 0, height = 0;
     int viewportX = 0, viewportY = 0, viewportWidth = 0, viewportHeight = 0;
@@ -151,6 +158,10 @@ public:
     int sizeWidth = 0, sizeHeight = 0;
     int mouseX = 0, mouseY = 0;
     int clickX = 0, clickY = 0;
+
+    // What the draws keep between them: the prepared state and the threads' set-up lists
+    // (submit.cpp). Created by the first draw, released with the core.
+    KrvDrawWork* drawWork = nullptr;
 
     // The device context that SetPixel and the debug lines draw on (the window's own DC; set
     // by the window when it is created; null draws nothing).

@@ -1,11 +1,19 @@
-// RasterizeTriangle: perspective divide, face culling, viewport mapping and the edges of one
-// clipped triangle; DrawSpansBetweenEdges: one span a row between the long edge and a short one.
+// Triangle set-up and the row walk.
+//
+// KrvSetUpTriangle: perspective divide, face culling, viewport mapping and the edges of one
+// clipped triangle, written as a set-up record: the long edge, the two short ones, and the rows
+// each short edge shares with the long one. KrvDrawSetupTriangle: the rows of a record, one span
+// a row, through the draw's span routine; with several threads each walks its own row bands.
+// RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
+// calling thread.
 #include "core/core.h"
+#include "core/draw_state.h"
 #include "core/rasterize.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 void KrvDeltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b,
                           unsigned features)
@@ -40,37 +48,64 @@ static bool Finite(const vec4& p)
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && std::isfinite(p.w);
 }
 
-void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
+// ---------------------------------------------------------------------------------------------
+// Set-up.
+
+// The rows a short edge shares with the long one: from the short edge's top row (raised to 0)
+// to its bottom row (lowered to the target's last), even rows only with a step of 2. False when
+// there are none, or an edge has no height.
+static bool PairRows(const DrawState& draw, float longDy, float longTop, float shortDy,
+                     float shortTop, float shortBottom, KrvPairRows& rows)
+{
+    rows = KrvPairRows();
+    if (longDy == 0.0f || shortDy == 0.0f) return false;
+    if (!std::isfinite(longTop) || !std::isfinite(shortTop) || !std::isfinite(shortBottom))
+        return false;
+    const int last = std::min(TruncToInt(shortBottom), draw.target.lastRow);
+    int first = std::max(TruncToInt(shortTop), 0);
+    if (first > last) return false;
+    if (draw.rowStep == 2) {
+        first += first & 1;
+        if (first > last) return false;
+    }
+    rows.first = first;
+    rows.last = last;
+    rows.longTop = longTop;
+    rows.longScale = 1.0f / longDy;
+    rows.shortTop = shortTop;
+    rows.shortScale = 1.0f / shortDy;
+    return true;
+}
+
+bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
 {
     for (int k = 0; k < 3; ++k) {
         vec4& p = v[k].position;
-        float rw = 1.0f / p.w;
+        const float rw = 1.0f / p.w;
         p.x = p.x * rw;
         p.y = p.y * rw;
         p.w = rw;
     }
 
-    if (cullEnabled && cullFace != KrvCullMode_None) {
+    if (draw.cull) {
         const vec4 &p0 = v[0].position, &p1 = v[1].position, &p2 = v[2].position;
-        float area = p0.x * (p1.y - p2.y) + p1.x * (p2.y - p0.y) + p2.x * (p0.y - p1.y);
-        if (cullFace == KrvCullMode_Front && area >= 0.0f) return;
-        if (cullFace == KrvCullMode_Back && area <= 0.0f) return;
-        if (cullFace == KrvCullMode_All) return;
+        const float area = p0.x * (p1.y - p2.y) + p1.x * (p2.y - p0.y) + p2.x * (p0.y - p1.y);
+        if (draw.cullFace == KrvCullMode_Front && area >= 0.0f) return false;
+        if (draw.cullFace == KrvCullMode_Back && area <= 0.0f) return false;
+        if (draw.cullFace == KrvCullMode_All) return false;
     }
 
-    const float vx = static_cast<float>(viewportX), vy = static_cast<float>(viewportY);
-    const float vw = static_cast<float>(viewportWidth), vh = static_cast<float>(viewportHeight);
     for (int k = 0; k < 3; ++k) {
         vec4& p = v[k].position;
-        p.x = (p.x * 0.5f + 0.5f) * vw + vx;
-        p.y = (p.y * 0.5f + 0.5f) * vh + vy;
+        p.x = (p.x * 0.5f + 0.5f) * draw.viewportWidth + draw.viewportX;
+        p.y = (p.y * 0.5f + 0.5f) * draw.viewportHeight + draw.viewportY;
         p.z = p.z * p.w * 0.5f + 0.5f;
         // A vertex with w = 0 (or NaN/inf input that reached here) has no place on screen; the
         // whole triangle goes rather than feed non-finite bounds to the row and span loops.
-        if (!Finite(p)) return;
+        if (!Finite(p)) return false;
     }
 
-    const unsigned features = drawFeatures;
+    const unsigned features = draw.features;
     if (features & kSpanColor) {
         for (int k = 0; k < 3; ++k) {
             _3D_Korvane_Shader& s = v[k];
@@ -85,62 +120,145 @@ void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
         }
     }
 
-    CEdge edges[3];
+    // Edge k runs from v[k] to v[k + 1], its first end the upper one (on equal y, v[k]).
+    const FlatPoint points[3] = {KrvFlatten(v[0], features), KrvFlatten(v[1], features),
+                                 KrvFlatten(v[2], features)};
+    const int n = draw.vectors;
+    int top[3];
+    float dy[3];
     for (int k = 0; k < 3; ++k) {
-        CEdge& e = edges[k];
-        e.Set(&v[k], &v[(k + 1) % 3]);
-        e.SetDeltas(*e.first, *e.second, features);
+        const int a = k, b = (k + 1) % 3;
+        top[k] = points[b].Y() >= points[a].Y() ? a : b;
+        dy[k] = points[a + b - top[k]].Y() - points[top[k]].Y();
     }
-
     // The longest y extent; a tie keeps the earlier edge.
-    int longest = edges[0].position.y < edges[1].position.y ? 1 : 0;
-    if (edges[longest].position.y < edges[2].position.y) longest = 2;
-    CEdge* longEdge = &edges[longest];
-    DrawSpansBetweenEdges(longEdge, &edges[(longest + 1) % 3]);
-    DrawSpansBetweenEdges(longEdge, &edges[(longest + 2) % 3]);
+    int longest = dy[0] < dy[1] ? 1 : 0;
+    if (dy[longest] < dy[2]) longest = 2;
+
+    KrvSetupTriangle header;
+    bool any = false;
+    for (int e = 0; e < 3; ++e) {
+        const int edge = (longest + e) % 3;
+        const int first = top[edge], second = (edge + (edge + 1) % 3) - first;
+        Lanes4* topOut = out + kKrvSetupHeader + 2 * e * n;
+        Lanes4* deltaOut = topOut + n;
+        for (int k = 0; k < n; ++k) {
+            topOut[k] = points[first].v[k];
+            deltaOut[k] = points[second].v[k] - points[first].v[k];
+        }
+        if (e == 0) continue;
+        any |= PairRows(draw, dy[longest], points[top[longest]].Y(), dy[edge],
+                        points[first].Y(), points[second].Y(), header.pairs[e - 1]);
+    }
+    std::memcpy(static_cast<void*>(out), &header, sizeof header);
+    return any;
 }
 
-// The last row and column that every target of the draw can take. maxX/maxY follow the depth
-// target when there is one, so a smaller colour target bounds the draw as well.
-static int WritableLimit(int maxValue, const void* color, int colorSize, const void* depth,
-                         int depthSize)
+// ---------------------------------------------------------------------------------------------
+// The row walk.
+
+// The rows of one edge pair that the bands give this thread, N vectors a point.
+template <int N>
+static void DrawPair(const DrawState& draw, ShadeState& shade, const KrvPairRows& rows,
+                     const Lanes4* longTop, const Lanes4* longDelta, const Lanes4* shortTop,
+                     const Lanes4* shortDelta, uint64_t key, const KrvBands& bands,
+                     KrvLastDepth& last)
 {
-    int limit = maxValue;
-    if (color) limit = std::min(limit, colorSize - 1);
-    if (depth) limit = std::min(limit, depthSize - 1);
-    return (color || depth) ? limit : -1;
+    if (rows.first > rows.last) return;
+    const SpanRoutine span = draw.span;
+    FlatPoint p, q, delta;
+    auto row = [&](int y) {
+        const float centre = static_cast<float>(y) + 0.5f;
+        // Both ends of 0..1 are accepted: there is no top-left rule, and a row whose centre lies
+        // exactly on a shared vertex or edge is drawn by both triangles.
+        const float tL = (centre - rows.longTop) * rows.longScale;
+        const float tS = (centre - rows.shortTop) * rows.shortScale;
+        if (!(tL >= 0.0f && tL <= 1.0f && tS >= 0.0f && tS <= 1.0f)) return;
+        // P on the long edge, Q on the short one; P is the left end unless Q lies left of it
+        // (CSpan::Set); the span's differences are right minus left (SetDeltas).
+        for (int k = 0; k < N; ++k) {
+            p.v[k] = longTop[k] + longDelta[k] * tL;
+            q.v[k] = shortTop[k] + shortDelta[k] * tS;
+        }
+        const bool pLeft = q.X() >= p.X();
+        const FlatPoint& left = pLeft ? p : q;
+        const FlatPoint& right = pLeft ? q : p;
+        for (int k = 0; k < N; ++k) delta.v[k] = right.v[k] - left.v[k];
+        if (N > 1) shade.SetSpanRight(vec3(right.X(), right.Y(), right.Depth()));
+        if (span(draw.target, shade, left, delta, right.X(), y, last.depth)) {
+            last.key = key;
+            last.row = y;
+            last.set = true;
+        }
+    };
+
+    const int step = draw.rowStep;
+    int y = rows.first;
+    if (bands.count == 1) {
+        for (;;) {
+            row(y);
+            if (rows.last - y < step) break;
+            y += step;
+        }
+        return;
+    }
+    // Rows are at most a target's height, far from overflow. A band starts on a multiple of
+    // 2^shift, an even row, so the even rows of a step of 2 stay even.
+    while (y <= rows.last) {
+        const int band = y >> bands.shift;
+        const int owner = band % bands.count;
+        if (owner != bands.index) {
+            y = (band + (bands.index - owner + bands.count) % bands.count) << bands.shift;
+            continue;
+        }
+        const int bandLast = std::min(rows.last, ((band + 1) << bands.shift) - 1);
+        for (; y <= bandLast; y += step) row(y);
+    }
+}
+
+typedef void (*PairRoutine)(const DrawState&, ShadeState&, const KrvPairRows&, const Lanes4*,
+                            const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
+                            const KrvBands&, KrvLastDepth&);
+static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<3>, DrawPair<4>,
+                                             DrawPair<5>};
+
+void KrvDrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
+                          uint64_t ordinal, const KrvBands& bands, KrvLastDepth& last)
+{
+    KrvSetupTriangle header;
+    std::memcpy(&header, static_cast<const void*>(record), sizeof header);
+    const int n = draw.vectors;
+    const PairRoutine pair = kPairRoutines[n - 1];
+    const Lanes4* points = record + kKrvSetupHeader;
+    for (int e = 1; e <= 2; ++e)
+        pair(draw, shade, header.pairs[e - 1], points, points + n, points + 2 * e * n,
+             points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), bands, last);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The stages for one triangle on the calling thread, with the core's state as it stands.
+
+void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
+{
+    KrvSerialDraw draw(*this);
+    draw.Triangle(v);
 }
 
 void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
 {
-    const float longDy = longEdge->position.y, shortDy = shortEdge->position.y;
-    if (longDy == 0.0f || shortDy == 0.0f) return;
-    const float longTop = longEdge->first->position.y, shortTop = shortEdge->first->position.y;
-    const float shortBottom = shortEdge->second->position.y;
-    if (!std::isfinite(longTop) || !std::isfinite(shortTop) || !std::isfinite(shortBottom))
+    KrvSerialDraw draw(*this);
+    const DrawState& s = draw.state;
+    KrvPairRows rows;
+    if (!PairRows(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
+                  shortEdge->first->position.y, shortEdge->second->position.y, rows))
         return;
-
-    const void* color = (drawFeatures & kSpanColor) ? targetColor : nullptr;
-    int lastRow = std::min(TruncToInt(shortBottom),
-                           WritableLimit(maxY, color, targetColorHeight, targetDepth,
-                                         targetDepthHeight));
-    int firstRow = std::max(TruncToInt(shortTop), 0);
-
-    if (firstRow > lastRow) return;
-    int step = 1;
-    if (interlace || (transparency && !TransparencySet)) {
-        step = 2;
-        firstRow += firstRow & 1;
-        if (firstRow > lastRow) return;
-    }
-
-    KrvRows rows;
-    rows.first = firstRow;
-    rows.last = lastRow;
-    rows.step = step;
-    rows.longTop = longTop;
-    rows.longScale = 1.0f / longDy;
-    rows.shortTop = shortTop;
-    rows.shortScale = 1.0f / shortDy;
-    KrvDrawRows(*this, *longEdge, *shortEdge, rows);
+    const unsigned f = s.features;
+    const FlatPoint points[4] = {KrvFlatten(*longEdge->first, f), KrvFlatten(*longEdge, f),
+                                 KrvFlatten(*shortEdge->first, f), KrvFlatten(*shortEdge, f)};
+    Lanes4 packed[4 * 5];
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < s.vectors; ++k) packed[i * s.vectors + k] = points[i].v[k];
+    const int n = s.vectors;
+    kPairRoutines[n - 1](s, draw.shade, rows, packed, packed + n, packed + 2 * n, packed + 3 * n,
+                         draw.NextOrdinal() * 2, KrvBands(), draw.last);
 }

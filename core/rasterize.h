@@ -1,6 +1,5 @@
 // Internals of the triangle pipeline shared by submission, clipping, rasterization and the span
-// loop: the per-draw feature bits, the edge and span records, and the stage entry points that
-// tests drive directly.
+// loop: the per-draw feature bits and the edge and span records.
 #pragma once
 
 #include "core/vertex.h"
@@ -65,30 +64,10 @@ struct CSpan : KrvDeltas {
 void KrvLerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const KrvDeltas& d, float t,
              unsigned features);
 
-// ---------------------------------------------------------------------------------------------
-// The clipper on its own: cuts v (three records, changed in place) against planes plane..6 and
-// hands every surviving piece, in order, to sink. `ClipTriangle` is this with the rasterizer
-// as the sink. At most 64 pieces, at most seven levels deep, no allocation.
-typedef void (*KrvTriangleSink)(void* context, _3D_Korvane_Shader* v);
-void KrvClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, KrvTriangleSink sink,
-                     void* context);
-
-// The rows of one edge pair: rows first, first + step, ... up to last, each sampled at its
-// centre on both edges; a row whose parameters fall outside 0..1 on either edge is skipped.
-// `DrawSpansBetweenEdges` finds the range and hands it to KrvDrawRows (draw_span.cpp), which
-// walks it with the span routine and shading state of the draw picked once for the pair.
-struct KrvRows {
-    int first, last, step;
-    float longTop, longScale;    // top y and 1 / dy of the long edge
-    float shortTop, shortScale;  // the same of the short edge
-};
-void KrvDrawRows(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge,
-                 const KrvRows& rows);
-// The same rows through the scalar records, one CSpan a row (KrvLerp, CSpan::Set, SetDeltas)
-// and the reference span loop: what KrvDrawRows must match byte for byte.
-void KrvDrawRowsReference(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge,
-                          const KrvRows& rows);
-
-// The span loop with the feature bits tested at run time: the reference that every specialised
-// routine of `DrawSpan` must match byte for byte.
+// The span loop with the feature bits tested at run time, for one CSpan with the core's state:
+// the reference that the public DrawSpan (and every routine a draw can pick) must match.
 void KrvDrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y);
+
+// The core's drawFeatures less what it cannot back right now (no colour target: depth only; a
+// group whose texture or light is unbound is not shaded): the mask of the stage entry points.
+unsigned KrvSpanFeatures(const _3D_Korvane_Core& core);

@@ -15,10 +15,12 @@
 template <unsigned Mask>
 struct FixedFeatures {
     static constexpr bool Has(unsigned f) { return (Mask & f) != 0; }
+    static constexpr unsigned mask() { return Mask; }
 };
 struct RuntimeFeatures {
-    unsigned mask;
-    bool Has(unsigned f) const { return (mask & f) != 0; }
+    unsigned bits;
+    bool Has(unsigned f) const { return (bits & f) != 0; }
+    unsigned mask() const { return bits; }
 };
 
 // One pixel's attributes, already multiplied back by w. Only the groups of the draw's features
@@ -32,9 +34,9 @@ struct PixelAttributes {
     float unused = 0.0f;  // pads to four vectors of four floats (draw_span.cpp)
 };
 
-// What the shading reads from the core, copied once an edge pair (Load) and once a span:
-// the loop's byte stores may alias any field, so reading the core inside the loop would reload
-// it every pixel. The feature bits cover texture0, the light and the shadow map; the rarer
+// What the shading reads from the core, copied once a draw (Load) and once a row (the span's
+// right end): the loop's byte stores may alias any field, so reading the core inside the loop
+// would reload it every pixel. The feature bits cover texture0, the light and the shadow map; the rarer
 // switches are tested here at run time.
 struct ShadeState {
     // The lookups of every pixel, inlined into the loop.
@@ -59,6 +61,10 @@ struct ShadeState {
     bool blendTransparency = false;  // transparency on and a value set
     bool alphaBlend = false;
     bool depthColorCompare = false;
+    // The attenuation 1/3 / (|L|^2 q + |L| l + c) with q and l both +0 is 1/3 / (0 + c) for
+    // every |L| whose square is finite: then it is worked out once a draw.
+    bool attenuationFixed = false;
+    float attenuation = 0.0f;
 
     void Load(const _3D_Korvane_Core& core)
     {
@@ -69,7 +75,12 @@ struct ShadeState {
         }
         if (core.useBump && core.bumpMapping) bumpTexture = core.bumpTexture;
         if (core.shadowMap) shadowMap = KrvTexelSource(*core.shadowMap);
-        if (core.light) light = *core.light;
+        if (core.light) {
+            light = *core.light;
+            attenuationFixed = PositiveZero(light.quadraticAttenuation) &&
+                               PositiveZero(light.linearAttenuation);
+            attenuation = 0.33333334f / ((0.0f + 0.0f) + light.constantAttenuation);
+        }
         materialColor = core.Material;
         colorEnd = core.targetColor + static_cast<size_t>(core.targetColorWidth) *
                                           static_cast<size_t>(core.targetColorHeight) * 3;
@@ -85,6 +96,7 @@ struct ShadeState {
         alphaBlend = core.alphaBlend;
         depthColorCompare = core.depthColorCompare;
     }
+    static bool PositiveZero(float v) { return v == 0.0f && !std::signbit(v); }
     void SetSpanRight(const vec3& right) { spanRight = right; }
     void SetSpan(const CSpan& span)
     {
@@ -222,8 +234,11 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
             kd = nl;
             ks = nl * nl * nl;
         }
-        const float att = 0.33333334f / (lenL * lenL * l.quadraticAttenuation +
-                                         lenL * l.linearAttenuation + l.constantAttenuation);
+        const float lenL2 = lenL * lenL;
+        const float att = s.attenuationFixed && lenL2 <= 3.40282347e38f
+                              ? s.attenuation
+                              : 0.33333334f / (lenL2 * l.quadraticAttenuation +
+                                               lenL * l.linearAttenuation + l.constantAttenuation);
         if (!s.material) {
             F = (l.specular * ks + l.diffuse * kd + l.ambient) * att * c;
         } else {

@@ -1,10 +1,22 @@
-// DrawTriangles: per-draw flags, vertex transform, vertex colour with fog, and the hand-over of
-// each triangle to the clipper.
+// DrawTriangles: the per-draw state, then every triangle through vertex transform (with colour
+// and fog), clipping, set-up and its rows.
+//
+// On one thread each triangle is set up and drawn before the next. With more, the triangles go
+// in batches: each thread transforms, clips and sets up its share of a batch into its own list,
+// then every thread walks all the lists in submission order and draws the rows of its own
+// bands. Each pixel thus sees the same triangles in the same order as on one thread, and the
+// frame has the same bytes whatever the thread count.
+#include "core/clip.h"
 #include "core/core.h"
+#include "core/draw_state.h"
 #include "core/rasterize.h"
+#include "core/thread_pool.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 vec4 krvModelViewProjection(const float* m, const CVertex* v)
 {
@@ -65,6 +77,138 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
     }
 }
 
+// The three pipeline records of the triangle whose first vertex is cv[0].
+static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri)
+{
+    const unsigned features = d.features;
+    for (int k = 0; k < 3; ++k) {
+        const CVertex& v = cv[k];
+        _3D_Korvane_Shader& out = tri[k];
+        out.position = krvModelViewProjection(d.modelViewProjection, &v);
+        if (!(features & kSpanColor)) continue;
+        if (d.fogged) {
+            out.color = FogColor(d.fogParameters, d.fogMode, v, out.position.w);
+            out.fogColor = out.color;
+        } else {
+            out.color = vec3(v.r, v.g, v.b);
+        }
+        if (features & kSpanTexture) out.texCoord = vec2(v.u, v.v);
+        if (features & kSpanLight) {
+            out.normal = vec3(v.nx, v.ny, v.nz);
+            out.lightVector = d.lightPosition - vec3(v.x, v.y, v.z);
+            if (features & kSpanShadow)
+                out.shadowCoord = krvModelViewProjection(d.shadowMapMatrix, &v);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The draw's work: per thread, two lists of set-up records (one batch is drawn from while the
+// next is filled) and the thread's copy of the shading state and last depth. Kept from draw to
+// draw, so a frame allocates nothing once the lists have grown to the scene.
+
+namespace {
+
+const int64_t kBatchTriangles = 1024;
+
+struct RecordList {
+    std::vector<Lanes4> lanes;
+    size_t used = 0;
+
+    Lanes4* Reserve(size_t n)
+    {
+        if (used + n > lanes.size()) lanes.resize(std::max(lanes.size() * 2, used + n + 4096));
+        return lanes.data() + used;
+    }
+};
+
+struct WorkerState {
+    RecordList lists[2];
+    ShadeState shade;
+    KrvLastDepth last;
+};
+
+}  // namespace
+
+struct KrvDrawWork {
+    DrawState state;
+    std::vector<WorkerState> workers;
+};
+
+void KrvReleaseDrawWork(KrvDrawWork* work) { delete work; }
+
+namespace {
+
+struct DrawJob {
+    KrvDrawWork* work = nullptr;
+    const CVertex* vertices = nullptr;
+    int64_t first = 0;      // the first triangle's first vertex
+    int64_t triangles = 0;  // whole triangles from there
+    int threads = 1;
+    KrvBarrier* barrier = nullptr;
+};
+
+// One thread's part of a draw: its share of each batch's set-up, then its bands of every
+// record of the batch. With one thread, set-up and rows alternate triangle by triangle.
+void DrawJobRun(void* context, int index, int count)
+{
+    DrawJob& job = *static_cast<DrawJob*>(context);
+    if (count != job.threads) {
+        // The pool changed size under the draw: one thread draws it all.
+        if (index != 0) return;
+        count = 1;
+    }
+    const DrawState& d = job.work->state;
+    WorkerState& self = job.work->workers[static_cast<size_t>(index)];
+    self.shade = d.shade;
+    self.last = KrvLastDepth();
+    KrvBands bands;
+    bands.count = count;
+    bands.index = index;
+    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
+    uint64_t ordinal = 0;
+    _3D_Korvane_Shader tri[3];
+
+    if (count == 1) {
+        Lanes4 record[kKrvSetupHeader + 6 * 5];
+        auto sink = [&](_3D_Korvane_Shader* v) {
+            if (KrvSetUpTriangle(d, v, record))
+                KrvDrawSetupTriangle(d, self.shade, record, ordinal++, bands, self.last);
+        };
+        for (int64_t t = 0; t < job.triangles; ++t) {
+            TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
+            KrvClipTriangle(tri, 1, d.features, sink);
+        }
+        return;
+    }
+
+    for (int64_t start = 0, batch = 0; start < job.triangles; start += kBatchTriangles, ++batch) {
+        const int64_t n = std::min(kBatchTriangles, job.triangles - start);
+        RecordList& list = self.lists[batch & 1];
+        list.used = 0;
+        auto sink = [&](_3D_Korvane_Shader* v) {
+            Lanes4* out = list.Reserve(stride);
+            if (KrvSetUpTriangle(d, v, out)) list.used += stride;
+        };
+        const int64_t lo = start + n * index / count, hi = start + n * (index + 1) / count;
+        for (int64_t t = lo; t < hi; ++t) {
+            TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
+            KrvClipTriangle(tri, 1, d.features, sink);
+        }
+        job.barrier->Wait();
+        for (int k = 0; k < count; ++k) {
+            const RecordList& from = job.work->workers[static_cast<size_t>(k)].lists[batch & 1];
+            for (size_t r = 0; r < from.used; r += stride)
+                KrvDrawSetupTriangle(d, self.shade, from.lanes.data() + r, ordinal++, bands,
+                                     self.last);
+        }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
 void _3D_Korvane_Core::DrawTriangles(CVertex* array, int first, int count)
 {
     if ((!targetColor && !targetDepth) || viewportWidth <= 0 || viewportHeight <= 0 || !array ||
@@ -86,56 +230,55 @@ void _3D_Korvane_Core::DrawTriangles(CVertex* array, int first, int count)
     firstVertex = first;
     endVertex = count > INT_MAX - first ? INT_MAX : first + count;
 
-    int factor = 1;
-    if (!frameBuffer) {
-        if (antiAliasing == KrvAA_2x2) factor = 2;
-        if (antiAliasing == KrvAA_3x3) factor = 3;
-        if (antiAliasing == KrvAA_4x4) factor = 4;
-    }
-    if (factor == 1) {
-        DrawTriangles();
-        return;
-    }
-
     // The supersampled target is addressed with a scaled viewport; the caller's stays in output
-    // pixels. Restoring the saved values equals dividing by the factor, also where the product
-    // would not fit an int and saturates instead.
-    int* const fields[4] = {&viewportX, &viewportY, &viewportWidth, &viewportHeight};
-    int saved[4];
+    // pixels. A product that does not fit an int saturates.
+    const int factor = frameBuffer ? 1 : KrvAntiAliasingFactor(antiAliasing);
+    const int fields[4] = {viewportX, viewportY, viewportWidth, viewportHeight};
+    int viewport[4];
     for (int i = 0; i < 4; ++i) {
-        saved[i] = *fields[i];
-        long long scaled = static_cast<long long>(saved[i]) * factor;
-        *fields[i] = scaled > INT_MAX ? INT_MAX : (scaled < INT_MIN ? INT_MIN : int(scaled));
+        const long long scaled = static_cast<long long>(fields[i]) * factor;
+        viewport[i] = scaled > INT_MAX ? INT_MAX : (scaled < INT_MIN ? INT_MIN : int(scaled));
     }
-    DrawTriangles();
-    for (int i = 0; i < 4; ++i) *fields[i] = saved[i];
+    RunDraw(viewport);
 }
 
 void _3D_Korvane_Core::DrawTriangles()
 {
-    const unsigned features = drawFeatures;
-    const bool fogged = FogSet && fog;
-    for (int s = firstVertex; s + 2 < endVertex; s += 3) {
-        _3D_Korvane_Shader tri[3];
-        for (int k = 0; k < 3; ++k) {
-            const CVertex& cv = vertices[s + k];
-            _3D_Korvane_Shader& out = tri[k];
-            out.position = krvModelViewProjection(modelViewProjection.m, &cv);
-            if (!(features & kSpanColor)) continue;
-            if (fogged) {
-                out.color = FogColor(FogParameters, fogMode, cv, out.position.w);
-                out.fogColor = out.color;
-            } else {
-                out.color = vec3(cv.r, cv.g, cv.b);
-            }
-            if (features & kSpanTexture) out.texCoord = vec2(cv.u, cv.v);
-            if (features & kSpanLight) {
-                out.normal = vec3(cv.nx, cv.ny, cv.nz);
-                out.lightVector = light->position - vec3(cv.x, cv.y, cv.z);
-                if (features & kSpanShadow)
-                    out.shadowCoord = krvModelViewProjection(shadowMapMatrix.m, &cv);
-            }
-        }
-        ClipTriangle(tri, 1);
+    const int viewport[4] = {viewportX, viewportY, viewportWidth, viewportHeight};
+    RunDraw(viewport);
+}
+
+void _3D_Korvane_Core::RunDraw(const int viewport[4])
+{
+    if (!vertices || firstVertex < 0 || endVertex - firstVertex < 3) return;
+    if (!drawWork) drawWork = new KrvDrawWork();
+    KrvDrawWork& work = *drawWork;
+    PrepareDraw(*this, drawFeatures, viewport, work.state);
+    if (work.state.target.lastRow < 0) return;
+
+    KrvThreadPool& pool = KrvThreadPool::Shared();
+    const int threads = work.state.serialOnly ? 1 : pool.Threads();
+    if (work.workers.size() < static_cast<size_t>(threads))
+        work.workers.resize(static_cast<size_t>(threads));
+
+    KrvBarrier barrier(threads);
+    DrawJob job;
+    job.work = &work;
+    job.vertices = vertices;
+    job.first = firstVertex;
+    job.triangles = (static_cast<int64_t>(endVertex) - firstVertex) / 3;
+    job.threads = threads;
+    job.barrier = &barrier;
+    if (threads == 1)
+        DrawJobRun(&job, 0, 1);
+    else
+        pool.Run(DrawJobRun, &job);
+
+    // The last fragment of the draw is the latest one any thread saw.
+    const KrvLastDepth* latest = nullptr;
+    for (int i = 0; i < threads; ++i) {
+        const KrvLastDepth& l = work.workers[static_cast<size_t>(i)].last;
+        if (l.set && (!latest || l.After(*latest))) latest = &l;
     }
+    if (latest) lastDepth = latest->depth;
 }

@@ -1,6 +1,7 @@
 // The clipper on its own: the pieces it hands on for triangles inside, across and outside the
 // six planes of clip space.
 #include "core/core.h"
+#include "core/clip.h"
 #include "core/rasterize.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +19,7 @@ typedef std::array<_3D_Korvane_Shader, 3> Piece;
 
 struct Recorder {
     std::vector<Piece> pieces;
-    static void Sink(void* context, _3D_Korvane_Shader* v)
-    {
-        static_cast<Recorder*>(context)->pieces.push_back(Piece{{v[0], v[1], v[2]}});
-    }
+    void operator()(_3D_Korvane_Shader* v) { pieces.push_back(Piece{{v[0], v[1], v[2]}}); }
 };
 
 const unsigned kAllGroups = kSpanColor | kSpanTexture | kSpanLight | kSpanShadow;
@@ -43,7 +41,7 @@ std::vector<Piece> Clip(_3D_Korvane_Shader a, _3D_Korvane_Shader b, _3D_Korvane_
 {
     _3D_Korvane_Shader v[3] = {a, b, c};
     Recorder r;
-    KrvClipTriangle(v, plane, features, Recorder::Sink, &r);
+    KrvClipTriangle(v, plane, features, r);
     return r.pieces;
 }
 

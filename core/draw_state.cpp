@@ -1,0 +1,116 @@
+// PrepareDraw: the one place where a draw's state is derived from the core.
+#include "core/draw_state.h"
+
+#include "core/rasterize.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace {
+
+std::atomic<int> gSimdLanes{0};
+
+// [begin, end) of a buffer, for the overlap test of textures and targets.
+struct Range {
+    uintptr_t begin = 0, end = 0;
+    bool Overlaps(const Range& o) const { return begin < o.end && o.begin < end; }
+};
+
+Range TextureRange(const CTexture* t)
+{
+    Range r;
+    if (!t || !t->Bits || t->Width <= 0 || t->Height <= 0) return r;
+    const size_t texel = t->Format == KrvFormat_Depth16 ? 2u : (t->Format == KrvFormat_RGBA32 ? 4u : 3u);
+    size_t row = t->Pitch > 0 ? static_cast<size_t>(t->Pitch) : static_cast<size_t>(t->Width) * texel;
+    r.begin = reinterpret_cast<uintptr_t>(t->Bits);
+    r.end = r.begin + row * static_cast<size_t>(t->Height);
+    return r;
+}
+
+}  // namespace
+
+void KrvSetSimdLanes(int lanes) { gSimdLanes.store(lanes < 0 ? 0 : lanes); }
+
+int KrvSimdLanes()
+{
+    const int wanted = gSimdLanes.load();
+    const int available = KrvSimdLanesAvailable();
+    if (wanted <= 0) return available;
+    if (wanted < 4) return 1;
+    return wanted < available ? (wanted >= 8 ? 8 : 4) : available;
+}
+
+void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
+                 DrawState& d)
+{
+    d.features = features;
+    d.vectors = KrvVectorsOf(features);
+
+    d.modelViewProjection = core.modelViewProjection.m;
+    d.shadowMapMatrix = core.shadowMapMatrix.m;
+    d.lightPosition = core.light ? core.light->position : vec3(0.0f);
+    d.fogged = core.FogSet && core.fog;
+    d.fogMode = core.fogMode;
+    d.fogParameters = core.FogParameters;
+
+    d.viewportX = static_cast<float>(viewport[0]);
+    d.viewportY = static_cast<float>(viewport[1]);
+    d.viewportWidth = static_cast<float>(viewport[2]);
+    d.viewportHeight = static_cast<float>(viewport[3]);
+    d.cull = core.cullEnabled && core.cullFace != KrvCullMode_None;
+    d.cullFace = core.cullFace;
+    d.rowStep = core.interlace || (core.transparency && !core.TransparencySet) ? 2 : 1;
+
+    const bool color = (features & kSpanColor) != 0;
+    d.target.Load(core, color);
+    d.shade = ShadeState();
+    if (color) d.shade.Load(core);
+
+    d.span = nullptr;
+    const int lanes = KrvSimdLanes();
+    if (lanes > 1) d.span = KrvSimdSpanRoutine(lanes, features, d.shade);
+    if (!d.span) d.span = KrvScalarSpanRoutine(features);
+
+    // Rows must be drawn in one thread's order when a pixel reads a byte another row writes,
+    // or when the draw samples a texture it also draws into.
+    d.serialOnly = color && d.shade.blendTransparency && d.shade.depthColorCompare;
+    if (!d.serialOnly) {
+        Range targets[2];
+        if (d.target.color)
+            targets[0] = {reinterpret_cast<uintptr_t>(d.target.color),
+                          reinterpret_cast<uintptr_t>(d.target.color) +
+                              static_cast<size_t>(core.targetColorWidth) *
+                                  static_cast<size_t>(core.targetColorHeight) * 3u};
+        if (d.target.depth)
+            targets[1] = {reinterpret_cast<uintptr_t>(d.target.depth),
+                          reinterpret_cast<uintptr_t>(d.target.depth) +
+                              static_cast<size_t>(core.targetDepthWidth) *
+                                  static_cast<size_t>(core.targetDepthHeight) * 2u};
+        const CTexture* sampled[5] = {core.texture0, core.texture1, core.texture2,
+                                      core.bumpTexture, core.shadowMap};
+        for (const CTexture* t : sampled)
+            for (const Range& target : targets)
+                if (color && TextureRange(t).Overlaps(target)) d.serialOnly = true;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+KrvSerialDraw::KrvSerialDraw(_3D_Korvane_Core& c) : core(c)
+{
+    const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
+    PrepareDraw(c, KrvSpanFeatures(c), viewport, state);
+    shade = state.shade;
+}
+
+KrvSerialDraw::~KrvSerialDraw()
+{
+    if (last.set) core.lastDepth = last.depth;
+}
+
+void KrvSerialDraw::Triangle(_3D_Korvane_Shader* v)
+{
+    Lanes4 record[kKrvSetupHeader + 6 * 5];
+    if (KrvSetUpTriangle(state, v, record))
+        KrvDrawSetupTriangle(state, shade, record, NextOrdinal(), KrvBands(), last);
+}

@@ -1,0 +1,116 @@
+// The span stage: what one span routine takes and the routines a draw can choose from.
+//
+// A draw picks one routine for all its spans (draw_state.cpp): the scalar body specialised for
+// its feature mask (draw_span.cpp), or, where the processor and the draw's switches allow, a
+// SIMD body that computes 4 or 8 pixels at once (span_simd.h, draw_span_sse2.cpp,
+// draw_span_avx2.cpp). Every routine writes the same bytes as the scalar reference: each pixel
+// goes through the same float operations in the same order.
+#pragma once
+
+#include "core/shade.h"
+
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------
+// Row and span ends as packed vectors.
+//
+// A point of a row, or the difference of two, as five four-float vectors in the order of
+// KrvDeltas: screen x, y, depth, 1/w | colour, u | v, normal | light vector, shadow x |
+// shadow y, z, w, one unused lane. The interpolations and differences of the row loop are then
+// a few packed operations, every lane computed exactly as the scalar line of KrvLerp or
+// SetDeltas computes it, and vectors 1 to 4 are a pixel's attributes in the order of
+// PixelAttributes. Lanes of groups the draw does not use hold zeros and are never read.
+typedef float Lanes4 __attribute__((vector_size(16)));  // GCC's generic vectors, not intrinsics
+static_assert(sizeof(PixelAttributes) == 4 * sizeof(Lanes4), "PixelAttributes is 16 floats");
+
+struct FlatPoint {
+    Lanes4 v[5];
+
+    float X() const { return v[0][0]; }
+    float Y() const { return v[0][1]; }
+    float Depth() const { return v[0][2]; }
+    float W() const { return v[0][3]; }
+};
+
+// The vectors that hold the position and the groups of mask.
+constexpr int KrvVectorsOf(unsigned mask)
+{
+    return !(mask & kSpanColor)    ? 1
+           : (mask & kSpanShadow)  ? 5
+           : (mask & kSpanLight)   ? 4
+           : (mask & kSpanTexture) ? 3
+                                   : 2;
+}
+
+// op(k) for the first n vectors, written out so that a constant n leaves straight-line code.
+template <class Op>
+KRV_ALWAYS_INLINE void KrvForVectors(int n, Op op)
+{
+    op(0);
+    if (n > 1) op(1);
+    if (n > 2) op(2);
+    if (n > 3) op(3);
+    if (n > 4) op(4);
+}
+
+// The groups of mask of a pipeline record (_3D_Korvane_Shader) or of differences (KrvDeltas).
+template <class Record>
+inline FlatPoint KrvFlatten(const Record& r, unsigned mask)
+{
+    float lanes[20] = {};
+    auto put = [&lanes](int first, const float* g, int n) {
+        for (int i = 0; i < n; ++i) lanes[first + i] = g[i];
+    };
+    put(0, &r.position.x, 4);
+    if (mask & kSpanColor) {
+        put(4, &r.color.x, 3);
+        if (mask & kSpanTexture) put(7, &r.texCoord.x, 2);
+        if (mask & kSpanLight) {
+            put(9, &r.normal.x, 3);
+            put(12, &r.lightVector.x, 3);
+            if (mask & kSpanShadow) put(15, &r.shadowCoord.x, 4);
+        }
+    }
+    FlatPoint p;
+    std::memcpy(p.v, lanes, sizeof lanes);
+    return p;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What a span routine reads of the draw's targets, fixed for the whole draw: the rows and
+// columns every write stays inside (whatever maxX/maxY and the viewport say), the buffers, and
+// whether the depth is tested and written.
+struct SpanTarget {
+    uint8* color = nullptr;  // null: no colour write (depth-only)
+    int colorWidth = 0;
+    unsigned short* depth = nullptr;
+    int depthWidth = 0;
+    int lastRow = -1;  // below 0: nothing can be drawn
+    int lastColumn = -1;
+    bool testDepth = false;
+    bool writeDepth = false;
+
+    // withColor: the draw shades (its mask has kSpanColor).
+    void Load(const _3D_Korvane_Core& core, bool withColor);
+};
+
+// One span of row y: left end, right minus left, and the right end's x. `lastDepth` takes the
+// depth of every pixel that passes the coverage test (the last one stays); the routine returns
+// whether any did. `shade` is read only where the mask has kSpanColor.
+typedef bool (*SpanRoutine)(const SpanTarget& target, const ShadeState& shade,
+                            const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+                            unsigned short& lastDepth);
+
+// The scalar body specialised for mask (draw_span.cpp).
+SpanRoutine KrvScalarSpanRoutine(unsigned mask);
+// The same body with the mask tested per pixel: the reference every routine must match.
+bool KrvReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
+                      const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+                      unsigned short& lastDepth);
+
+// SIMD bodies. `lanes` is 8 (AVX2) or 4 (SSE2); the answer is null where no SIMD body covers
+// the draw (a rare switch on, a sampler the body does not handle, a lane count the processor
+// lacks), and the draw then runs the scalar body.
+SpanRoutine KrvSimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
+// The widest SIMD body this processor runs: 8, 4, or 1 for none.
+int KrvSimdLanesAvailable();

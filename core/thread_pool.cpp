@@ -1,0 +1,179 @@
+#include "core/thread_pool.h"
+
+#include <pthread.h>
+
+#include <cstdlib>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Spins of a waiting worker before it sleeps: about a tenth of a millisecond, long enough to
+// catch the next draw of a frame, short enough to leave an idle processor alone.
+const int kSpinsBeforeSleep = 4000;
+// Spins of a thread waiting at a barrier or for the workers before it yields its time slice
+// (on a busy machine the thread it waits for may need the processor).
+const int kSpinsBeforeYield = 2000;
+
+inline void Pause()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
+// A child of fork() has only the thread that forked: the pool's workers are gone there, so its
+// jobs run on the caller alone.
+std::atomic<bool> gForkedChild{false};
+void MarkForkedChild() { gForkedChild.store(true); }
+
+int ThreadsFromEnvironment()
+{
+    const char* s = std::getenv("KRV_THREADS");
+    if (!s || !*s) return 0;
+    char* end = nullptr;
+    long n = std::strtol(s, &end, 10);
+    if (*end != '\0' || n < 1) return 0;
+    return n > 256 ? 256 : static_cast<int>(n);
+}
+
+}  // namespace
+
+int KrvThreadPool::HardwareThreads()
+{
+    unsigned n = std::thread::hardware_concurrency();
+    if (n == 0) return 1;
+    return n > 256 ? 256 : static_cast<int>(n);
+}
+
+KrvThreadPool& KrvThreadPool::Shared()
+{
+    // Built on first use and never destroyed: workers must not be joined while static
+    // destructors run in an unknown order.
+    static KrvThreadPool* pool = [] {
+        pthread_atfork(nullptr, nullptr, MarkForkedChild);
+        return new KrvThreadPool();
+    }();
+    return *pool;
+}
+
+KrvThreadPool::KrvThreadPool()
+{
+    int n = ThreadsFromEnvironment();
+    Start(n > 0 ? n : HardwareThreads());
+}
+
+int KrvThreadPool::Threads() const { return gForkedChild.load() ? 1 : threads_; }
+
+KrvThreadPool::~KrvThreadPool()
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    Stop();
+}
+
+void KrvThreadPool::SetThreads(int n)
+{
+    if (n <= 0) n = HardwareThreads();
+    if (n > 256) n = 256;
+    std::lock_guard<std::mutex> lock(runMutex_);
+    if (n == threads_ || gForkedChild.load()) return;
+    Stop();
+    Start(n);
+}
+
+void KrvThreadPool::Start(int n)
+{
+    stopping_.store(false);
+    threads_ = n;
+    workers_.reserve(static_cast<size_t>(n - 1));
+    for (int i = 1; i < n; ++i) {
+        try {
+            // The generation as it is now: a job started before the thread runs is still new
+            // to it.
+            workers_.emplace_back(&KrvThreadPool::WorkerLoop, this, i, generation_.load());
+        } catch (...) {
+            // No more threads to be had: the pool works with those it got.
+            threads_ = i;
+            break;
+        }
+    }
+}
+
+void KrvThreadPool::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        stopping_.store(true);
+        generation_.fetch_add(1);
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+    workers_.clear();
+    threads_ = 1;
+}
+
+void KrvThreadPool::Run(Job job, void* context)
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    const int n = gForkedChild.load() ? 1 : threads_;
+    if (n <= 1) {
+        job(context, 0, 1);
+        return;
+    }
+    job_ = job;
+    context_ = context;
+    pending_.store(n - 1, std::memory_order_relaxed);
+    {
+        // Under the lock, so a worker about to sleep either sees the new generation or is
+        // already waiting when the notification comes.
+        std::lock_guard<std::mutex> sleepLock(sleepMutex_);
+        generation_.fetch_add(1, std::memory_order_release);
+    }
+    wake_.notify_all();
+
+    job(context, 0, n);
+
+    for (int spins = 0; pending_.load(std::memory_order_acquire) != 0; ++spins) {
+        if (spins < kSpinsBeforeYield)
+            Pause();
+        else
+            std::this_thread::yield();
+    }
+}
+
+void KrvThreadPool::WorkerLoop(int index, unsigned seen)
+{
+    for (;;) {
+        int spins = 0;
+        while (generation_.load(std::memory_order_acquire) == seen) {
+            if (++spins < kSpinsBeforeSleep) {
+                Pause();
+                continue;
+            }
+            std::unique_lock<std::mutex> lock(sleepMutex_);
+            wake_.wait(lock, [&] { return generation_.load(std::memory_order_acquire) != seen; });
+        }
+        seen = generation_.load(std::memory_order_acquire);
+        if (stopping_.load(std::memory_order_acquire)) return;
+        job_(context_, index, threads_);
+        pending_.fetch_sub(1, std::memory_order_acq_rel);
+    }
+}
+
+void KrvBarrier::Wait()
+{
+    const unsigned phase = phase_.load(std::memory_order_acquire);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) {
+        arrived_.store(0, std::memory_order_relaxed);
+        phase_.fetch_add(1, std::memory_order_acq_rel);
+        return;
+    }
+    for (int spins = 0; phase_.load(std::memory_order_acquire) == phase; ++spins) {
+        if (spins < kSpinsBeforeYield)
+            Pause();
+        else
+            std::this_thread::yield();
+    }
+}
