@@ -5,10 +5,24 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-std::atomic<int> gSimdLanes{0};
+// The lanes asked for: -1 until the first draw or krvSetSimdWidth, which reads KRV_SIMD
+// ("1" or "off": scalar; "4" or "sse2"; "8" or "avx2"; anything else: the widest there is).
+std::atomic<int> gSimdLanes{-1};
+
+int LanesFromEnvironment()
+{
+    const char* s = std::getenv("KRV_SIMD");
+    if (!s) return 0;
+    if (!std::strcmp(s, "1") || !std::strcmp(s, "off") || !std::strcmp(s, "0")) return 1;
+    if (!std::strcmp(s, "4") || !std::strcmp(s, "sse2")) return 4;
+    if (!std::strcmp(s, "8") || !std::strcmp(s, "avx2")) return 8;
+    return 0;
+}
 
 // [begin, end) of a buffer, for the overlap test of textures and targets.
 struct Range {
@@ -33,7 +47,12 @@ void KrvSetSimdLanes(int lanes) { gSimdLanes.store(lanes < 0 ? 0 : lanes); }
 
 int KrvSimdLanes()
 {
-    const int wanted = gSimdLanes.load();
+    int wanted = gSimdLanes.load();
+    if (wanted < 0) {
+        int expected = -1;
+        gSimdLanes.compare_exchange_strong(expected, LanesFromEnvironment());
+        wanted = gSimdLanes.load();
+    }
     const int available = KrvSimdLanesAvailable();
     if (wanted <= 0) return available;
     if (wanted < 4) return 1;

@@ -50,7 +50,8 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
                  DrawState& draw);
 
 // The lanes a draw's span routine may use: 0 picks the widest the processor has (the default),
-// 1 forces the scalar body. Process-wide; see krvSetSimdWidth.
+// 1 forces the scalar body, 4 or 8 ask for at most that many. KrvSimdLanes answers the lanes
+// in use (1 for the scalar body). Process-wide; the first use reads KRV_SIMD.
 void KrvSetSimdLanes(int lanes);
 int KrvSimdLanes();
 

@@ -10,7 +10,7 @@
 #include "core/core.h"
 #include "core/draw_state.h"
 #include "core/rasterize.h"
-#include "core/thread_pool.h"
+#include "platform/thread_pool.h"
 
 #include <algorithm>
 #include <climits>

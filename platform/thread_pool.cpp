@@ -1,4 +1,4 @@
-#include "core/thread_pool.h"
+#include "platform/thread_pool.h"
 
 #include <pthread.h>
 
