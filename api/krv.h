@@ -184,6 +184,23 @@ void krvSetMaterial(vec3 ambient, vec3 diffuse, vec3 specular, float emission);
 void krvSetFog(int mode, vec3 color, float start, float end, float density, float offset);
 
 // ---------------------------------------------------------------------------------------------
+// Threads and SIMD lanes (api/krv_state.cpp). Process-wide; neither changes a byte of a frame,
+// only how fast it comes.
+
+// Threads in all that draws, the supersampling filter, clearing and presentation share, the
+// caller included: n >= 1 sets the count (1: no extra thread, everything on the caller); n <= 0
+// goes back to one a hardware thread, the default unless KRV_THREADS gave a count. Waits for a
+// draw in progress on another thread to end first.
+void krvSetThreads(int n);
+int krvGetThreads();
+// Lanes of the pixel loop: 0 the widest the processor has (the default unless KRV_SIMD says
+// otherwise: 1 or off, 4 or sse2, 8 or avx2), 1 the scalar loop, 4 or 8 at most that many;
+// other values are ignored. The next draw takes it up.
+void krvSetSimdWidth(int lanes);
+// The lanes in use: 1, 4 or 8 (never more than the processor has).
+int krvGetSimdWidth();
+
+// ---------------------------------------------------------------------------------------------
 // Textures (api/krv_texture.cpp; factories and generators in texture/texture_generate.h).
 
 // Binds keep the address: a texture must stay alive while bound.

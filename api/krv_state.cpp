@@ -1,7 +1,10 @@
 // State, view and lighting: the setters and getters of the render switches, the render and
 // anti-aliasing modes, clearing, the viewport and projections, the camera, the light, the
-// material and fog.
+// material and fog; the threads and SIMD lanes the renderer uses.
 #include "api/krv.h"
+
+#include "core/draw_state.h"
+#include "platform/thread_pool.h"
 
 #include <cstdint>
 
@@ -255,3 +258,18 @@ void krvSetFog(int mode, vec3 color, float start, float end, float density, floa
     p[5] = start;
     p[6] = end;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Threads and SIMD lanes: process-wide, like the pool and the span routines they pick.
+
+void krvSetThreads(int n) { KrvThreadPool::Shared().SetThreads(n); }
+
+int krvGetThreads() { return KrvThreadPool::Shared().Threads(); }
+
+void krvSetSimdWidth(int lanes)
+{
+    if (lanes != 0 && lanes != 1 && lanes != 4 && lanes != 8) return;
+    KrvSetSimdLanes(lanes);
+}
+
+int krvGetSimdWidth() { return KrvSimdLanes(); }

@@ -2,8 +2,11 @@
 // setters, the view, lights and fog, texture binds and render-to-texture, messages and text.
 #include "rendering_fixture.h"
 
+#include "core/span.h"
 #include "platform/platform.h"
+#include "platform/thread_pool.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -312,6 +315,42 @@ TEST_F(ApiState, ClearCodes)
         EXPECT_EQ(r.colorBuffer[r.colorWidth * 2 * 3 - 1], c.colour ? 0 : 0x55) << c.what;
         EXPECT_EQ(r.depthBuffer[7], c.depth ? 0xFFFF : 0x1234) << c.what;
     }
+}
+
+// Each setting in turn and what the getter answers after it: counts <= 0 and lanes 0 mean the
+// machine's own, lanes outside 0, 1, 4, 8 leave the setting alone, and lanes never exceed what
+// the processor has.
+TEST_F(ApiState, ThreadsAndSimdWidth)
+{
+    const int threads = krvGetThreads(), lanes = krvGetSimdWidth();
+    const int hardware = KrvThreadPool::HardwareThreads(), widest = KrvSimdLanesAvailable();
+    struct Case {
+        void (*set)(int);
+        int (*get)();
+        int value, expect;
+    };
+    const Case cases[] = {
+        {krvSetThreads, krvGetThreads, 1, 1},
+        {krvSetThreads, krvGetThreads, 3, 3},
+        {krvSetThreads, krvGetThreads, 0, hardware},
+        {krvSetThreads, krvGetThreads, 2, 2},
+        {krvSetThreads, krvGetThreads, -4, hardware},
+        {krvSetSimdWidth, krvGetSimdWidth, 1, 1},
+        {krvSetSimdWidth, krvGetSimdWidth, 0, widest},
+        {krvSetSimdWidth, krvGetSimdWidth, 2, widest},
+        {krvSetSimdWidth, krvGetSimdWidth, 16, widest},
+        {krvSetSimdWidth, krvGetSimdWidth, -1, widest},
+        {krvSetSimdWidth, krvGetSimdWidth, 1, 1},
+        {krvSetSimdWidth, krvGetSimdWidth, 4, std::min(4, widest)},
+        {krvSetSimdWidth, krvGetSimdWidth, 8, std::min(8, widest)},
+    };
+    for (const Case& c : cases) {
+        c.set(c.value);
+        EXPECT_EQ(c.get(), c.expect) << (c.set == krvSetThreads ? "threads " : "lanes ")
+                                     << c.value;
+    }
+    krvSetThreads(threads);
+    krvSetSimdWidth(lanes);
 }
 
 TEST_F(ApiState, ViewportIsScaledToTheInternalImage)
