@@ -2,15 +2,20 @@
 // prints, per configuration, the median and 90th percentile of the milliseconds a frame takes,
 // split into shadow pass, scene pass, supersampling filter and presentation, and a hash of the
 // last frame's pixels. The light turns by a fixed step a frame, so frames are reproducible: the
-// same configuration gives the same hash on every build.
+// same configuration gives the same hash on every build, thread count and SIMD width.
 //
 //   frame_bench [--frames N] [--size WxH] [--mode NORMAL|DEVICE|SPEED|BOOST|NEAREST]
 //               [--aa OFF|4|9|16] [--step SECONDS] [--all] [--data DIR] [--out FILE.png]
+//               [--threads N] [--simd auto|off|sse2|avx2] [--json FILE]
+//
+// Scripts read the text line by its `| frame <median> <p90>` and `| hash <16 hex digits>`
+// fields, which keep their form; --json writes every figure of the run for them instead.
 #include "demo/demo_scene.h"
 #include "platform/platform.h"
 #include "texture/image_save.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +33,19 @@ struct Config {
 
 struct Timings {
     std::vector<double> frame, shadow, scene, filter, present;
+    std::vector<double> shadowTriangles, sceneTriangles;  // submitted per frame
+};
+
+// One configuration's figures, for the text line and the JSON file.
+struct Figure {
+    double median = 0.0, p90 = 0.0;
+};
+struct Result {
+    Config config;
+    int threads = 1, simdLanes = 1;
+    Figure frame, shadow, scene, filter, present;
+    long long shadowTriangles = 0, sceneTriangles = 0;
+    uint64_t hash = 0;
 };
 
 const char* const kModeNames[5] = {"NORMAL", "DEVICE", "SPEED", "BOOST", "NEAREST"};
@@ -72,6 +90,18 @@ double Percentile(std::vector<double> v, double p)
     return v[std::min(i, v.size() - 1)];
 }
 
+Figure FigureOf(const std::vector<double>& v) { return {Percentile(v, 0.5), Percentile(v, 0.9)}; }
+
+// --simd: a name or the lane count; -1 for neither.
+int ParseSimd(const char* s)
+{
+    static const struct { const char* name; int lanes; } names[] = {
+        {"auto", 0}, {"0", 0}, {"off", 1}, {"1", 1}, {"sse2", 4}, {"4", 4}, {"avx2", 8}, {"8", 8}};
+    for (const auto& n : names)
+        if (std::strcmp(s, n.name) == 0) return n.lanes;
+    return -1;
+}
+
 // FNV-1a over the visible pixels of the output colour buffer (not the row padding).
 uint64_t FrameHash(const _3D_Korvane_Rendering& r)
 {
@@ -95,7 +125,7 @@ void ResetScene(const CLight& initialLight)
     r.Camera = CCamera();
 }
 
-void Run(const Config& c, int frames, float step, const CLight& initialLight, const char* out)
+Result Run(const Config& c, int frames, float step, const CLight& initialLight, const char* out)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     ResetScene(initialLight);
@@ -109,12 +139,15 @@ void Run(const Config& c, int frames, float step, const CLight& initialLight, co
     Timings t;
     const int warmup = 2;
     for (int i = 0; i < warmup + frames; ++i) {
+        const uint64_t n0 = r.submittedTriangles;
         double t0 = Now();
         DemoMoveCamera();
         DemoShadowPass();
         double t1 = Now();
+        const uint64_t n1 = r.submittedTriangles;
         DemoScenePass();
         double t2 = Now();
+        const uint64_t n2 = r.submittedTriangles;
         if (r.antiAliasing != 0 && r.aaColorBuffer) r.SetAntiAliasingFilter(r.antiAliasing);
         double t3 = Now();
         int aa = r.antiAliasing;
@@ -128,16 +161,32 @@ void Run(const Config& c, int frames, float step, const CLight& initialLight, co
         t.scene.push_back(t2 - t1);
         t.filter.push_back(t3 - t2);
         t.present.push_back(t4 - t3);
+        t.shadowTriangles.push_back(static_cast<double>(n1 - n0));
+        t.sceneTriangles.push_back(static_cast<double>(n2 - n1));
     }
 
-    std::printf("%4dx%-4d %-7s AA %-3s | frame %7.2f %7.2f | shadow %6.2f %6.2f | scene %7.2f "
-                "%7.2f | filter %6.2f %6.2f | present %6.2f %6.2f | hash %016llx\n",
+    Result res;
+    res.config = c;
+    res.threads = krvGetThreads();
+    res.simdLanes = krvGetSimdWidth();
+    res.frame = FigureOf(t.frame);
+    res.shadow = FigureOf(t.shadow);
+    res.scene = FigureOf(t.scene);
+    res.filter = FigureOf(t.filter);
+    res.present = FigureOf(t.present);
+    res.shadowTriangles = static_cast<long long>(Percentile(t.shadowTriangles, 0.5));
+    res.sceneTriangles = static_cast<long long>(Percentile(t.sceneTriangles, 0.5));
+    res.hash = FrameHash(r);
+
+    std::printf("%4dx%-4d %-7s AA %-3s | threads %d simd %d | triangles %lld | frame %7.2f %7.2f "
+                "| shadow %6.2f %6.2f | scene %7.2f %7.2f | filter %6.2f %6.2f | present %6.2f "
+                "%6.2f | hash %016llx\n",
                 c.width, c.height, kModeNames[c.renderMode - KrvRenderMode_Normal],
-                AAName(c.antiAliasing), Percentile(t.frame, 0.5), Percentile(t.frame, 0.9),
-                Percentile(t.shadow, 0.5), Percentile(t.shadow, 0.9), Percentile(t.scene, 0.5),
-                Percentile(t.scene, 0.9), Percentile(t.filter, 0.5), Percentile(t.filter, 0.9),
-                Percentile(t.present, 0.5), Percentile(t.present, 0.9),
-                static_cast<unsigned long long>(FrameHash(r)));
+                AAName(c.antiAliasing), res.threads, res.simdLanes,
+                res.shadowTriangles + res.sceneTriangles, res.frame.median, res.frame.p90,
+                res.shadow.median, res.shadow.p90, res.scene.median, res.scene.p90,
+                res.filter.median, res.filter.p90, res.present.median, res.present.p90,
+                static_cast<unsigned long long>(res.hash));
     std::fflush(stdout);
     if (out) {
         if (krvSaveImagePNG(out, r.width, r.height, r.colorBuffer, r.colorWidth * 3, true))
@@ -147,6 +196,47 @@ void Run(const Config& c, int frames, float step, const CLight& initialLight, co
     }
     _3D_KRV_Wnd.hdc = nullptr;
     krvplat::DestroyImageDC(dc);
+    return res;
+}
+
+void WriteFigure(FILE* f, const char* name, const Figure& v)
+{
+    std::fprintf(f, "\"%s\": {\"median\": %.4f, \"p90\": %.4f}", name, v.median, v.p90);
+}
+
+// Every figure of the run; milliseconds, triangles a frame. Returns false when the file could
+// not be written whole.
+bool WriteJson(FILE* f, int frames, float step, const Config& size,
+               const std::vector<Result>& results)
+{
+    std::fprintf(f, "{\n  \"frames\": %d,\n  \"step\": %.6f,\n", frames,
+                 static_cast<double>(step));
+    std::fprintf(f, "  \"size\": {\"width\": %d, \"height\": %d},\n", size.width, size.height);
+    std::fprintf(f, "  \"configurations\": [");
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Result& r = results[i];
+        std::fprintf(f, "%s\n    {\"mode\": \"%s\", \"aa\": \"%s\", \"threads\": %d, "
+                        "\"simd_lanes\": %d,\n",
+                     i ? "," : "", kModeNames[r.config.renderMode - KrvRenderMode_Normal],
+                     AAName(r.config.antiAliasing), r.threads, r.simdLanes);
+        std::fprintf(f, "     \"triangles\": {\"shadow\": %lld, \"scene\": %lld, "
+                        "\"frame\": %lld},\n     ",
+                     r.shadowTriangles, r.sceneTriangles, r.shadowTriangles + r.sceneTriangles);
+        WriteFigure(f, "frame", r.frame);
+        std::fprintf(f, ", ");
+        WriteFigure(f, "shadow", r.shadow);
+        std::fprintf(f, ",\n     ");
+        WriteFigure(f, "scene", r.scene);
+        std::fprintf(f, ", ");
+        WriteFigure(f, "filter", r.filter);
+        std::fprintf(f, ",\n     ");
+        WriteFigure(f, "present", r.present);
+        std::fprintf(f, ",\n     \"hash\": \"%016llx\"}",
+                     static_cast<unsigned long long>(r.hash));
+    }
+    std::fprintf(f, "\n  ]\n}\n");
+    const bool ok = !std::ferror(f);
+    return std::fclose(f) == 0 && ok;
 }
 
 int Usage(const char* argv0)
@@ -154,7 +244,13 @@ int Usage(const char* argv0)
     std::fprintf(stderr,
                  "usage: %s [--frames N] [--size WxH] [--mode NORMAL|DEVICE|SPEED|BOOST|NEAREST]\n"
                  "          [--aa OFF|4|9|16] [--step SECONDS] [--all] [--data DIR] "
-                 "[--out FILE.png]\n",
+                 "[--out FILE.png]\n"
+                 "          [--threads N] [--simd auto|off|sse2|avx2] [--json FILE]\n"
+                 "  --threads N   threads in all, this one included (0: one a hardware thread;\n"
+                 "                default: KRV_THREADS, else one a hardware thread)\n"
+                 "  --simd W      lanes of the pixel loop: auto (the widest there is), off, sse2,\n"
+                 "                avx2, or 0, 1, 4, 8 (default: KRV_SIMD, else auto)\n"
+                 "  --json FILE   also write every figure of the run to FILE\n",
                  argv0);
     return 2;
 }
@@ -169,6 +265,7 @@ int main(int argc, char** argv)
     bool all = false;
     std::string data = KRV_DEMO_DATA_DIR;
     const char* out = nullptr;
+    const char* json = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -198,9 +295,27 @@ int main(int argc, char** argv)
             data = v;
         } else if (std::strcmp(a, "--out") == 0) {
             out = v;
+        } else if (std::strcmp(a, "--threads") == 0) {
+            char* end = nullptr;
+            const long n = std::strtol(v, &end, 10);
+            if (end == v || *end != '\0' || n < 0 || n > 256) return Usage(argv[0]);
+            krvSetThreads(static_cast<int>(n));
+        } else if (std::strcmp(a, "--simd") == 0) {
+            const int lanes = ParseSimd(v);
+            if (lanes < 0) return Usage(argv[0]);
+            krvSetSimdWidth(lanes);
+        } else if (std::strcmp(a, "--json") == 0) {
+            json = v;
         } else {
             return Usage(argv[0]);
         }
+    }
+    // Opened before the run, so that a path that cannot be written fails at once rather than
+    // after minutes of frames.
+    FILE* jsonFile = nullptr;
+    if (json && !(jsonFile = std::fopen(json, "w"))) {
+        std::fprintf(stderr, "could not open %s: %s\n", json, std::strerror(errno));
+        return 1;
     }
     if (!data.empty() && data.back() != '/') data += '/';
     ModuleDirectory = data.c_str();
@@ -212,8 +327,9 @@ int main(int argc, char** argv)
 
     std::printf("%d frames a configuration, light step %.4f s; milliseconds: median p90\n", frames,
                 static_cast<double>(step));
+    std::vector<Result> results;
     if (!all) {
-        Run(config, frames, step, initialLight, out);
+        results.push_back(Run(config, frames, step, initialLight, out));
     } else {
         static const int modes[] = {KrvRenderMode_Normal, KrvRenderMode_Speed,
                                     KrvRenderMode_Boost, KrvRenderMode_Nearest};
@@ -223,8 +339,13 @@ int main(int argc, char** argv)
                 Config c = config;
                 c.renderMode = m;
                 c.antiAliasing = a;
-                Run(c, frames, step, initialLight, nullptr);
+                results.push_back(Run(c, frames, step, initialLight, nullptr));
             }
+    }
+    int status = 0;
+    if (jsonFile && !WriteJson(jsonFile, frames, step, config, results)) {
+        std::fprintf(stderr, "could not write %s: %s\n", json, std::strerror(errno));
+        status = 1;
     }
     MdlOBJ.Destroy();
     Mdlvetri.Destroy();
@@ -235,5 +356,5 @@ int main(int argc, char** argv)
     testmdl.Destroy();
     Texture0.Destroy();
     krvRendering().Destroy();
-    return 0;
+    return status;
 }

@@ -159,6 +159,10 @@ public:
     int mouseX = 0, mouseY = 0;
     int clickX = 0, clickY = 0;
 
+    // Triangles handed to the pipeline since the core was made, culled and clipped ones
+    // included (the frame benchmark reports them a frame at a time).
+    uint64_t submittedTriangles = 0;
+
     // What the draws keep between them: the prepared state and the threads' set-up lists
     // (submit.cpp). Created by the first draw, released with the core.
     KrvDrawWork* drawWork = nullptr;

@@ -251,6 +251,7 @@ void _3D_Korvane_Core::DrawTriangles()
 void _3D_Korvane_Core::RunDraw(const int viewport[4])
 {
     if (!vertices || firstVertex < 0 || endVertex - firstVertex < 3) return;
+    submittedTriangles += static_cast<uint64_t>(endVertex - firstVertex) / 3u;
     if (!drawWork) drawWork = new KrvDrawWork();
     KrvDrawWork& work = *drawWork;
     PrepareDraw(*this, drawFeatures, viewport, work.state);
