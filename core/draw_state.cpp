@@ -85,15 +85,12 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
     d.shade = ShadeState();
     if (color) d.shade.Load(core);
 
-    d.span = nullptr;
-    const int lanes = KrvSimdLanes();
-    if (lanes > 1) d.span = KrvSimdSpanRoutine(lanes, features, d.shade);
-    if (!d.span) d.span = KrvScalarSpanRoutine(features);
-
-    // Rows must be drawn in one thread's order when a pixel reads a byte another row writes,
-    // or when the draw samples a texture it also draws into.
-    d.serialOnly = color && d.shade.blendTransparency && d.shade.depthColorCompare;
-    if (!d.serialOnly) {
+    // A draw that samples a texture it also draws into, or whose colour and depth targets
+    // share bytes, reads what its own pixels write: it keeps one thread's order, pixel by pixel,
+    // so it runs the scalar body on one thread. So does the depth-colour compare, which reads
+    // the byte after the pixel (the next row's first, at the end of a row).
+    bool aliased = false;
+    if (color) {
         Range targets[2];
         if (d.target.color)
             targets[0] = {reinterpret_cast<uintptr_t>(d.target.color),
@@ -105,12 +102,19 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
                           reinterpret_cast<uintptr_t>(d.target.depth) +
                               static_cast<size_t>(core.targetDepthWidth) *
                                   static_cast<size_t>(core.targetDepthHeight) * 2u};
+        aliased = targets[0].Overlaps(targets[1]);
         const CTexture* sampled[5] = {core.texture0, core.texture1, core.texture2,
                                       core.bumpTexture, core.shadowMap};
         for (const CTexture* t : sampled)
             for (const Range& target : targets)
-                if (color && TextureRange(t).Overlaps(target)) d.serialOnly = true;
+                if (TextureRange(t).Overlaps(target)) aliased = true;
     }
+    d.serialOnly = aliased || (color && d.shade.blendTransparency && d.shade.depthColorCompare);
+
+    d.span = nullptr;
+    const int lanes = KrvSimdLanes();
+    if (lanes > 1 && !aliased) d.span = KrvSimdSpanRoutine(lanes, features, d.shade);
+    if (!d.span) d.span = KrvScalarSpanRoutine(features);
 }
 
 // ---------------------------------------------------------------------------------------------

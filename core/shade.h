@@ -42,6 +42,8 @@ struct ShadeState {
     // The lookups of every pixel, inlined into the loop.
     KrvTexelSource texture0;
     KrvTexelSource shadowMap;
+    int texture0Gather = -1;  // KrvGatherLimit of each, for the SIMD bodies
+    int shadowMapGather = -1;
     // The rarer ones stay calls to the CTexture samplers (the same arithmetic); null when off.
     const CTexture* texture1 = nullptr;     // multitexturing on and bound
     const CTexture* texture2 = nullptr;     // also the third texture bound
@@ -68,13 +70,19 @@ struct ShadeState {
 
     void Load(const _3D_Korvane_Core& core)
     {
-        if (core.texture0) texture0 = KrvTexelSource(*core.texture0);
+        if (core.texture0) {
+            texture0 = KrvTexelSource(*core.texture0);
+            texture0Gather = KrvGatherLimit(texture0);
+        }
         if (core.useTexture1 && core.multiTexture && core.texture1) {
             texture1 = core.texture1;
             if (core.useTexture2) texture2 = core.texture2;
         }
         if (core.useBump && core.bumpMapping) bumpTexture = core.bumpTexture;
-        if (core.shadowMap) shadowMap = KrvTexelSource(*core.shadowMap);
+        if (core.shadowMap) {
+            shadowMap = KrvTexelSource(*core.shadowMap);
+            shadowMapGather = KrvGatherLimit(shadowMap);
+        }
         if (core.light) {
             light = *core.light;
             attenuationFixed = PositiveZero(light.quadraticAttenuation) &&

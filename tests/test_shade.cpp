@@ -3,6 +3,7 @@
 #include "core/core.h"
 #include "core/rasterize.h"
 #include "core/shade.h"
+#include "core/span.h"
 #include "tests/golden.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -278,33 +280,62 @@ TEST_F(Shade, Dot3LightsTheSecondTexture)
 // ---------------------------------------------------------------------------------------------
 // Every specialised span routine against the reference body, over random spans and switches.
 
-TEST(ShadeSpans, SpecialisedRoutinesMatchTheReference)
+// A random float that is now and then one the pipeline must survive: NaN, infinities, huge,
+// tiny or exactly on a texel or range boundary.
+float Hostile(std::mt19937& rng, float lo, float hi)
 {
-    TestTextures textures;
+    static const float kOdd[] = {std::numeric_limits<float>::quiet_NaN(),
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 3e38f, -3e38f, 1e-30f, 0.0f, -0.0f, 1.0f, 0.5f, 8388608.0f};
+    if (rng() % 50 == 0) return kOdd[rng() % (sizeof kOdd / sizeof kOdd[0])];
+    return lo + (hi - lo) * std::uniform_real_distribution<float>(0.0f, 1.0f)(rng);
+}
+
+// Every routine a draw can pick (the scalar body specialised per mask, and the SIMD bodies of
+// every width the processor has) against the reference body, over random spans, targets,
+// textures and switches: the same bytes, depths and last depth.
+TEST(ShadeSpans, EveryRoutineMatchesTheReference)
+{
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    std::vector<uint8> noise(4 * 4 * 3);
-    for (uint8& b : noise) b = uint8(rng());
-    CTexture t0 = textures.Color(4, 4, noise);
-    for (uint8& b : noise) b = uint8(rng());
-    CTexture t1 = textures.Color(4, 4, noise);
-    CTexture t2 = textures.Color(4, 4, std::vector<uint8>(noise.rbegin(), noise.rend()));
-    CTexture shadow = textures.Depth(4, 4, 30000);
-    CLight light{};
-    light.position = vec3(1.0f, 2.0f, 3.0f);
-    light.ambient = vec3(0.2f, 0.3f, 0.1f);
-    light.diffuse = vec3(0.7f, 0.6f, 0.8f);
-    light.specular = vec3(0.5f, 0.4f, 0.3f);
-    light.constantAttenuation = 0.5f;
-    light.linearAttenuation = 0.1f;
+    std::vector<int> lanes = {1};
+    if (KrvSimdLanesAvailable() >= 4) lanes.push_back(4);
+    if (KrvSimdLanesAvailable() >= 8) lanes.push_back(8);
+    int simdSpans = 0;
 
-    for (int trial = 0; trial < 400; ++trial) {
+    for (int trial = 0; trial < 600; ++trial) {
+        // Textures of random small sizes, some with padded rows, and a random shadow map.
+        TestTextures textures;
+        auto noise = [&](int w, int h) {
+            std::vector<uint8> rgb(size_t(w) * h * 3);
+            for (uint8& b : rgb) b = uint8(rng());
+            return rgb;
+        };
+        const int tw = 1 + rng() % 7, th = 1 + rng() % 5;
+        CTexture t0 = textures.Color(tw, th, noise(tw, th));
+        CTexture t1 = textures.Color(3, 2, noise(3, 2));
+        const int sw = 1 + rng() % 9, sh = 1 + rng() % 6;
+        CTexture shadow = textures.Depth(sw, sh, 0);
+        for (int i = 0; i < sw * sh; ++i) {
+            const unsigned short d = uint16_t(rng());
+            std::memcpy(shadow.Bits + 2 * i, &d, 2);
+        }
+        CLight light{};
+        light.position = vec3(unit(rng), unit(rng), unit(rng));
+        light.ambient = vec3(unit(rng), unit(rng), unit(rng));
+        light.diffuse = vec3(unit(rng), unit(rng), unit(rng));
+        light.specular = vec3(unit(rng), unit(rng), unit(rng));
+        light.constantAttenuation = trial % 3 ? 1.0f : 0.5f;
+        light.linearAttenuation = trial % 3 ? 0.0f : 0.1f;
+        light.quadraticAttenuation = trial % 5 == 0 ? -0.0f : 0.0f;
+
+        const int width = 1 + rng() % 64;
         for (unsigned mask = 0; mask < kSpanFeatureCount; ++mask) {
-            TestTarget fast(16, 2), reference(16, 2);
             _3D_Korvane_Core core;
             core.texture0 = &t0;
             core.texture1 = &t1;
-            core.texture2 = trial % 3 ? &t2 : nullptr;
+            core.texture2 = trial % 3 ? &t1 : nullptr;
             core.bumpTexture = &t1;
             core.shadowMap = &shadow;
             core.light = &light;
@@ -313,36 +344,75 @@ TEST(ShadeSpans, SpecialisedRoutinesMatchTheReference)
             core.useBump = true;
             core.useDepthWrite = trial % 4 != 0;
             core.ignoreDepth = trial % 5 == 0;
-            core.drawFeatures = mask;
-            RandomiseShading(core, rng);
+            if (trial % 2) {
+                RandomiseShading(core, rng);  // the rare switches: the scalar bodies
+            } else {
+                core.texturing = rng() & 1;  // what the SIMD bodies take
+                core.bilinearFilter = rng() & 1;
+            }
+            TestTarget target(width, 3);
+            target.Bind(core);
+            SpanTarget spanTarget;
+            spanTarget.Load(core, (mask & kSpanColor) != 0);
+            ShadeState shade;
+            if (mask & kSpanColor) shade.Load(core);
 
+            // Colours and depths far beyond 0..1 now and then: the stored low bits of a large
+            // product then show its last bits, so a routine that rounds differently anywhere
+            // writes different bytes.
+            const float colorScale = float(1 << (rng() % 24));
+            const float depthScale = float(1 << (rng() % 12));
             _3D_Korvane_Shader ends[2];
             for (auto& e : ends) {
-                e.position = vec4(18.0f * unit(rng) - 1.0f, 0.0f, unit(rng), 0.2f + unit(rng));
-                e.color = vec3(unit(rng), unit(rng), unit(rng));
-                e.texCoord = vec2(3.0f * unit(rng), 3.0f * unit(rng));
-                e.normal = vec3(unit(rng) - 0.5f, unit(rng) - 0.5f, unit(rng) - 0.5f);
-                e.lightVector = vec3(unit(rng) - 0.5f, unit(rng), 2.0f * unit(rng) - 0.5f);
-                e.shadowCoord = vec4(unit(rng), unit(rng), unit(rng), 1.0f);
+                e.position = vec4(Hostile(rng, -4.0f, width + 4.0f), 1.0f,
+                                  Hostile(rng, -0.1f, 1.1f) * depthScale,
+                                  Hostile(rng, 0.2f, 1.2f));
+                e.color = vec3(unit(rng), unit(rng), Hostile(rng, 0.0f, 1.0f)) * colorScale;
+                e.texCoord = vec2(Hostile(rng, -3.0f, 3.0f), Hostile(rng, -3.0f, 3.0f));
+                e.normal = vec3(Hostile(rng, -1.0f, 1.0f), unit(rng) - 0.5f, unit(rng) - 0.5f);
+                e.lightVector = vec3(Hostile(rng, -1.0f, 1.0f), unit(rng), unit(rng));
+                e.shadowCoord = vec4(Hostile(rng, -0.2f, 1.2f), Hostile(rng, -0.2f, 1.2f),
+                                     Hostile(rng, -0.1f, 1.1f), Hostile(rng, -0.2f, 1.2f));
             }
             CSpan span;
             span.Set(&ends[0], &ends[1]);
             span.SetDeltas(*span.first, *span.second, mask);
-            for (size_t i = 0; i < fast.color.size(); ++i)
-                fast.color[i] = reference.color[i] = uint8(rng());
-            for (size_t i = 0; i < fast.depth.size(); ++i)
-                fast.depth[i] = reference.depth[i] = (unsigned short)(rng());
+            const FlatPoint left = KrvFlatten(*span.first, mask);
+            const FlatPoint delta = KrvFlatten(span, mask);
+            const float rightX = span.second->position.x;
+            shade.SetSpan(span);
 
-            fast.Bind(core);
-            core.DrawSpan(&span, 1);
-            unsigned short fastLast = core.lastDepth;
-            core.lastDepth = 0;
-            reference.Bind(core);
-            KrvDrawSpanReference(core, &span, 1);
-            ASSERT_EQ(fast.color, reference.color) << "mask " << mask << " trial " << trial;
-            ASSERT_EQ(fast.depth, reference.depth) << "mask " << mask << " trial " << trial;
-            ASSERT_EQ(fastLast, core.lastDepth);
+            for (size_t i = 0; i < target.color.size(); ++i) target.color[i] = uint8(rng());
+            for (size_t i = 0; i < target.depth.size(); ++i) target.depth[i] = uint16_t(rng());
+            const std::vector<uint8> color = target.color;
+            const std::vector<unsigned short> depth = target.depth;
+            unsigned short referenceLast = 1234;
+            const bool referenceReached = KrvReferenceSpan(mask, spanTarget, shade, left, delta,
+                                                           rightX, 1, referenceLast);
+            const std::vector<uint8> referenceColor = target.color;
+            const std::vector<unsigned short> referenceDepth = target.depth;
+
+            for (int n : lanes) {
+                const SpanRoutine routine =
+                    n == 1 ? KrvScalarSpanRoutine(mask) : KrvSimdSpanRoutine(n, mask, shade);
+                if (!routine) continue;
+                simdSpans += n > 1;
+                target.color = color;
+                target.depth = depth;
+                unsigned short last = 1234;
+                const bool reached = routine(spanTarget, shade, left, delta, rightX, 1, last);
+                const std::string where = "lanes " + std::to_string(n) + " mask " +
+                                          std::to_string(mask) + " trial " +
+                                          std::to_string(trial);
+                ASSERT_EQ(target.color, referenceColor) << where;
+                ASSERT_EQ(target.depth, referenceDepth) << where;
+                ASSERT_EQ(reached, referenceReached) << where;
+                ASSERT_EQ(last, referenceLast) << where;
+            }
         }
+    }
+    if (lanes.size() > 1) {
+        EXPECT_GT(simdSpans, 1000);  // the SIMD bodies were really swept
     }
 }
 

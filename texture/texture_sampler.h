@@ -61,6 +61,24 @@ struct KrvTexelSource {
     }
 };
 
+// For lookups that read four bytes at a texel's offset (SIMD gathers): the last offset that
+// still has four bytes of the texture behind it, or -1 when the texture cannot be read so (no
+// texels, rows shorter than their texels, fewer than four bytes, offsets beyond int).
+inline int KrvGatherLimit(const KrvTexelSource& t)
+{
+    if (!t.bits || t.width <= 0 || t.height <= 0) return -1;
+    long long end;
+    if (t.format == KrvFormat_BGR) {
+        if (t.pitch < t.width * 3LL) return -1;
+        end = (t.height - 1LL) * t.pitch + t.width * 3LL;
+    } else if (t.format == KrvFormat_Depth16) {
+        end = 2LL * t.width * t.height;
+    } else {
+        return -1;
+    }
+    return end < 4 || end > 2147483647LL ? -1 : static_cast<int>(end - 4);
+}
+
 // The repeating coordinate in [0, 1]: c - trunc(c), plus 1 when negative. It reaches 1.0 when a
 // tiny negative c rounds up, which the callers clamp. NaN and infinities give 0, so a broken
 // coordinate still addresses a texel.

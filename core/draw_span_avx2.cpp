@@ -1,0 +1,21 @@
+// The SIMD span body over 8 lanes with AVX2. Only this file's own functions are built for
+// AVX2 (a target attribute, not a compiler flag), so nothing the rest of the program shares
+// with it, such as an inline function of a header, can carry AVX2 instructions to a processor
+// without them; draw_span_simd.cpp picks this body only where the processor has AVX2.
+#include "core/span.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+#define KRV_SIMD_LANES 8
+#define KRV_SIMD_TARGET __attribute__((target("avx2")))
+#define KRV_SIMD_NAMESPACE krv_simd8
+#include "core/span_simd.h"
+
+SpanRoutine KrvSimdSpanRoutine8(unsigned mask, const ShadeState& shade)
+{
+    return krv_simd8::Choose(mask, shade);
+}
+#else
+SpanRoutine KrvSimdSpanRoutine8(unsigned, const ShadeState&) { return nullptr; }
+#endif

@@ -1,0 +1,18 @@
+// The SIMD span body over 4 lanes with SSE2, which every x86-64 processor has.
+#include "core/span.h"
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+
+#define KRV_SIMD_LANES 4
+#define KRV_SIMD_TARGET
+#define KRV_SIMD_NAMESPACE krv_simd4
+#include "core/span_simd.h"
+
+SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade)
+{
+    return krv_simd4::Choose(mask, shade);
+}
+#else
+SpanRoutine KrvSimdSpanRoutine4(unsigned, const ShadeState&) { return nullptr; }
+#endif
