@@ -53,26 +53,25 @@ KRV_ALWAYS_INLINE void KrvForVectors(int n, Op op)
     if (n > 4) op(4);
 }
 
-// The groups of mask of a pipeline record (_3D_Korvane_Shader) or of differences (KrvDeltas).
+// The groups of mask of a pipeline record (_3D_Korvane_Shader) or of differences (KrvDeltas):
+// the first KrvVectorsOf(mask) vectors are set, lanes of unused groups to 0; the others are
+// left as they are.
 template <class Record>
-inline FlatPoint KrvFlatten(const Record& r, unsigned mask)
+KRV_ALWAYS_INLINE FlatPoint KrvFlatten(const Record& r, unsigned mask)
 {
-    float lanes[20] = {};
-    auto put = [&lanes](int first, const float* g, int n) {
-        for (int i = 0; i < n; ++i) lanes[first + i] = g[i];
-    };
-    put(0, &r.position.x, 4);
-    if (mask & kSpanColor) {
-        put(4, &r.color.x, 3);
-        if (mask & kSpanTexture) put(7, &r.texCoord.x, 2);
-        if (mask & kSpanLight) {
-            put(9, &r.normal.x, 3);
-            put(12, &r.lightVector.x, 3);
-            if (mask & kSpanShadow) put(15, &r.shadowCoord.x, 4);
-        }
-    }
     FlatPoint p;
-    std::memcpy(p.v, lanes, sizeof lanes);
+    p.v[0] = Lanes4{r.position.x, r.position.y, r.position.z, r.position.w};
+    if (!(mask & kSpanColor)) return p;
+    const bool texture = (mask & kSpanTexture) != 0;
+    const bool light = (mask & kSpanLight) != 0;
+    const bool shadow = light && (mask & kSpanShadow) != 0;
+    p.v[1] = Lanes4{r.color.x, r.color.y, r.color.z, texture ? r.texCoord.x : 0.0f};
+    p.v[2] = Lanes4{texture ? r.texCoord.y : 0.0f, light ? r.normal.x : 0.0f,
+                    light ? r.normal.y : 0.0f, light ? r.normal.z : 0.0f};
+    p.v[3] = Lanes4{light ? r.lightVector.x : 0.0f, light ? r.lightVector.y : 0.0f,
+                    light ? r.lightVector.z : 0.0f, shadow ? r.shadowCoord.x : 0.0f};
+    p.v[4] = Lanes4{shadow ? r.shadowCoord.y : 0.0f, shadow ? r.shadowCoord.z : 0.0f,
+                    shadow ? r.shadowCoord.w : 0.0f, 0.0f};
     return p;
 }
 

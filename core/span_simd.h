@@ -371,20 +371,11 @@ KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
 // ---------------------------------------------------------------------------------------------
 // The span.
 
-// What the body reads of the shading state, as the lanes want it.
-struct Constants {
-    Texture texture0, shadowMap;
-    float ambient[3], diffuse[3], specular[3];
-    float quadratic = 0.0f, linear = 0.0f, constant = 0.0f;
-    bool attenuationFixed = false;
-    float attenuation = 0.0f;
-};
-
-// The gather view of a texture: false when gathers cannot read it (ShadeState's limit is -1;
-// the draw then keeps the scalar body).
-static inline bool MakeTexture(const KrvTexelSource& s, int limit, Texture& t)
+// The gather view of a texture of the shading state; `limit` is its KrvGatherLimit, which the
+// choice of the body has checked.
+static inline Texture MakeTexture(const KrvTexelSource& s, int limit)
 {
-    if (limit < 0) return false;
+    Texture t;
     t.source.bits = s.bits;
     t.source.limit = limit;
     t.width = s.width;
@@ -392,30 +383,20 @@ static inline bool MakeTexture(const KrvTexelSource& s, int limit, Texture& t)
     t.pitch = s.pitch;
     t.widthF = s.widthF;
     t.heightF = s.heightF;
-    return true;
+    return t;
 }
 
-static inline bool MakeConstants(unsigned mask, const ShadeState& s, Constants& c)
+// Whether the body covers a draw with these groups and this shading state.
+static inline bool Covers(unsigned mask, const ShadeState& s)
 {
-    if (mask & kSpanTexture) {
-        if (s.texture0.format != KrvFormat_BGR || !MakeTexture(s.texture0, s.texture0Gather, c.texture0))
-            return false;
-    }
-    if (mask & kSpanShadow) {
-        if (s.shadowMap.format != KrvFormat_Depth16 ||
-            !MakeTexture(s.shadowMap, s.shadowMapGather, c.shadowMap))
-            return false;
-    }
-    for (int i = 0; i < 3; ++i) {
-        c.ambient[i] = s.light.ambient[i];
-        c.diffuse[i] = s.light.diffuse[i];
-        c.specular[i] = s.light.specular[i];
-    }
-    c.quadratic = s.light.quadraticAttenuation;
-    c.linear = s.light.linearAttenuation;
-    c.constant = s.light.constantAttenuation;
-    c.attenuationFixed = s.attenuationFixed;
-    c.attenuation = s.attenuation;
+    if (!(mask & kSpanColor)) return true;
+    if (s.material || s.blendTransparency || s.alphaBlend || s.texture1) return false;
+    if ((mask & kSpanLight) && s.bumpTexture) return false;
+    if ((mask & kSpanTexture) && (s.texture0.format != KrvFormat_BGR || s.texture0Gather < 0))
+        return false;
+    if ((mask & kSpanLight) && (mask & kSpanShadow) &&
+        (s.shadowMap.format != KrvFormat_Depth16 || s.shadowMapGather < 0))
+        return false;
     return true;
 }
 
@@ -442,23 +423,18 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
     const int lastColumn = rightColumn < target.lastColumn ? rightColumn : target.lastColumn;
     if (firstColumn > lastColumn) return false;
 
-    Constants k;
-    if (kColor && !MakeConstants(Mask, shade, k)) return false;  // never chosen so
+    const Texture texture0 = kTexture ? MakeTexture(shade.texture0, shade.texture0Gather) : Texture();
+    const Texture shadowMap =
+        kShadow ? MakeTexture(shade.shadowMap, shade.shadowMapGather) : Texture();
+    const CLight& light = shade.light;
     uint8* const colorRow =
         kColor ? target.color + static_cast<size_t>(y) * target.colorWidth * 3 : nullptr;
     unsigned short* const depthRow =
         target.depth ? target.depth + static_cast<size_t>(y) * target.depthWidth : nullptr;
 
-    float leftA[kAttributes], deltaA[kAttributes];
-    {
-        float l[20], d[20];
-        std::memcpy(l, left.v, sizeof l);
-        std::memcpy(d, delta.v, sizeof d);
-        for (int i = 0; i < kAttributes; ++i) {
-            leftA[i] = l[4 + i];
-            deltaA[i] = d[4 + i];
-        }
-    }
+    // The attribute lanes of vectors 1 to 4 (GCC vectors may be read through their elements).
+    const float* const leftA = reinterpret_cast<const float*>(&left.v[1]);
+    const float* const deltaA = reinterpret_cast<const float*>(&delta.v[1]);
     const float leftX = left.X(), leftD = left.Depth(), deltaD = delta.Depth();
     const float leftW = left.W(), deltaW = delta.W();
     const float scale = 1.0f / dx;
@@ -493,9 +469,9 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
             if (kTexture) {
                 VF tr, tg, tb;
                 if (Bilinear)
-                    SampleBilinear(k.texture0, a[kU], a[kV], tr, tg, tb);
+                    SampleBilinear(texture0, a[kU], a[kV], tr, tg, tb);
                 else
-                    SampleNearest(k.texture0, a[kU], a[kV], tr, tg, tb);
+                    SampleNearest(texture0, a[kU], a[kV], tr, tg, tb);
                 cr = tr * cr;
                 cg = tg * cg;
                 cb = tb * cb;
@@ -510,8 +486,8 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
                 VF nl = nl0;
                 if (kShadow) {
                     const VF s = Bilinear
-                                     ? ShadowBilinear(k.shadowMap, a[kSx], a[kSy], a[kSz], a[kSw])
-                                     : ShadowNearest(k.shadowMap, a[kSx], a[kSy], a[kSz], a[kSw]);
+                                     ? ShadowBilinear(shadowMap, a[kSx], a[kSy], a[kSz], a[kSw])
+                                     : ShadowNearest(shadowMap, a[kSx], a[kSy], a[kSz], a[kSw]);
                     nl = nl * s;
                 }
                 const VF lenN = Sqrt(nx * nx + ny * ny + nz * nz);
@@ -521,16 +497,18 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
                 const VF lenL2 = lenL * lenL;
                 // The fixed attenuation holds for every lane whose |L|^2 is finite; the others,
                 // if any, divide.
-                const VI fixed = k.attenuationFixed ? (VI)(lenL2 <= Splat(3.40282347e38f))
-                                                    : SplatI(0);
-                VF att = Splat(k.attenuation);
+                const VI fixed = shade.attenuationFixed ? (VI)(lenL2 <= Splat(3.40282347e38f))
+                                                        : SplatI(0);
+                VF att = Splat(shade.attenuation);
                 if (Bits(fixed) != (1 << W) - 1)
                     att = Select(fixed, att,
                                  Splat(0.33333334f) /
-                                     (lenL2 * k.quadratic + lenL * k.linear + k.constant));
-                fr = (k.specular[0] * ks + k.diffuse[0] * kd + k.ambient[0]) * att * cr;
-                fg = (k.specular[1] * ks + k.diffuse[1] * kd + k.ambient[1]) * att * cg;
-                fb = (k.specular[2] * ks + k.diffuse[2] * kd + k.ambient[2]) * att * cb;
+                                     (lenL2 * light.quadraticAttenuation +
+                                      lenL * light.linearAttenuation +
+                                      light.constantAttenuation));
+                fr = (light.specular.x * ks + light.diffuse.x * kd + light.ambient.x) * att * cr;
+                fg = (light.specular.y * ks + light.diffuse.y * kd + light.ambient.y) * att * cg;
+                fb = (light.specular.z * ks + light.diffuse.z * kd + light.ambient.z) * att * cb;
             }
             StoreColors(colorRow + static_cast<size_t>(x) * 3, LowBits(fb * 255.0f, 0xFF),
                         LowBits(fg * 255.0f, 0xFF), LowBits(fr * 255.0f, 0xFF), pass, passBits,
@@ -547,12 +525,7 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
 static inline SpanRoutine Choose(unsigned mask, const ShadeState& s)
 {
     mask %= kSpanFeatureCount;
-    if (mask & kSpanColor) {
-        if (s.material || s.blendTransparency || s.alphaBlend || s.texture1) return nullptr;
-        if ((mask & kSpanLight) && s.bumpTexture) return nullptr;
-        Constants c;
-        if (!MakeConstants(mask, s, c)) return nullptr;
-    }
+    if (!Covers(mask, s)) return nullptr;
     static const SpanRoutine kNearest[kSpanFeatureCount] = {
         SpanBody<0, false>,  SpanBody<1, false>,  SpanBody<2, false>,  SpanBody<3, false>,
         SpanBody<4, false>,  SpanBody<5, false>,  SpanBody<6, false>,  SpanBody<7, false>,
