@@ -12,8 +12,9 @@
 // compute values that nothing stores, and every load they make stays inside its buffer.
 //
 // The body covers the draws of the common kind: colour (or depth only), the base texture, the
-// light and the shadow map, with nearest or bilinear filtering. Multitexturing, bump mapping,
-// the material and the blends stay with the scalar body (KrvSimdSpanRoutine answers null).
+// light and the shadow map, with nearest or bilinear filtering, written plain or through the
+// alpha and transparency blends. Multitexturing, bump mapping, the material and the
+// depth-colour compare stay with the scalar body (KrvSimdSpanRoutine answers null).
 //
 // The including file defines KRV_SIMD_LANES (4 or 8), KRV_SIMD_TARGET (a function attribute,
 // possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>.
@@ -21,9 +22,11 @@
 #include "core/shade.h"
 #include "core/span.h"
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace KRV_SIMD_NAMESPACE {
 
@@ -216,6 +219,51 @@ KRV_SIMD_INLINE void StoreColors(uint8* dst, VI b, VI g, VI r, VI mask, int bits
     }
 }
 
+// The bytes of W pixels at dst (blue, green, red, each 0..255), for the blends. `whole` as for
+// StoreColors; otherwise only the first `count` pixels are read and the rest are 0.
+KRV_SIMD_INLINE void LoadColors(const uint8* dst, int count, bool whole, VI& b, VI& g, VI& r)
+{
+#if KRV_SIMD_LANES == 8
+    if (whole) {
+        const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,
+                                                -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10,
+                                                11, -1);
+        const __m256i both = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + 12)), 1);
+        const VI v = (VI)_mm256_shuffle_epi8(both, spread);
+        b = v & 0xFF;
+        g = (v >> 8) & 0xFF;
+        r = (v >> 16) & 0xFF;
+        return;
+    }
+#else
+    (void)whole;
+#endif
+    int blue[W] = {}, green[W] = {}, red[W] = {};
+    for (int i = 0; i < count; ++i) {
+        blue[i] = dst[3 * i];
+        green[i] = dst[3 * i + 1];
+        red[i] = dst[3 * i + 2];
+    }
+    std::memcpy(&b, blue, sizeof b);
+    std::memcpy(&g, green, sizeof g);
+    std::memcpy(&r, red, sizeof r);
+}
+
+// ShadeClampedByte: clamped to 0..255 first; NaN gives 0 (the conversion's INT_MIN).
+KRV_SIMD_INLINE VI ClampedByte(VF v)
+{
+    v = Select((VI)(v < Splat(0.0f)), Splat(0.0f), Select((VI)(v > Splat(255.0f)), Splat(255.0f), v));
+    return Trunc(v) & 0xFF;
+}
+
+// ShadeClamp: 0..1, NaN stays.
+KRV_SIMD_INLINE VF Clamp01(VF t)
+{
+    return Select((VI)(t < Splat(0.0f)), Splat(0.0f), Select((VI)(t > Splat(1.0f)), Splat(1.0f), t));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Samplers, lane by lane the functions of texture/texture_sampler.h.
 
@@ -390,7 +438,9 @@ static inline Texture MakeTexture(const KrvTexelSource& s, int limit)
 static inline bool Covers(unsigned mask, const ShadeState& s)
 {
     if (!(mask & kSpanColor)) return true;
-    if (s.material || s.blendTransparency || s.alphaBlend || s.texture1) return false;
+    if (s.material || s.texture1) return false;
+    // The depth-colour compare reads the next pixel's first byte: the scalar body keeps it.
+    if (s.blendTransparency && s.depthColorCompare) return false;
     if ((mask & kSpanLight) && s.bumpTexture) return false;
     if ((mask & kSpanTexture) && (s.texture0.format != KrvFormat_BGR || s.texture0Gather < 0))
         return false;
@@ -405,7 +455,7 @@ enum Attribute {
     kR = 0, kG, kB, kU, kV, kNx, kNy, kNz, kLx, kLy, kLz, kSx, kSy, kSz, kSw, kAttributes
 };
 
-template <unsigned Mask, bool Bilinear>
+template <unsigned Mask, bool Bilinear, bool Blend>
 KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState& shade,
                                      const FlatPoint& left, const FlatPoint& delta, float rightX,
                                      int y, unsigned short& lastDepthOut)
@@ -510,9 +560,35 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
                 fg = (light.specular.y * ks + light.diffuse.y * kd + light.ambient.y) * att * cg;
                 fb = (light.specular.z * ks + light.diffuse.z * kd + light.ambient.z) * att * cb;
             }
-            StoreColors(colorRow + static_cast<size_t>(x) * 3, LowBits(fb * 255.0f, 0xFF),
-                        LowBits(fg * 255.0f, 0xFF), LowBits(fr * 255.0f, 0xFF), pass, passBits,
-                        x + 10 <= target.colorWidth);
+            uint8* const dst = colorRow + static_cast<size_t>(x) * 3;
+            const bool wholeColor = x + 10 <= target.colorWidth;
+            if (!Blend) {
+                StoreColors(dst, LowBits(fb * 255.0f, 0xFF), LowBits(fg * 255.0f, 0xFF),
+                            LowBits(fr * 255.0f, 0xFF), pass, passBits, wholeColor);
+            } else {
+                // The alpha term reads the textured colour before lighting; 0 without texturing.
+                VF alpha = Splat(0.0f);
+                if (shade.texturing) {
+                    const VF sum = (cr + cg + cb) * shade.alphaValue;
+                    alpha = shade.alphaInvert ? Clamp01(sum) : Clamp01(1.0f - sum);
+                }
+                VI ob, og, orr;
+                LoadColors(dst, count, wholeColor, ob, og, orr);
+                const VF oldB = ToFloat(ob), oldG = ToFloat(og), oldR = ToFloat(orr);
+                if (shade.blendTransparency) {
+                    if (!shade.alphaBlend) alpha = Splat(0.0f);
+                    const float tv = shade.transparencyValue;
+                    StoreColors(dst, ClampedByte(oldB * alpha * 0.5f + tv * oldB + fb * 255.0f),
+                                ClampedByte(oldG * alpha * 0.5f + tv * oldG + fg * 255.0f),
+                                ClampedByte(oldR * alpha * 0.5f + tv * oldR + fr * 255.0f), pass,
+                                passBits, wholeColor);
+                } else {
+                    StoreColors(dst, ClampedByte(alpha * oldB + fb * 255.0f),
+                                ClampedByte(alpha * oldG + fg * 255.0f),
+                                ClampedByte(alpha * oldR + fr * 255.0f), pass, passBits,
+                                wholeColor);
+                }
+            }
         }
         if (target.writeDepth) StoreDepths(depthRow + x, d, pass, passBits, wholeDepth);
     }
@@ -521,22 +597,30 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
     return true;
 }
 
+template <bool Bilinear, bool Blend, unsigned... Masks>
+static constexpr std::array<SpanRoutine, sizeof...(Masks)>
+MakeRoutines(std::integer_sequence<unsigned, Masks...>)
+{
+    return {{&SpanBody<Masks, Bilinear, Blend>...}};
+}
+
+// One body a mask, filter and blend: [bilinear][blend][mask].
+template <bool Bilinear, bool Blend>
+static constexpr std::array<SpanRoutine, kSpanFeatureCount> Routines()
+{
+    return MakeRoutines<Bilinear, Blend>(std::make_integer_sequence<unsigned, kSpanFeatureCount>());
+}
+static constexpr std::array<SpanRoutine, kSpanFeatureCount> kRoutines[2][2] = {
+    {Routines<false, false>(), Routines<false, true>()},
+    {Routines<true, false>(), Routines<true, true>()}};
+
 // The body for a draw, or null where it does not cover it.
 static inline SpanRoutine Choose(unsigned mask, const ShadeState& s)
 {
     mask %= kSpanFeatureCount;
     if (!Covers(mask, s)) return nullptr;
-    static const SpanRoutine kNearest[kSpanFeatureCount] = {
-        SpanBody<0, false>,  SpanBody<1, false>,  SpanBody<2, false>,  SpanBody<3, false>,
-        SpanBody<4, false>,  SpanBody<5, false>,  SpanBody<6, false>,  SpanBody<7, false>,
-        SpanBody<8, false>,  SpanBody<9, false>,  SpanBody<10, false>, SpanBody<11, false>,
-        SpanBody<12, false>, SpanBody<13, false>, SpanBody<14, false>, SpanBody<15, false>};
-    static const SpanRoutine kBilinear[kSpanFeatureCount] = {
-        SpanBody<0, true>,  SpanBody<1, true>,  SpanBody<2, true>,  SpanBody<3, true>,
-        SpanBody<4, true>,  SpanBody<5, true>,  SpanBody<6, true>,  SpanBody<7, true>,
-        SpanBody<8, true>,  SpanBody<9, true>,  SpanBody<10, true>, SpanBody<11, true>,
-        SpanBody<12, true>, SpanBody<13, true>, SpanBody<14, true>, SpanBody<15, true>};
-    return s.bilinear ? kBilinear[mask] : kNearest[mask];
+    const bool blend = (mask & kSpanColor) && (s.blendTransparency || s.alphaBlend);
+    return kRoutines[s.bilinear ? 1 : 0][blend ? 1 : 0][mask];
 }
 
 #undef KRV_SIMD_INLINE
