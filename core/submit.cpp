@@ -12,10 +12,16 @@
 #include "core/rasterize.h"
 #include "platform/thread_pool.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 vec4 krvModelViewProjection(const float* m, const CVertex* v)
@@ -102,14 +108,26 @@ static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// The draw's work: per thread, two lists of set-up records (one batch is drawn from while the
-// next is filled) and the thread's copy of the shading state and last depth. Kept from draw to
-// draw, so a frame allocates nothing once the lists have grown to the scene.
+// The draw's work, kept from draw to draw so that a frame allocates nothing once the lists have
+// grown to the scene.
+//
+// With several threads the triangles go in chunks of kChunkTriangles. A chunk is set up by
+// whichever thread claims it (claims go in order) into one of kSlots record lists, a ring:
+// chunk c takes slot c % kSlots once every thread has drawn chunk c - kSlots from it. Every
+// thread draws every chunk in order, its own bands only; a thread whose next chunk is not ready
+// sets up the next unclaimed one meanwhile, so set-up flows to whichever thread has time.
 
 namespace {
 
-const int64_t kBatchTriangles = 1024;
+const int64_t kChunkTriangles = 128;
+
+inline void Pause()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+const int kSlots = 16;
 
 struct RecordList {
     std::vector<Lanes4> lanes;
@@ -122,8 +140,14 @@ struct RecordList {
     }
 };
 
+struct Slot {
+    RecordList list;
+    std::atomic<int64_t> ready{-1};     // the chunk whose records the list holds
+    std::atomic<int64_t> released{-1};  // the last chunk every thread has drawn from it
+    std::atomic<int> drawn{0};          // threads done with the chunk in it
+};
+
 struct WorkerState {
-    RecordList lists[2];
     ShadeState shade;
     KrvLastDepth last;
 };
@@ -133,6 +157,7 @@ struct WorkerState {
 struct KrvDrawWork {
     DrawState state;
     std::vector<WorkerState> workers;
+    Slot slots[kSlots];
 };
 
 void KrvReleaseDrawWork(KrvDrawWork* work) { delete work; }
@@ -144,12 +169,44 @@ struct DrawJob {
     const CVertex* vertices = nullptr;
     int64_t first = 0;      // the first triangle's first vertex
     int64_t triangles = 0;  // whole triangles from there
+    int64_t chunks = 0;
     int threads = 1;
-    KrvBarrier* barrier = nullptr;
+    std::atomic<int64_t> nextClaim{0};  // the next chunk to set up
 };
 
-// One thread's part of a draw: its share of each batch's set-up, then its bands of every
-// record of the batch. With one thread, set-up and rows alternate triangle by triangle.
+// Transform, clipping and set-up of triangles [lo, hi) into list.
+void SetUpTriangles(const DrawJob& job, int64_t lo, int64_t hi, RecordList& list)
+{
+    const DrawState& d = job.work->state;
+    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
+    list.used = 0;
+    auto sink = [&](_3D_Korvane_Shader* v) {
+        Lanes4* out = list.Reserve(stride);
+        if (KrvSetUpTriangle(d, v, out)) list.used += stride;
+    };
+    _3D_Korvane_Shader tri[3];
+    for (int64_t t = lo; t < hi; ++t) {
+        TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
+        KrvClipTriangle(tri, 1, d.features, sink);
+    }
+}
+
+// Claims and sets up the next chunk if its slot is free; false when there was nothing to do.
+bool SetUpNextChunk(DrawJob& job)
+{
+    int64_t c = job.nextClaim.load(std::memory_order_relaxed);
+    if (c >= job.chunks) return false;
+    Slot& slot = job.work->slots[c % kSlots];
+    if (slot.released.load(std::memory_order_acquire) != c - kSlots) return false;
+    if (!job.nextClaim.compare_exchange_strong(c, c + 1, std::memory_order_acq_rel)) return true;
+    const int64_t lo = c * kChunkTriangles;
+    SetUpTriangles(job, lo, std::min(lo + kChunkTriangles, job.triangles), slot.list);
+    slot.ready.store(c, std::memory_order_release);
+    return true;
+}
+
+// One thread's part of a draw. With one thread, set-up and rows alternate triangle by
+// triangle.
 void DrawJobRun(void* context, int index, int count)
 {
     DrawJob& job = *static_cast<DrawJob*>(context);
@@ -165,9 +222,7 @@ void DrawJobRun(void* context, int index, int count)
     KrvBands bands;
     bands.count = count;
     bands.index = index;
-    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
     uint64_t ordinal = 0;
-    _3D_Korvane_Shader tri[3];
 
     if (count == 1) {
         Lanes4 record[kKrvSetupHeader + 6 * 5];
@@ -175,6 +230,7 @@ void DrawJobRun(void* context, int index, int count)
             if (KrvSetUpTriangle(d, v, record))
                 KrvDrawSetupTriangle(d, self.shade, record, ordinal++, bands, self.last);
         };
+        _3D_Korvane_Shader tri[3];
         for (int64_t t = 0; t < job.triangles; ++t) {
             TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
             KrvClipTriangle(tri, 1, d.features, sink);
@@ -182,25 +238,23 @@ void DrawJobRun(void* context, int index, int count)
         return;
     }
 
-    for (int64_t start = 0, batch = 0; start < job.triangles; start += kBatchTriangles, ++batch) {
-        const int64_t n = std::min(kBatchTriangles, job.triangles - start);
-        RecordList& list = self.lists[batch & 1];
-        list.used = 0;
-        auto sink = [&](_3D_Korvane_Shader* v) {
-            Lanes4* out = list.Reserve(stride);
-            if (KrvSetUpTriangle(d, v, out)) list.used += stride;
-        };
-        const int64_t lo = start + n * index / count, hi = start + n * (index + 1) / count;
-        for (int64_t t = lo; t < hi; ++t) {
-            TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
-            KrvClipTriangle(tri, 1, d.features, sink);
+    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
+    for (int64_t c = 0; c < job.chunks; ++c) {
+        Slot& slot = job.work->slots[c % kSlots];
+        for (int spins = 0; slot.ready.load(std::memory_order_acquire) != c; ++spins) {
+            if (SetUpNextChunk(job)) continue;
+            if (spins < 2000)
+                Pause();
+            else
+                std::this_thread::yield();
         }
-        job.barrier->Wait();
-        for (int k = 0; k < count; ++k) {
-            const RecordList& from = job.work->workers[static_cast<size_t>(k)].lists[batch & 1];
-            for (size_t r = 0; r < from.used; r += stride)
-                KrvDrawSetupTriangle(d, self.shade, from.lanes.data() + r, ordinal++, bands,
-                                     self.last);
+        const RecordList& list = slot.list;
+        for (size_t r = 0; r < list.used; r += stride)
+            KrvDrawSetupTriangle(d, self.shade, list.lanes.data() + r, ordinal++, bands,
+                                 self.last);
+        if (slot.drawn.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
+            slot.drawn.store(0, std::memory_order_relaxed);
+            slot.released.store(c, std::memory_order_release);
         }
     }
 }
@@ -262,14 +316,19 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
     if (work.workers.size() < static_cast<size_t>(threads))
         work.workers.resize(static_cast<size_t>(threads));
 
-    KrvBarrier barrier(threads);
     DrawJob job;
     job.work = &work;
     job.vertices = vertices;
     job.first = firstVertex;
     job.triangles = (static_cast<int64_t>(endVertex) - firstVertex) / 3;
+    job.chunks = (job.triangles + kChunkTriangles - 1) / kChunkTriangles;
     job.threads = threads;
-    job.barrier = &barrier;
+    // A fresh ring: slot s is free for chunk s.
+    for (int i = 0; i < kSlots; ++i) {
+        work.slots[i].ready.store(-1, std::memory_order_relaxed);
+        work.slots[i].released.store(i - kSlots, std::memory_order_relaxed);
+        work.slots[i].drawn.store(0, std::memory_order_relaxed);
+    }
     if (threads == 1)
         DrawJobRun(&job, 0, 1);
     else
