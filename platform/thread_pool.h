@@ -1,4 +1,4 @@
-// KrvThreadPool: the persistent worker threads that draws, the supersampling filter and the
+// KrvThreadPool: the persistent worker threads that draws, clearing, the supersampling filter and
 // presentation share. One pool serves the process. The caller of Run is worker 0 and works
 // too, so a count of 1 means no extra thread and Run is a plain call.
 //
@@ -6,8 +6,10 @@
 // microseconds), then sleep until woken, so an idle program costs no processor time.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -65,3 +67,47 @@ private:
     std::atomic<int> arrived_{0};
     std::atomic<unsigned> phase_{0};
 };
+
+// Rows [0, rows) cut into contiguous slices, one a worker: body(first, end, slice) runs once
+// for each slice on its own worker, slice 0 on the caller. At most maxSlices slices, and at
+// most Threads(); one slice is a plain call on the caller. The cut depends on the slice count
+// only, so a body that writes nothing outside its rows gives the same bytes on any count.
+// `body` is any callable; nothing is allocated. Not for use inside a job of the pool.
+//
+// Contiguous slices rather than the interleaved bands of the draws: the row loops that use
+// this (the filter, clearing, the blits) cost the same on every row, so bands balance nothing.
+// On two threads bands timed the same for the filter and the copies, and 8 to 11 % slower for
+// the smoothing blit, whose line cache starts afresh at each band.
+template <class Body>
+void KrvRunSlices(int rows, int maxSlices, const Body& body)
+{
+    struct Slices {
+        const Body* body;
+        int rows, slices;
+    };
+    const int slices = std::min(std::min(rows, maxSlices), KrvThreadPool::Shared().Threads());
+    if (slices <= 1) {
+        if (rows > 0) body(0, rows, 0);
+        return;
+    }
+    Slices job{&body, rows, slices};
+    KrvThreadPool::Shared().Run(
+        [](void* context, int worker, int workers) {
+            const Slices& s = *static_cast<const Slices*>(context);
+            // The pool may have shrunk since the count was taken: fewer, larger slices.
+            const int n = std::min(workers, s.slices);
+            if (worker >= n) return;
+            const int first = static_cast<int>(int64_t{s.rows} * worker / n);
+            const int end = static_cast<int>(int64_t{s.rows} * (worker + 1) / n);
+            (*s.body)(first, end, worker);
+        },
+        &job);
+}
+
+// Slices for `units` of work (bytes, pixels) when a slice should have at least `minUnits`:
+// splitting costs a wake-up of the workers, which a small image does not repay.
+inline int KrvSlicesFor(int64_t units, int64_t minUnits)
+{
+    const int64_t n = minUnits > 0 ? units / minUnits : units;
+    return n < 1 ? 1 : (n > 256 ? 256 : static_cast<int>(n));
+}
