@@ -1,5 +1,7 @@
 #include "core/core.h"
 
+#include "platform/thread_pool.h"
+
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,11 @@
 // Sides beyond this are no window or texture size the program can have; refusing them keeps
 // every buffer small enough for the pipeline's int pixel indices.
 static const int kMaxBufferSide = 16384;
+
+// Bytes a slice of Clear should have at least: below that, waking a worker costs more than the
+// memset it would take over. On two threads 2.4 MB of targets cleared no faster, 4.3 MB (the
+// default window's supersampled buffers) in 0.11 ms instead of 0.16.
+static const int64_t kMinClearBytes = 1536 * 1024;
 
 int KrvAntiAliasingFactor(int mode)
 {
@@ -131,16 +138,34 @@ void _3D_Korvane_Core::Viewport(int x, int y, int w, int h)
 
 void _3D_Korvane_Core::Clear(bool color, bool depth)
 {
-    if (color && targetColor && targetColorWidth > 0 && targetColorHeight > 0) {
-        std::memset(targetColor, 0,
-                    static_cast<size_t>(targetColorWidth) * static_cast<size_t>(targetColorHeight) *
-                        3u);
-    }
-    if (depth && targetDepth && targetDepthWidth > 0 && targetDepthHeight > 0) {
-        std::memset(targetDepth, 0xFF,
-                    static_cast<size_t>(targetDepthWidth) * static_cast<size_t>(targetDepthHeight) *
-                        sizeof(unsigned short));
-    }
+    uint8* c = color && targetColor && targetColorWidth > 0 && targetColorHeight > 0
+                   ? targetColor
+                   : nullptr;
+    unsigned short* d = depth && targetDepth && targetDepthWidth > 0 && targetDepthHeight > 0
+                            ? targetDepth
+                            : nullptr;
+    if (!c && !d) return;
+    const size_t colorRow = static_cast<size_t>(targetColorWidth) * 3u;
+    const size_t depthPitch = static_cast<size_t>(targetDepthWidth);
+    const size_t depthRow = depthPitch * sizeof(unsigned short);
+    const int colorRows = c ? targetColorHeight : 0;
+    const int depthRows = d ? targetDepthHeight : 0;
+    // A bound frame buffer's two targets may differ in size: each slice takes the same share
+    // of the rows of both.
+    const int64_t bytes = int64_t(colorRows) * int64_t(colorRow) +
+                          int64_t(depthRows) * int64_t(depthRow);
+    const int rows = colorRows > depthRows ? colorRows : depthRows;
+    KrvRunSlices(rows, KrvSlicesFor(bytes, kMinClearBytes), [=](int first, int end, int) {
+        auto share = [&](int of, int at) { return static_cast<size_t>(int64_t(of) * at / rows); };
+        if (c) {
+            const size_t lo = share(colorRows, first), hi = share(colorRows, end);
+            std::memset(c + lo * colorRow, 0, (hi - lo) * colorRow);
+        }
+        if (d) {
+            const size_t lo = share(depthRows, first), hi = share(depthRows, end);
+            std::memset(d + lo * depthPitch, 0xFF, (hi - lo) * depthRow);
+        }
+    });
 }
 
 void _3D_Korvane_Core::BindFrameBuffer(CFrameBuffer* fb)

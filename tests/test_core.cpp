@@ -1,4 +1,5 @@
 #include "core/core.h"
+#include "tests/execution.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,34 @@ TEST(CoreClear, ColourToZeroDepthToFarOverWholeTarget)
         EXPECT_EQ(core.depthBuffer[0], 0x1212);
         core.Clear(false, true);
         for (size_t i = 0; i < depthCount; ++i) ASSERT_EQ(core.depthBuffer[i], 65535) << i;
+    }
+}
+
+// Clearing shares rows out over the threads: on any count every byte of both targets is
+// cleared and nothing around them is touched, also when a frame buffer's colour and depth
+// targets differ in size.
+TEST(CoreClear, EveryThreadCountClearsExactlyTheTargets)
+{
+    const size_t kGuard = 64;
+    const int cw = 1003, ch = 701, dw = 811, dh = 997;
+    for (int threads : {1, 2, 3, 7}) {
+        ScopedExecution execution({threads, 1});
+        std::vector<uint8> colour(kGuard + size_t(cw) * ch * 3 + kGuard, 0x5A);
+        std::vector<unsigned short> depth(kGuard + size_t(dw) * dh + kGuard, 0x1212);
+        CTexture ct = MakeTexture(colour.data() + kGuard, cw, ch, KrvFormat_BGR);
+        CTexture dt = MakeTexture(depth.data() + kGuard, dw, dh, KrvFormat_Depth16);
+        CFrameBuffer fb;
+        fb.ColorTexture = &ct;
+        fb.DepthTexture = &dt;
+        _3D_Korvane_Core core;
+        core.BindFrameBuffer(&fb);
+        core.Clear(true, true);
+        size_t wrong = 0;
+        for (size_t i = 0; i < colour.size(); ++i)
+            wrong += colour[i] != (i < kGuard || i >= colour.size() - kGuard ? 0x5A : 0);
+        for (size_t i = 0; i < depth.size(); ++i)
+            wrong += depth[i] != (i < kGuard || i >= depth.size() - kGuard ? 0x1212 : 0xFFFF);
+        EXPECT_EQ(wrong, 0u) << threads << " threads";
     }
 }
 

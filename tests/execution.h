@@ -1,0 +1,55 @@
+// Threads and SIMD lanes for the tests that sweep them: a frame must come out with the same bytes
+// on every combination, so golden frames and fast paths are checked on each.
+#pragma once
+
+#include "api/krv.h"
+#include "core/span.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct Execution {
+    int threads;
+    int lanes;
+};
+
+// Threads 1, 2, 3 and 7 (uneven counts give uneven slices, and 7 is more threads than a small
+// image has row bands), each with the scalar loop and every wider width the processor runs.
+inline std::vector<Execution> Executions()
+{
+    std::vector<Execution> all;
+    for (int threads : {1, 2, 3, 7})
+        for (int lanes : {1, 4, 8})
+            if (lanes == 1 || lanes <= KrvSimdLanesAvailable()) all.push_back({threads, lanes});
+    return all;
+}
+
+inline std::string ExecutionName(const Execution& e)
+{
+    return "threads" + std::to_string(e.threads) + "_lanes" + std::to_string(e.lanes);
+}
+
+inline void PrintTo(const Execution& e, std::ostream* os) { *os << ExecutionName(e); }
+
+// Puts an execution in force; the thread count and lanes in force before come back at the end
+// of the scope.
+class ScopedExecution {
+public:
+    explicit ScopedExecution(const Execution& e)
+        : threads_(krvGetThreads()), lanes_(krvGetSimdWidth())
+    {
+        krvSetThreads(e.threads);
+        krvSetSimdWidth(e.lanes);
+    }
+    ~ScopedExecution()
+    {
+        krvSetThreads(threads_);
+        krvSetSimdWidth(lanes_);
+    }
+    ScopedExecution(const ScopedExecution&) = delete;
+    ScopedExecution& operator=(const ScopedExecution&) = delete;
+
+private:
+    int threads_, lanes_;
+};
