@@ -2,6 +2,7 @@
 // and bitmap-font text. Images are top-down (y = 0 at the top, as GDI addresses a window);
 // the DIBs that the blits read are bottom-up, as the renderer's colour buffer is.
 #include "platform/internal.h"
+#include "platform/thread_pool.h"
 
 #include <algorithm>
 #include <cstring>
@@ -92,7 +93,12 @@ void BlendLines(const uint16_t* __restrict upper, const uint16_t* __restrict low
     }
 }
 
-// Scratch tables of the current blit, kept between calls so a frame allocates nothing.
+// Destination bytes a slice of a blit should have at least: below that, waking a worker costs
+// more than the rows it would take (as for the filter, measured with frame_bench).
+constexpr int64_t kMinBlitBytes = 128 * 1024;
+
+// Scratch of the blits, kept between calls so a frame allocates nothing. The blits are called
+// by the one thread that presents; their rows are shared out over the thread pool.
 struct Axis {
     std::vector<int> i0, i1, frac;
     void Resize(size_t n)
@@ -102,9 +108,15 @@ struct Axis {
         frac.resize(n);
     }
 };
-Axis columns;
-std::vector<uint16_t> filtered[2];  // horizontally filtered source rows of the smoothing blit
-int cachedRow[2];
+Axis columns;  // the destination columns' source samples, shared by every slice
+
+// The smoothing blit's two horizontally filtered source rows, one pair a slice: each slice
+// starts with its own rows and keeps them for its next destination row.
+struct LineCache {
+    std::vector<uint16_t> filtered[2];
+    int cachedRow[2];
+};
+std::vector<LineCache> lineCaches;
 
 }  // namespace
 
@@ -178,30 +190,37 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
                static_cast<size_t>(xSrc) * 3u;
     };
 
+    const int rows = static_cast<int>(ny);
+    const int slices = std::min(KrvSlicesFor(static_cast<int64_t>(nx * ny * 3u), kMinBlitBytes),
+                                KrvThreadPool::Shared().Threads());
+
     if (dc->stretchMode != HALFTONE) {
         columns.Resize(nx);
         for (size_t i = 0; i < nx; ++i)
             columns.i0[i] = NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth,
                                          srcWidth) * 3;
-        int previousRow = -1;
-        for (size_t j = 0; j < ny; ++j) {
-            int64_t y = y0 + static_cast<int64_t>(j);
-            int t = NearestIndex(y - yDest, destHeight, srcHeight);
-            unsigned char* out = PixelAt(image, static_cast<int>(x0), static_cast<int>(y));
-            // An enlarged row repeats the one above it.
-            if (t == previousRow) {
-                std::memcpy(out, out - static_cast<size_t>(image.width) * 3u, nx * 3u);
-                continue;
+        KrvRunSlices(rows, slices, [&](int first, int end, int) {
+            int previousRow = -1;
+            for (int j = first; j < end; ++j) {
+                int64_t y = y0 + j;
+                int t = NearestIndex(y - yDest, destHeight, srcHeight);
+                unsigned char* out = PixelAt(image, static_cast<int>(x0), static_cast<int>(y));
+                // An enlarged row repeats the one above it (within the slice: the row above
+                // may be another slice's, still being written).
+                if (t == previousRow) {
+                    std::memcpy(out, out - static_cast<size_t>(image.width) * 3u, nx * 3u);
+                    continue;
+                }
+                previousRow = t;
+                const unsigned char* src = dibRow(t);
+                for (size_t i = 0; i < nx; ++i, out += 3) {
+                    const unsigned char* p = src + columns.i0[i];
+                    out[0] = p[0];
+                    out[1] = p[1];
+                    out[2] = p[2];
+                }
             }
-            previousRow = t;
-            const unsigned char* src = dibRow(t);
-            for (size_t i = 0; i < nx; ++i, out += 3) {
-                const unsigned char* p = src + columns.i0[i];
-                out[0] = p[0];
-                out[1] = p[1];
-                out[2] = p[2];
-            }
-        }
+        });
         return srcHeight;
     }
 
@@ -214,10 +233,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         columns.i0[i] *= 3;
         columns.i1[i] *= 3;
     }
-    for (int k = 0; k < 2; ++k) {
-        cachedRow[k] = -1;
-        filtered[k].resize(nx * 3u);
-    }
+    if (lineCaches.size() < static_cast<size_t>(slices))
+        lineCaches.resize(static_cast<size_t>(slices));
     auto filterRow = [&](int t, std::vector<uint16_t>& line) {
         const unsigned char* src = dibRow(t);
         uint16_t* out = line.data();
@@ -229,28 +246,37 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
                 out[k] = static_cast<uint16_t>(a[k] * (kFracOne - fx) + b[k] * fx);
         }
     };
-    auto slotOf = [&](int t) { return cachedRow[0] == t ? 0 : cachedRow[1] == t ? 1 : -1; };
-    for (size_t j = 0; j < ny; ++j) {
-        int64_t y = y0 + static_cast<int64_t>(j);
-        int t0, t1, fy;
-        SmoothIndex(y - yDest, destHeight, srcHeight, t0, t1, fy);
-        int s0 = slotOf(t0);
-        if (s0 < 0) {
-            // Keep the line of t1 if it is there; otherwise replace the older line.
+    KrvRunSlices(rows, slices, [&](int first, int end, int slice) {
+        LineCache& cache = lineCaches[static_cast<size_t>(slice)];
+        for (int k = 0; k < 2; ++k) {
+            cache.cachedRow[k] = -1;
+            cache.filtered[k].resize(nx * 3u);
+        }
+        auto slotOf = [&](int t) {
+            return cache.cachedRow[0] == t ? 0 : cache.cachedRow[1] == t ? 1 : -1;
+        };
+        for (int j = first; j < end; ++j) {
+            int64_t y = y0 + j;
+            int t0, t1, fy;
+            SmoothIndex(y - yDest, destHeight, srcHeight, t0, t1, fy);
+            int s0 = slotOf(t0);
+            if (s0 < 0) {
+                // Keep the line of t1 if it is there; otherwise replace the older line.
+                int s1 = slotOf(t1);
+                s0 = s1 >= 0 ? 1 - s1 : (cache.cachedRow[0] < cache.cachedRow[1] ? 0 : 1);
+                filterRow(t0, cache.filtered[s0]);
+                cache.cachedRow[s0] = t0;
+            }
             int s1 = slotOf(t1);
-            s0 = s1 >= 0 ? 1 - s1 : (cachedRow[0] < cachedRow[1] ? 0 : 1);
-            filterRow(t0, filtered[s0]);
-            cachedRow[s0] = t0;
+            if (s1 < 0) {
+                s1 = 1 - s0;
+                filterRow(t1, cache.filtered[s1]);
+                cache.cachedRow[s1] = t1;
+            }
+            BlendLines(cache.filtered[s0].data(), cache.filtered[s1].data(), fy, nx * 3u,
+                       PixelAt(image, static_cast<int>(x0), static_cast<int>(y)));
         }
-        int s1 = slotOf(t1);
-        if (s1 < 0) {
-            s1 = 1 - s0;
-            filterRow(t1, filtered[s1]);
-            cachedRow[s1] = t1;
-        }
-        BlendLines(filtered[s0].data(), filtered[s1].data(), fy, nx * 3u,
-                   PixelAt(image, static_cast<int>(x0), static_cast<int>(y)));
-    }
+    });
     return srcHeight;
 }
 
@@ -283,14 +309,20 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
     const unsigned char* dib = static_cast<const unsigned char*>(bits);
     const size_t stride = DibStride(info);
     const size_t rowBytes = static_cast<size_t>(x1 - x0) * 3u;
-    for (int64_t y = y0; y < y1; ++y) {
-        int64_t row = ySrc + h - 1 - (y - yDest);
-        if (row < startScan || row >= int64_t{startScan} + scanLines)
-            continue;
-        const unsigned char* src = dib + static_cast<size_t>(row - startScan) * stride +
-                                   static_cast<size_t>(xSrc + (x0 - xDest)) * 3u;
-        std::memcpy(PixelAt(image, static_cast<int>(x0), static_cast<int>(y)), src, rowBytes);
-    }
+    const int rows = static_cast<int>(y1 - y0);
+    KrvRunSlices(rows, KrvSlicesFor(static_cast<int64_t>(rowBytes) * rows, kMinBlitBytes),
+                 [&](int first, int end, int) {
+                     for (int64_t y = y0 + first; y < y0 + end; ++y) {
+                         int64_t row = ySrc + h - 1 - (y - yDest);
+                         if (row < startScan || row >= int64_t{startScan} + scanLines)
+                             continue;
+                         const unsigned char* src =
+                             dib + static_cast<size_t>(row - startScan) * stride +
+                             static_cast<size_t>(xSrc + (x0 - xDest)) * 3u;
+                         std::memcpy(PixelAt(image, static_cast<int>(x0), static_cast<int>(y)),
+                                     src, rowBytes);
+                     }
+                 });
     return static_cast<int>(scanLines);
 }
 
