@@ -1,7 +1,8 @@
 // Whole small scenes pinned by their bytes: any change to the pipeline's arithmetic or order of
-// operations shows up here. Rewrite the references with KRV_UPDATE_GOLDEN=1 after a deliberate
-// change, and look at them before committing.
+// operations shows up here, on every thread count and SIMD width. Rewrite the references with
+// KRV_UPDATE_GOLDEN=1 after a deliberate change, and look at them before committing.
 #include "core/core.h"
+#include "tests/execution.h"
 #include "tests/golden.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,12 @@ void Prepare(_3D_Korvane_Core& core, int antiAliasing)
     core.Clear(true, true);
 }
 
-TEST(Golden, ColouredCube)
+class Golden : public ::testing::TestWithParam<Execution> {
+protected:
+    ScopedExecution execution{GetParam()};
+};
+
+TEST_P(Golden, ColouredCube)
 {
     _3D_Korvane_Core core;
     Prepare(core, KrvAA_Off);
@@ -65,7 +71,7 @@ TEST(Golden, ColouredCube)
     EXPECT_TRUE(MatchesGolden("cube", core.colorBuffer, kWidth, kHeight, core.colorWidth));
 }
 
-TEST(Golden, TriangleCutByTheNearAndSidePlanes)
+TEST_P(Golden, TriangleCutByTheNearAndSidePlanes)
 {
     _3D_Korvane_Core core;
     Prepare(core, KrvAA_Off);
@@ -79,7 +85,7 @@ TEST(Golden, TriangleCutByTheNearAndSidePlanes)
     EXPECT_TRUE(MatchesGolden("clipped", core.colorBuffer, kWidth, kHeight, core.colorWidth));
 }
 
-TEST(Golden, SupersampledCubeResolved)
+TEST_P(Golden, SupersampledCubeResolved)
 {
     _3D_Korvane_Core core;
     Prepare(core, KrvAA_2x2);
@@ -91,5 +97,10 @@ TEST(Golden, SupersampledCubeResolved)
     EXPECT_TRUE(
         MatchesGolden("cube_supersampled", core.colorBuffer, kWidth, kHeight, core.colorWidth));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sweep, Golden, ::testing::ValuesIn(Executions()),
+                         [](const ::testing::TestParamInfo<Execution>& info) {
+                             return ExecutionName(info.param);
+                         });
 
 }  // namespace

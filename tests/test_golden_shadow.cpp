@@ -3,8 +3,10 @@
 // Every fast path of the span loop that the demonstration takes (depth-only, textured and lit
 // with a shadow map, lit and shadowed without a texture, both samplers) is covered here.
 #include "rendering_fixture.h"
+#include "tests/execution.h"
 #include "tests/golden.h"
 
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -58,7 +60,8 @@ struct ShadowCase {
     bool bilinear;
 };
 
-class GoldenShadow : public RenderingFixture, public ::testing::WithParamInterface<ShadowCase> {
+// The scene, rendered by the tests below.
+class ShadowScene : public RenderingFixture {
 protected:
     CObject sphere;
     CTexture checker;
@@ -152,18 +155,27 @@ protected:
     }
 };
 
+// Every case on every thread count and SIMD width.
+class GoldenShadow : public ShadowScene,
+                     public ::testing::WithParamInterface<std::tuple<ShadowCase, Execution>> {
+protected:
+    ScopedExecution execution{std::get<1>(GetParam())};
+};
+
 TEST_P(GoldenShadow, SphereShadowOnTexturedFloor)
 {
-    const ShadowCase& c = GetParam();
+    const ShadowCase& c = std::get<0>(GetParam());
     Render(c, true);
     EXPECT_TRUE(MatchesGolden(c.golden, r.colorBuffer, kWidth, kHeight, r.colorWidth));
 }
+
+class ShadowFactor : public ShadowScene, public ::testing::WithParamInterface<ShadowCase> {};
 
 // The shadow factor only ever scales the diffuse and specular terms down: against the same
 // frame without the shadow map no byte is brighter, and the darkened pixels lie on the floor
 // beyond the sphere, away from the light (to the right of the sphere, which the camera sees
 // near the middle of the frame).
-TEST_P(GoldenShadow, ShadowOnlyDarkensTheFloorAwayFromTheLight)
+TEST_P(ShadowFactor, ShadowOnlyDarkensTheFloorAwayFromTheLight)
 {
     const ShadowCase& c = GetParam();
     Render(c, false);
@@ -189,10 +201,19 @@ TEST_P(GoldenShadow, ShadowOnlyDarkensTheFloorAwayFromTheLight)
     EXPECT_GT(sumX / darker, kWidth / 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenes, GoldenShadow,
-                         ::testing::Values(ShadowCase{"shadow_aa4_bilinear", KrvAA_2x2, true},
-                                           ShadowCase{"shadow_bilinear", KrvAA_Off, true},
-                                           ShadowCase{"shadow_nearest", KrvAA_Off, false}),
+const ShadowCase kShadowCases[] = {{"shadow_aa4_bilinear", KrvAA_2x2, true},
+                                   {"shadow_bilinear", KrvAA_Off, true},
+                                   {"shadow_nearest", KrvAA_Off, false}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenes, GoldenShadow,
+    ::testing::Combine(::testing::ValuesIn(kShadowCases), ::testing::ValuesIn(Executions())),
+    [](const ::testing::TestParamInfo<std::tuple<ShadowCase, Execution>>& info) {
+        return std::string(std::get<0>(info.param).golden) + "_" +
+               ExecutionName(std::get<1>(info.param));
+    });
+
+INSTANTIATE_TEST_SUITE_P(Scenes, ShadowFactor, ::testing::ValuesIn(kShadowCases),
                          [](const ::testing::TestParamInfo<ShadowCase>& info) {
                              return std::string(info.param.golden);
                          });

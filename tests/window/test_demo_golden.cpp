@@ -1,9 +1,11 @@
 // The demo's frame pinned by its bytes: the scene from the source tree's data folder, rendered
 // the way a paint renders it (held keys, the light's turn with the shadow pass, the scene pass,
-// the supersampling filter) at a small size and a fixed light angle.
+// the supersampling filter) at a small size and a fixed light angle, on every thread count and
+// SIMD width.
 //
 // After an intended change of the picture or of the data set, rewrite the reference and look at
 // it:  KRV_UPDATE_GOLDEN=1 build/tests/window/krv_window_tests --gtest_filter='*DemoGolden*'
+#include "tests/execution.h"
 #include "tests/golden.h"
 #include "tests/window/demo_window.h"
 
@@ -11,6 +13,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -23,8 +26,10 @@ struct Config {
 
 void PrintTo(const Config& c, std::ostream* os) { *os << c.name; }
 
-class DemoGolden : public ::testing::TestWithParam<Config> {
+class DemoGolden : public ::testing::TestWithParam<std::tuple<Config, Execution>> {
 protected:
+    ScopedExecution execution{std::get<1>(GetParam())};
+
     void SetUp() override
     {
         const DemoScene& scene = LoadDemoScene();
@@ -47,7 +52,7 @@ protected:
 
 TEST_P(DemoGolden, FrameAtAFixedLightAngle)
 {
-    const Config& c = GetParam();
+    const Config& c = std::get<0>(GetParam());
     _3D_Korvane_Rendering& r = krvRendering();
     r.renderMode = c.renderMode;
     r.antiAliasing = c.antiAliasing;
@@ -69,11 +74,16 @@ TEST_P(DemoGolden, FrameAtAFixedLightAngle)
 
 // The program's start settings with the light turned 112.5 degrees, behind the car; the
 // full-size path without supersampling or textures, lit from the camera's side.
+const Config kConfigs[] = {
+    {"demo_speed_aa4", 200, 150, KrvRenderMode_Speed, KrvAA_2x2, 10.0f, true},
+    {"demo_normal_untextured", 120, 90, KrvRenderMode_Normal, KrvAA_Off, 3.0f, false}};
+
 INSTANTIATE_TEST_SUITE_P(
     Scene, DemoGolden,
-    ::testing::Values(
-        Config{"demo_speed_aa4", 200, 150, KrvRenderMode_Speed, KrvAA_2x2, 10.0f, true},
-        Config{"demo_normal_untextured", 120, 90, KrvRenderMode_Normal, KrvAA_Off, 3.0f, false}),
-    [](const ::testing::TestParamInfo<Config>& info) { return std::string(info.param.name); });
+    ::testing::Combine(::testing::ValuesIn(kConfigs), ::testing::ValuesIn(Executions())),
+    [](const ::testing::TestParamInfo<std::tuple<Config, Execution>>& info) {
+        return std::string(std::get<0>(info.param).name) + "_" +
+               ExecutionName(std::get<1>(info.param));
+    });
 
 }  // namespace
