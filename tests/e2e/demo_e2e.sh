@@ -95,8 +95,10 @@ echo "display $DISPLAY"
 
 # ---- Start ------------------------------------------------------------------------------------
 unset SDL_VIDEODRIVER
-# Sanitizer builds: what the system's D-Bus library keeps for the process is not ours.
+# Sanitizer builds: what the system's D-Bus library keeps for the process is not ours, nor are
+# the races inside the system's OpenGL rasterizer.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp"
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$(dirname "$0")/tsan.supp"
 "$demo" 2>"$out/demo_stderr.txt" &
 demo_pid=$!
 
