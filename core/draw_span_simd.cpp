@@ -1,8 +1,10 @@
 // The choice of a SIMD span body for a draw, by what the processor supports.
 #include "core/span.h"
 
-SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade);  // draw_span_sse2.cpp
-SpanRoutine KrvSimdSpanRoutine8(unsigned mask, const ShadeState& shade);  // draw_span_avx2.cpp
+// draw_span_sse2.cpp and draw_span_avx2.cpp; flush null: the routine that writes every colour
+// before it returns.
+SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush);
+SpanRoutine KrvSimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush);
 
 int KrvSimdLanesAvailable()
 {
@@ -14,9 +16,21 @@ int KrvSimdLanesAvailable()
 #endif
 }
 
+static SpanRoutine Choose(int lanes, unsigned mask, const ShadeState& shade, SpanFlush* flush)
+{
+    if (lanes >= 8 && KrvSimdLanesAvailable() >= 8) return KrvSimdSpanRoutine8(mask, shade, flush);
+    if (lanes >= 4 && KrvSimdLanesAvailable() >= 4) return KrvSimdSpanRoutine4(mask, shade, flush);
+    return nullptr;
+}
+
 SpanRoutine KrvSimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade)
 {
-    if (lanes >= 8 && KrvSimdLanesAvailable() >= 8) return KrvSimdSpanRoutine8(mask, shade);
-    if (lanes >= 4 && KrvSimdLanesAvailable() >= 4) return KrvSimdSpanRoutine4(mask, shade);
-    return nullptr;
+    return Choose(lanes, mask, shade, nullptr);
+}
+
+SpanRoutine KrvSimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
+                               SpanFlush& flush)
+{
+    flush = nullptr;
+    return Choose(lanes, mask, shade, &flush);
 }

@@ -9,10 +9,10 @@
 #define KRV_SIMD_NAMESPACE krv_simd4
 #include "core/span_simd.h"
 
-SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade)
+SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush)
 {
-    return krv_simd4::Choose(mask, shade);
+    return krv_simd4::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine KrvSimdSpanRoutine4(unsigned, const ShadeState&) { return nullptr; }
+SpanRoutine KrvSimdSpanRoutine4(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
 #endif

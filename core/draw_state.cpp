@@ -4,6 +4,7 @@
 #include "core/rasterize.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -112,8 +113,14 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
     d.serialOnly = aliased || (color && d.shade.blendTransparency && d.shade.depthColorCompare);
 
     d.span = nullptr;
+    d.flush = nullptr;
     const int lanes = KrvSimdLanes();
-    if (lanes > 1 && !aliased) d.span = KrvSimdSpanRoutine(lanes, features, d.shade);
+    // The SIMD bodies address colour bytes by int offsets.
+    const bool smallTarget = static_cast<size_t>(core.targetColorWidth) *
+                                 static_cast<size_t>(core.targetColorHeight) * 3u <=
+                             static_cast<size_t>(INT_MAX);
+    if (lanes > 1 && !aliased && smallTarget)
+        d.span = KrvSimdDrawRoutine(lanes, features, d.shade, d.flush);
     if (!d.span) d.span = KrvScalarSpanRoutine(features);
 }
 
@@ -124,10 +131,12 @@ KrvSerialDraw::KrvSerialDraw(_3D_Korvane_Core& c) : core(c)
     const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
     PrepareDraw(c, KrvSpanFeatures(c), viewport, state);
     shade = state.shade;
+    shade.queue = &queue;
 }
 
 KrvSerialDraw::~KrvSerialDraw()
 {
+    if (state.flush) state.flush(state.target, shade);
     if (last.set) core.lastDepth = last.depth;
 }
 

@@ -36,6 +36,7 @@ struct DrawState {
     SpanTarget target;
     ShadeState shade;
     SpanRoutine span = nullptr;
+    SpanFlush flush = nullptr;  // each thread's queue at the end of the draw, when span defers
 
     // The draw must run on one thread: a pixel reads what another row writes (the depth-colour
     // compare reads the next pixel, which can start the next row), or a sampled texture is also
@@ -139,6 +140,7 @@ struct KrvSerialDraw {
     _3D_Korvane_Core& core;
     DrawState state;
     ShadeState shade;
+    KrvPixelQueue queue;
     KrvLastDepth last;
     uint64_t ordinal = 0;
 };

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstddef>
 
+struct KrvPixelQueue;
+
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
 template <unsigned Mask>
@@ -48,6 +50,7 @@ struct ShadeState {
     const CTexture* texture1 = nullptr;     // multitexturing on and bound
     const CTexture* texture2 = nullptr;     // also the third texture bound
     const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
+    KrvPixelQueue* queue = nullptr;  // this thread's, for the deferring SIMD bodies
     CLight light{};
     CMaterial materialColor;
     vec3 spanRight;  // screen x, y and depth of the span's right end (Dot3)

@@ -93,6 +93,18 @@ struct SpanTarget {
     void Load(const _3D_Korvane_Core& core, bool withColor);
 };
 
+// Pixels whose depth a SIMD body has tested and written but whose colour it has yet to work
+// out: their attributes (colour, u, v, normal, light vector, shadow coordinate; struct of
+// arrays) and the offsets of their colour bytes in the target. One a thread; shading waits
+// until a queue holds kCapacity, so that it runs on full vectors.
+struct alignas(64) KrvPixelQueue {
+    static constexpr int kCapacity = 64;
+    static constexpr int kSlack = 8;  // one vector past the capacity
+    float attributes[15][kCapacity + kSlack];
+    int offsets[kCapacity + kSlack];
+    int count = 0;
+};
+
 // One span of row y: left end, right minus left, and the right end's x. `lastDepth` takes the
 // depth of every pixel that passes the coverage test (the last one stays); the routine returns
 // whether any did. `shade` is read only where the mask has kSpanColor.
@@ -107,9 +119,18 @@ bool KrvReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState&
                       const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                       unsigned short& lastDepth);
 
+// Shades and writes what a deferring span routine left in shade.queue.
+typedef void (*SpanFlush)(const SpanTarget& target, const ShadeState& shade);
+
 // SIMD bodies. `lanes` is 8 (AVX2) or 4 (SSE2); the answer is null where no SIMD body covers
 // the draw (a rare switch on, a sampler the body does not handle, a lane count the processor
-// lacks), and the draw then runs the scalar body.
+// lacks), and the draw then runs the scalar body. Every colour is written when the routine
+// returns.
 SpanRoutine KrvSimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
+// The same for a whole draw: the routine may leave colours in shade.queue (when it is set)
+// until `flush` runs, which the draw calls on each thread at its end; flush is null when the
+// routine never defers. Depths are written at once either way.
+SpanRoutine KrvSimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
+                               SpanFlush& flush);
 // The widest SIMD body this processor runs: 8, 4, or 1 for none.
 int KrvSimdLanesAvailable();

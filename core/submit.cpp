@@ -150,6 +150,7 @@ struct Slot {
 struct WorkerState {
     ShadeState shade;
     KrvLastDepth last;
+    KrvPixelQueue queue;
 };
 
 }  // namespace
@@ -218,6 +219,8 @@ void DrawJobRun(void* context, int index, int count)
     const DrawState& d = job.work->state;
     WorkerState& self = job.work->workers[static_cast<size_t>(index)];
     self.shade = d.shade;
+    self.shade.queue = &self.queue;
+    self.queue.count = 0;
     self.last = KrvLastDepth();
     KrvBands bands;
     bands.count = count;
@@ -235,6 +238,7 @@ void DrawJobRun(void* context, int index, int count)
             TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
             KrvClipTriangle(tri, 1, d.features, sink);
         }
+        if (d.flush) d.flush(d.target, self.shade);
         return;
     }
 
@@ -257,6 +261,7 @@ void DrawJobRun(void* context, int index, int count)
             slot.released.store(c, std::memory_order_release);
         }
     }
+    if (d.flush) d.flush(d.target, self.shade);
 }
 
 }  // namespace

@@ -392,22 +392,36 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             const std::vector<uint8> referenceColor = target.color;
             const std::vector<unsigned short> referenceDepth = target.depth;
 
+            // Each lane count twice: the routine that writes every colour before it returns,
+            // and the one a draw uses, which may keep colours in a queue until the flush.
             for (int n : lanes) {
-                const SpanRoutine routine =
-                    n == 1 ? KrvScalarSpanRoutine(mask) : KrvSimdSpanRoutine(n, mask, shade);
-                if (!routine) continue;
-                simdSpans += n > 1;
-                target.color = color;
-                target.depth = depth;
-                unsigned short last = 1234;
-                const bool reached = routine(spanTarget, shade, left, delta, rightX, 1, last);
-                const std::string where = "lanes " + std::to_string(n) + " mask " +
-                                          std::to_string(mask) + " trial " +
-                                          std::to_string(trial);
-                ASSERT_EQ(target.color, referenceColor) << where;
-                ASSERT_EQ(target.depth, referenceDepth) << where;
-                ASSERT_EQ(reached, referenceReached) << where;
-                ASSERT_EQ(last, referenceLast) << where;
+                for (int deferred = 0; deferred < 2; ++deferred) {
+                    if (n == 1 && deferred) continue;
+                    SpanFlush flush = nullptr;
+                    const SpanRoutine routine =
+                        n == 1       ? KrvScalarSpanRoutine(mask)
+                        : !deferred ? KrvSimdSpanRoutine(n, mask, shade)
+                                    : KrvSimdDrawRoutine(n, mask, shade, flush);
+                    if (!routine) continue;
+                    simdSpans += n > 1;
+                    target.color = color;
+                    target.depth = depth;
+                    unsigned short last = 1234;
+                    KrvPixelQueue queue;
+                    ShadeState withQueue = shade;
+                    withQueue.queue = &queue;
+                    const bool reached =
+                        routine(spanTarget, withQueue, left, delta, rightX, 1, last);
+                    if (flush) flush(spanTarget, withQueue);
+                    const std::string where = "lanes " + std::to_string(n) + " deferred " +
+                                              std::to_string(deferred) + " mask " +
+                                              std::to_string(mask) + " trial " +
+                                              std::to_string(trial);
+                    ASSERT_EQ(target.color, referenceColor) << where;
+                    ASSERT_EQ(target.depth, referenceDepth) << where;
+                    ASSERT_EQ(reached, referenceReached) << where;
+                    ASSERT_EQ(last, referenceLast) << where;
+                }
             }
         }
     }
