@@ -185,8 +185,10 @@ TEST_F(PlatformWindow, HeadlessGetMessageFailsInsteadOfBlocking)
 
 TEST_F(PlatformWindow, GetMessageWaitsForTheTimer)
 {
-    ASSERT_EQ(SetTimer(hwnd, 100, 10, nullptr), 100u);
+    // The clock is read before the timer is set: a slow build (ThreadSanitizer) or a busy
+    // machine can spend milliseconds between the two, and the timer counts from its setting.
     DWORD start = GetTickCount();
+    ASSERT_EQ(SetTimer(hwnd, 100, 10, nullptr), 100u);
     MSG msg;
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
     EXPECT_EQ(msg.message, WM_TIMER);
