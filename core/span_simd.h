@@ -366,8 +366,8 @@ KRV_SIMD_INLINE VF ShadowNearest(const Texture& t, VF x, VF y, VF z, VF w)
     VI ix = Trunc(x * t.widthF), iy = Trunc(y * t.heightF);
     ix = SelectI(ix >= SplatI(t.width), SplatI(t.width - 1), ix);
     iy = SelectI(iy >= SplatI(t.height), SplatI(t.height - 1), iy);
-    // Lanes that need no lookup read texel 0.
-    const VI index = (iy * t.width + ix) & ~lit;
+    // Lanes that need no lookup read texel 0: their indices may be anything.
+    const VI index = (iy & ~lit) * t.width + (ix & ~lit);
     const VF s = Select((VI)(z > Depth(t, index)), Splat(0.0f), Splat(1.0f));
     return Select(lit, Splat(1.0f), s);
 }
@@ -386,9 +386,9 @@ KRV_SIMD_INLINE void ShadowAxis(VF c, int size, float sizeF, VI& i0, VI& i1, VF&
 
 // The depths at x0 and x1 of one row, x1 being x0 + 1 or x0 itself (the last column): one
 // four-byte read at x0 holds both where x1 = x0 + 1; where x1 = x0 the second is the first.
-KRV_SIMD_INLINE void DepthPair(const Texture& t, VI row, VI x0, VI x1, VI keep, VF& d0, VF& d1)
+KRV_SIMD_INLINE void DepthPair(const Texture& t, VI row, VI x0, VI x1, VF& d0, VF& d1)
 {
-    const VI pair = Gather(t.source, ((row + x0) & keep) * 2);
+    const VI pair = Gather(t.source, (row + x0) * 2);
     const VI first = pair & 0xFFFF;
     d0 = ToFloat(first);
     d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned __attribute__((vector_size(4 * W))))pair >> 16)));
@@ -402,10 +402,15 @@ KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
     VF fx, fy;
     ShadowAxis(x, t.width, t.widthF, x0, x1, fx);
     ShadowAxis(y, t.height, t.heightF, y0, y1, fy);
+    // Lanes that need no lookup read texel 0: their indices may be anything.
     const VI keep = ~lit;
+    x0 &= keep;
+    x1 &= keep;
+    y0 &= keep;
+    y1 &= keep;
     VF d00, d10, d01, d11;
-    DepthPair(t, y0 * t.width, x0, x1, keep, d00, d10);
-    DepthPair(t, y1 * t.width, x0, x1, keep, d01, d11);
+    DepthPair(t, y0 * t.width, x0, x1, d00, d10);
+    DepthPair(t, y1 * t.width, x0, x1, d01, d11);
     const VF one = Splat(1.0f), zero = Splat(0.0f);
     const VF s00 = Select((VI)(z > d00), zero, one);
     const VF s10 = Select((VI)(z > d10), zero, one);
