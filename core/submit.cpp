@@ -21,6 +21,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -83,6 +84,21 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
     }
 }
 
+// krvModelViewProjection on four lanes: lane i sums x*m[i] + y*m[4+i] + z*m[8+i] + m[12+i] in
+// that order, as the scalar form does.
+static inline vec4 Transform(const float* m, const CVertex& v)
+{
+    Lanes4 c0, c1, c2, c3;
+    std::memcpy(&c0, m, sizeof c0);
+    std::memcpy(&c1, m + 4, sizeof c1);
+    std::memcpy(&c2, m + 8, sizeof c2);
+    std::memcpy(&c3, m + 12, sizeof c3);
+    const Lanes4 p = c0 * v.x + c1 * v.y + c2 * v.z + c3;
+    vec4 out;
+    std::memcpy(&out, &p, sizeof out);
+    return out;
+}
+
 // The three pipeline records of the triangle whose first vertex is cv[0].
 static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri)
 {
@@ -90,7 +106,7 @@ static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane
     for (int k = 0; k < 3; ++k) {
         const CVertex& v = cv[k];
         _3D_Korvane_Shader& out = tri[k];
-        out.position = krvModelViewProjection(d.modelViewProjection, &v);
+        out.position = Transform(d.modelViewProjection, v);
         if (!(features & kSpanColor)) continue;
         if (d.fogged) {
             out.color = FogColor(d.fogParameters, d.fogMode, v, out.position.w);
@@ -103,7 +119,7 @@ static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane
             out.normal = vec3(v.nx, v.ny, v.nz);
             out.lightVector = d.lightPosition - vec3(v.x, v.y, v.z);
             if (features & kSpanShadow)
-                out.shadowCoord = krvModelViewProjection(d.shadowMapMatrix, &v);
+                out.shadowCoord = Transform(d.shadowMapMatrix, v);
         }
     }
 }
