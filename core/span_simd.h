@@ -37,16 +37,14 @@ typedef int VI __attribute__((vector_size(4 * W)));
 
 #define KRV_SIMD_INLINE static inline __attribute__((always_inline)) KRV_SIMD_TARGET
 
-KRV_SIMD_INLINE VF Splat(float f)
-{
-    VF v = {};
-    return v + f;
-}
-KRV_SIMD_INLINE VI SplatI(int i)
-{
-    VI v = {};
-    return v + i;
-}
+// Broadcasts (a sum with a zero vector would turn -0 into +0, and costs an addition).
+#if KRV_SIMD_LANES == 8
+KRV_SIMD_INLINE VF Splat(float f) { return (VF)_mm256_set1_ps(f); }
+KRV_SIMD_INLINE VI SplatI(int i) { return (VI)_mm256_set1_epi32(i); }
+#else
+KRV_SIMD_INLINE VF Splat(float f) { return (VF)_mm_set1_ps(f); }
+KRV_SIMD_INLINE VI SplatI(int i) { return (VI)_mm_set1_epi32(i); }
+#endif
 KRV_SIMD_INLINE VI Iota()
 {
 #if KRV_SIMD_LANES == 8
