@@ -161,19 +161,3 @@ void KrvThreadPool::WorkerLoop(int index, unsigned seen)
         pending_.fetch_sub(1, std::memory_order_acq_rel);
     }
 }
-
-void KrvBarrier::Wait()
-{
-    const unsigned phase = phase_.load(std::memory_order_acquire);
-    if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) {
-        arrived_.store(0, std::memory_order_relaxed);
-        phase_.fetch_add(1, std::memory_order_acq_rel);
-        return;
-    }
-    for (int spins = 0; phase_.load(std::memory_order_acquire) == phase; ++spins) {
-        if (spins < kSpinsBeforeYield)
-            Pause();
-        else
-            std::this_thread::yield();
-    }
-}

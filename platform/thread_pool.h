@@ -55,19 +55,6 @@ private:
     std::atomic<bool> stopping_{false};
 };
 
-// A barrier for the workers of one job: every one of `count` threads calls Wait, and none
-// returns before all have arrived. Reusable: the next Wait starts the next phase.
-class KrvBarrier {
-public:
-    explicit KrvBarrier(int count) : count_(count) {}
-    void Wait();
-
-private:
-    const int count_;
-    std::atomic<int> arrived_{0};
-    std::atomic<unsigned> phase_{0};
-};
-
 // Rows [0, rows) cut into contiguous slices, one a worker: body(first, end, slice) runs once
 // for each slice on its own worker, slice 0 on the caller. At most maxSlices slices, and at
 // most Threads(); one slice is a plain call on the caller. The cut depends on the slice count
