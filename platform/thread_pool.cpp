@@ -13,7 +13,7 @@ namespace {
 // Spins of a waiting worker before it sleeps: about a tenth of a millisecond, long enough to
 // catch the next draw of a frame, short enough to leave an idle processor alone.
 const int kSpinsBeforeSleep = 4000;
-// Spins of a thread waiting at a barrier or for the workers before it yields its time slice
+// Spins of a caller waiting for the workers before it yields its time slice
 // (on a busy machine the thread it waits for may need the processor).
 const int kSpinsBeforeYield = 2000;
 
