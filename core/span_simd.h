@@ -110,23 +110,18 @@ KRV_SIMD_INLINE VI Gather(const GatherSource& s, VI offsets)
                                                 (__m256i)safe, 1);
     return ShiftRight(words, (offsets - safe) * 8);
 #else
-    int o[W], out[W];
-    std::memcpy(o, &offsets, sizeof o);
-    for (int i = 0; i < W; ++i) {
-        const uint8* p = s.bits + o[i];
-        if (o[i] <= s.limit) {
-            uint32_t word;
-            std::memcpy(&word, p, sizeof word);
-            out[i] = static_cast<int>(word);
-        } else {
-            // The last texel: the bytes up to the end, zeros above them.
-            out[i] = 0;
-            for (int b = 0; b < s.limit + 4 - o[i]; ++b) out[i] |= p[b] << (8 * b);
-        }
-    }
-    VI v;
-    std::memcpy(&v, out, sizeof v);
-    return v;
+    // The same read from `limit` and shift, a lane at a time.
+    auto word = [&s](int o) {
+        const int safe = o < s.limit ? o : s.limit;
+        uint32_t w;
+        std::memcpy(&w, s.bits + safe, sizeof w);
+        return static_cast<int>(w >> (8 * (o - safe)));
+    };
+    const __m128i o = (__m128i)offsets;
+    return (VI)_mm_setr_epi32(word(_mm_cvtsi128_si32(o)),
+                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0x55))),
+                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0xAA))),
+                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0xFF))));
 #endif
 }
 
@@ -440,7 +435,8 @@ static inline Texture MakeTexture(const KrvTexelSource& s, int limit)
 // Whether the body covers a draw with these groups and this shading state.
 static inline bool Covers(unsigned mask, const ShadeState& s)
 {
-    if (!(mask & kSpanColor)) return true;
+    // Depth only, four lanes lose to the scalar loop's few instructions a pixel.
+    if (!(mask & kSpanColor)) return W == 8;
     if (s.material || s.texture1) return false;
     // The depth-colour compare reads the next pixel's first byte: the scalar body keeps it.
     if (s.blendTransparency && s.depthColorCompare) return false;
@@ -645,7 +641,9 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
 
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
-    KrvPixelQueue* const queue = kColor && !Blend && Deferred ? shade.queue : nullptr;
+    // With four lanes, packing costs more than the emptier vectors do.
+    KrvPixelQueue* const queue =
+        kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
     unsigned short* const depthRow =
