@@ -221,7 +221,18 @@ void DemoScenePass()
         krvSwitch(KrvSwitch_Transparency, true);
         krvSetTransparecy(0.75f);
         r.BindTexture(nullptr);
+        // The glass is a curved shell: from most views part of it lies behind another part.
+        // Blended in one pass with depth writes, which part blends over which would follow the
+        // order of the triangles, and the picture would show that order (a comb along the top
+        // of the windscreen, stripes through the side windows). The back faces go first, then
+        // the front faces, so the far glass always lies under the near.
+        r.cullEnabled = true;
+        const int cullFace = r.GetCullFace();
+        r.SetCullFace(KrvCullMode_Front);
         DrawObject(Mdlvetri);
+        r.SetCullFace(KrvCullMode_Back);
+        DrawObject(Mdlvetri);
+        r.SetCullFace(cullFace);
         r.transparency = false;
         r.TransparencySet = false;
 

@@ -22,6 +22,7 @@ struct Config {
     int width, height, renderMode, antiAliasing;
     float seconds;  // the light turns 11.25 degrees a second
     bool textures;
+    float raise;  // the camera's turn up, in the mouse's pixels (CCamera::MoveView)
 };
 
 void PrintTo(const Config& c, std::ostream* os) { *os << c.name; }
@@ -62,6 +63,7 @@ TEST_P(DemoGolden, FrameAtAFixedLightAngle)
     ASSERT_NE(dc, nullptr);
     _3D_KRV_Wnd.hdc = dc;
     _3D_KRV_Wnd.frameTime = c.seconds;
+    if (c.raise != 0.0f) r.Camera.MoveView(0, -c.raise);
 
     DemoMoveCamera();
     DemoShadowPass();
@@ -73,10 +75,13 @@ TEST_P(DemoGolden, FrameAtAFixedLightAngle)
 }
 
 // The program's start settings with the light turned 112.5 degrees, behind the car; the
-// full-size path without supersampling or textures, lit from the camera's side.
+// full-size path without supersampling or textures, lit from the camera's side; the car's glass
+// seen from a little above, where its far half lies behind its near half along the top of the
+// windscreen and through the side windows.
 const Config kConfigs[] = {
-    {"demo_speed_aa4", 200, 150, KrvRenderMode_Speed, KrvAA_2x2, 10.0f, true},
-    {"demo_normal_untextured", 120, 90, KrvRenderMode_Normal, KrvAA_Off, 3.0f, false}};
+    {"demo_speed_aa4", 200, 150, KrvRenderMode_Speed, KrvAA_2x2, 10.0f, true, 0.0f},
+    {"demo_normal_untextured", 120, 90, KrvRenderMode_Normal, KrvAA_Off, 3.0f, false, 0.0f},
+    {"demo_glass", 320, 240, KrvRenderMode_Normal, KrvAA_3x3, 0.0f, true, 30.0f}};
 
 INSTANTIATE_TEST_SUITE_P(
     Scene, DemoGolden,
