@@ -52,7 +52,9 @@ struct ShadeState {
     const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
     KrvPixelQueue* queue = nullptr;  // this thread's, for the deferring SIMD bodies
     CLight light{};
-    CMaterial materialColor;
+    // Zeroed here as well as set by Load: a copy of a state that no draw has loaded yet (a
+    // worker's) would otherwise read it uninitialised, which optimised GCC builds flag.
+    CMaterial materialColor{};
     vec3 spanRight;  // screen x, y and depth of the span's right end (Dot3)
     const uint8* colorEnd = nullptr;  // one past the colour target
     float bumpScale = 0.0f;

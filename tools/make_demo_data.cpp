@@ -81,7 +81,6 @@ static inline double Length(V2 a) { return std::sqrt(a.x * a.x + a.y * a.y); }
 static inline V3 operator+(V3 a, V3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 static inline V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 static inline V3 operator*(V3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-static inline V3 operator*(double s, V3 a) { return {a.x * s, a.y * s, a.z * s}; }
 static inline V3 Mul(V3 a, V3 b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
 static inline double Dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 static inline V3 Cross(V3 a, V3 b)
