@@ -363,18 +363,16 @@ LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_KEYDOWN:
         OnKey(static_cast<int>(wParam));
         break;
-    case WM_MOUSEMOVE: {
-        int x = LOWORD(lParam), y = HIWORD(lParam);
-        if (GetKeyState(VK_LBUTTON) & 0x100) r.Camera.MoveView(r.mouseX - x, r.mouseY - y);
-        r.mouseX = x;
-        r.mouseY = y;
+    // The coordinates are signed words: a drag held past the left or top edge reports them
+    // below zero, and read unsigned that would be a jump of some 65,000 pixels.
+    case WM_MOUSEMOVE:
+        // Orbits by the step from the last position while the left button is held.
+        krvMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), MouseMove);
         break;
-    }
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
-        r.clickX = LOWORD(lParam);
-        r.clickY = HIWORD(lParam);
+        krvLButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         break;
     case WM_MOUSEWHEEL:
         r.Camera.ZoomView(static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)));

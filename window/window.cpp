@@ -4,6 +4,7 @@
 
 #include "api/string.h"
 
+#include <climits>
 #include <cstring>
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
@@ -69,6 +70,14 @@ bool Pace(float interval, float& frameStep)
         return true;
     }
     return false;
+}
+
+// from - to for the mouse step. Positions are any ints a caller passes, so the difference of
+// two far apart does not fit: it saturates, which keeps the direction of the move.
+int SaturatedStep(int from, int to)
+{
+    const int64_t d = static_cast<int64_t>(from) - to;
+    return d > INT_MAX ? INT_MAX : (d < INT_MIN ? INT_MIN : static_cast<int>(d));
 }
 
 void PlaceAndShow(_3D_Korvane_Window& wnd, bool maximised)
@@ -349,7 +358,7 @@ void krvMouseWheel(short delta, void (*onWheel)(int))
 void krvMouseMove(int x, int y, void (*onMove)(int dx, int dy))
 {
     _3D_Korvane_Rendering& r = krvRendering();
-    if (onMove) onMove(r.mouseX - x, r.mouseY - y);
+    if (onMove) onMove(SaturatedStep(r.mouseX, x), SaturatedStep(r.mouseY, y));
     r.mouseX = x;
     r.mouseY = y;
 }

@@ -266,4 +266,36 @@ TEST_F(DemoKeys, LeftDragOrbitsAndTheWheelZooms)
     EXPECT_EQ(std::memcmp(&r.Camera.Position, &expected.Position, sizeof(vec3)), 0);
 }
 
+// Held past the left or top edge, the mouse reports negative coordinates in the words of
+// lParam. A drag from x = 2 to x = -3 orbits by 5 pixels, as any 5-pixel drag does.
+TEST_F(DemoKeys, DragPastTheWindowEdgeStepsBySignedCoordinates)
+{
+    _3D_Korvane_Rendering& r = krvRendering();
+    CCamera expected = r.Camera;
+    struct Move {
+        int x, y;
+    };
+    const Move moves[] = {{-3, 50}, {-3, -7}, {-40, -2}, {6, 9}};
+
+    Post(WM_MOUSEMOVE, 0, 2, 50);
+    Post(WM_LBUTTONDOWN, MK_LBUTTON, 2, 50);
+    int lastX = 2, lastY = 50;
+    for (const Move& m : moves) {
+        Post(WM_MOUSEMOVE, MK_LBUTTON, m.x, m.y);
+        expected.MoveView(lastX - m.x, lastY - m.y);
+        lastX = m.x;
+        lastY = m.y;
+    }
+    Post(WM_LBUTTONUP, 0, 6, 9);
+    Post(WM_RBUTTONDOWN, MK_RBUTTON, -5, -6);
+    Press({});
+
+    EXPECT_EQ(r.mouseX, 6);
+    EXPECT_EQ(r.mouseY, 9);
+    EXPECT_EQ(r.clickX, -5);
+    EXPECT_EQ(r.clickY, -6);
+    EXPECT_EQ(std::memcmp(&r.Camera.ViewMatrix, &expected.ViewMatrix, sizeof(mat4x4)), 0);
+    EXPECT_EQ(std::memcmp(&r.Camera.Position, &expected.Position, sizeof(vec3)), 0);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -416,6 +417,24 @@ TEST_F(InputHelpers, MouseMoveReportsTheStepFromTheLastPosition)
     krvMouseMove(30, 40, nullptr);
     EXPECT_EQ(r.mouseX, 30);
     EXPECT_EQ(r.mouseY, 40);
+
+    // Steps that do not fit an int saturate, keeping their direction.
+    struct Step {
+        int fromX, fromY, x, y, dx, dy;
+    };
+    const Step steps[] = {{INT_MIN, INT_MAX, INT_MAX, INT_MIN, INT_MIN, INT_MAX},
+                          {INT_MAX, INT_MIN, -1, 1, INT_MAX, INT_MIN},
+                          {INT_MIN, 0, INT_MIN, INT_MIN, 0, INT_MAX},
+                          {-1, 0, INT_MAX, INT_MIN + 1, INT_MIN, INT_MAX}};  // just fit
+    for (const Step& s : steps) {
+        r.mouseX = s.fromX;
+        r.mouseY = s.fromY;
+        krvMouseMove(s.x, s.y, RecordMove);
+        EXPECT_EQ(lastDx, s.dx) << s.x << "," << s.y;
+        EXPECT_EQ(lastDy, s.dy) << s.x << "," << s.y;
+        EXPECT_EQ(r.mouseX, s.x);
+        EXPECT_EQ(r.mouseY, s.y);
+    }
 
     for (short delta : {short(120), short(-240), short(-32768)}) {
         krvMouseWheel(delta, RecordWheel);
