@@ -1,0 +1,70 @@
+// A child process that does one risky job for the program (decoding an untrusted file) under
+// limits of processor time, wall-clock time and memory, and sends its result back through a pipe.
+// Whatever happens in the child (a crash, an endless loop, an allocation of gigabytes) ends the
+// child only; the parent sees a short stream and a failed or too slow child.
+//
+// Who calls it: texture/image_decode.cpp, once an image file is loaded. It includes nothing of
+// the Win32 subset, so files that use FreeImage can include it.
+//
+// The program has worker threads when it forks, and the child has only the forking thread: the
+// child's job must not touch locks other threads may have held (the thread pool, the error
+// report, iostreams); it computes, writes to its descriptor and returns. The child then ends
+// with _exit, so no destructor, atexit handler or stdio flush of the parent runs twice.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace krvplat {
+
+struct ChildLimits {
+    int cpuSeconds = 2;                  // processor time (whole seconds); then SIGXCPU
+    int wallMilliseconds = 5000;         // the parent's deadline for the whole exchange
+    size_t memoryBytes = size_t{512} << 20;  // address space the child may add to what it has
+};
+
+enum ChildEnd {
+    ChildEnd_Done,       // the job returned true and the child exited normally
+    ChildEnd_Failed,     // the job returned false, the child crashed, or the child never started
+    ChildEnd_TooSlow     // killed at the processor-time limit or at the parent's deadline
+};
+
+// The parent's side of one child. Start it, Read exactly what the job writes, then Finish.
+class ChildProcess {
+public:
+    typedef bool (*Job)(int fd, void* context);
+
+    ChildProcess() {}
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Forks and runs job(fd, context) in the child, fd being the write end of the pipe. False
+    // when no child could be started (then Finish gives ChildEnd_Failed).
+    bool Start(Job job, void* context, const ChildLimits& limits);
+    // Reads exactly `bytes` bytes; false at the end of the stream, on an error or at the deadline.
+    bool Read(void* buffer, size_t bytes);
+    // Ends the exchange and reaps the child. complete: the caller read everything it expected,
+    // so the child is given until the deadline to exit; otherwise it is killed at once.
+    ChildEnd Finish(bool complete);
+
+private:
+    long long RemainingMilliseconds() const;
+    void Kill();
+
+    int pid_ = -1;
+    int fd_ = -1;
+    uint64_t deadline_ = 0;  // CLOCK_MONOTONIC, milliseconds
+    bool timedOut_ = false;
+    bool killed_ = false;
+    bool finished_ = false;
+};
+
+// For the job, in the child: writes all of data; false once the parent has stopped reading.
+bool WriteAll(int fd, const void* data, size_t bytes);
+
+// True when the program runs under a sanitizer: those reserve terabytes of address space at
+// start, so the child's memory limit is left off there.
+bool SanitizedBuild();
+
+}  // namespace krvplat
