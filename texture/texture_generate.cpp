@@ -1,5 +1,6 @@
 // Texture factories, the normalisation cube, sphere mapping and raw image-file access.
 #include "texture/texture_generate.h"
+#include "texture/image_decode.h"
 
 #include <FreeImage.h>
 
@@ -168,18 +169,12 @@ FIBITMAP* krvGetBitmap(const char* file, int& width, int& height, int& bpp)
 {
     if (!file) return nullptr;
     const std::string native = krvplat::NativePath(file);
-    int status = KrvImage_Ok;
-    FIBITMAP* dib = krvOpenImage(native.c_str(), status);
-    if (!dib) return nullptr;
-    // At most kMaxImageSide, so the sizes fit an int.
-    width = static_cast<int>(FreeImage_GetWidth(dib));
-    height = static_cast<int>(FreeImage_GetHeight(dib));
-    if (width == 0 || height == 0) {
-        FreeImage_Unload(dib);
-        return nullptr;
-    }
-    bpp = static_cast<int>(FreeImage_GetBPP(dib));
-    return dib;
+    KrvDecodedImage image;
+    if (krvDecodeImage(native.c_str(), KrvRows_Bitmap, image) != KrvImage_Ok) return nullptr;
+    width = image.width;
+    height = image.height;
+    bpp = static_cast<int>(FreeImage_GetBPP(image.dib));
+    return image.dib;
 }
 
 // Non-negative remainder: the results are byte values.

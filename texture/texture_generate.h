@@ -38,8 +38,10 @@ vec3 mapCoordsToFace(vec2 p, int face);
 vec3 getSphereCoords(vec3 p);
 
 // The decoded image file (name used as given, no program directory in front), or null when it
-// cannot be read; width, height and bpp receive its size and bits per pixel. The caller unloads
-// the bitmap with FreeImage_Unload. Nothing is reported.
+// cannot be read; width, height and bpp receive its size and bits per pixel. The bitmap is built
+// by the program from what the decoder's child process sent (texture/image_decode.h): the same
+// type, depth, palette and pixels. The caller unloads it with FreeImage_Unload. Nothing is
+// reported.
 FIBITMAP* krvGetBitmap(const char* file, int& width, int& height, int& bpp);
 // An addressing helper for scaled RGB buffers: k = 3 * (((a2*a5*(a4/a5))/a6)*a4 +
 // (a1*a5*(a3/a5))/a6) + a7 in integer arithmetic, returned as (k, k+1, k+2) modulo 256. It reads
@@ -47,21 +49,13 @@ FIBITMAP* krvGetBitmap(const char* file, int& width, int& height, int& bpp);
 vec3 krvGetRgbBits(int a1, int a2, int a3, int a4, int a5, int a6, unsigned char a7);
 
 // ---------------------------------------------------------------------------------------------
-// Image-file access shared by the loaders (texture_load.cpp).
+// Image files (texture/image_decode.cpp) and the side limit.
 
-// Largest width or height of an image file the loaders accept.
+// Largest width or height of an image file the loaders accept, and of a render-to-texture or
+// shadow texture: 8192 x 8192 texels are 192 MiB in colour, an amount a program can still be
+// expected to have.
 constexpr int kMaxImageSide = 8192;
-
-enum KrvImageStatus_ {
-    KrvImage_Ok = 0,
-    KrvImage_UnknownType, // neither content nor name tells a readable format
-    KrvImage_NoBitmap,    // not a regular file, format not readable, or decoding failed
-    KrvImage_TooLarge     // wider or taller than kMaxImageSide
-};
 
 // Limits the decoder to JPEG, PNG, BMP and TARGA (once per process; later calls do nothing).
 // Every loader calls it before touching a file; tests call it to know the state they run in.
 void krvRestrictImageDecoders();
-// Decodes the image file at nativePath: a regular file only, its header read first so an
-// oversized image is refused before its pixels are decoded. Null with status set on failure.
-FIBITMAP* krvOpenImage(const char* nativePath, int& status);

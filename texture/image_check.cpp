@@ -1,0 +1,204 @@
+// The in-process checks of an image file before it is decoded (texture/image_decode.h): headers
+// and chunk lengths of the four formats the program decodes, read with plain file reads.
+//
+// They refuse only what the decoder would refuse too, crash on, or spend far too long on; what
+// they cannot judge (a JPEG's entropy-coded data, a truncated but well-formed image) goes to the
+// child process, whose limits bound it.
+#include "texture/image_decode.h"
+#include "texture/texture_generate.h"
+
+#include <FreeImage.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads of a regular file through a window of kWindow bytes, so that walking thousands of small
+// chunks costs few system calls.
+class FileBytes {
+public:
+    FileBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t Size() const { return size_; }
+    // Exactly n (at most kWindow) bytes at offset `at`; false past the end of the file or on an
+    // error.
+    bool Read(uint64_t at, void* out, size_t n)
+    {
+        if (n > kWindow || at > size_ || n > size_ - at) return false;
+        if (at < windowAt_ || at + n > windowAt_ + windowBytes_) {
+            size_t want = static_cast<size_t>(size_ - at < kWindow ? size_ - at : kWindow);
+            windowAt_ = at;
+            windowBytes_ = 0;
+            while (windowBytes_ < want) {
+                ssize_t got = pread(fd_, window_ + windowBytes_, want - windowBytes_,
+                                    static_cast<off_t>(at + windowBytes_));
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) break;
+                windowBytes_ += static_cast<size_t>(got);
+            }
+            if (windowBytes_ < n) return false;
+        }
+        std::memcpy(out, window_ + (at - windowAt_), n);
+        return true;
+    }
+
+private:
+    static constexpr size_t kWindow = 65536;
+    int fd_;
+    uint64_t size_;
+    uint64_t windowAt_ = 0;
+    size_t windowBytes_ = 0;
+    uint8 window_[kWindow];
+};
+
+uint32_t Big32(const uint8* p)
+{
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+uint32_t Big16(const uint8* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+uint32_t Little16(const uint8* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8); }
+uint32_t Little32(const uint8* p) { return Little16(p) | (Little16(p + 2) << 16); }
+
+constexpr uint32_t kMaxSide = static_cast<uint32_t>(kMaxImageSide);
+
+// PNG: the decoder fails on any chunk that runs past the end of the file and on a file without
+// IEND, but only after allocating what the chunk claims (a text chunk may claim 2 GB). So the
+// chunk lengths are walked here up to IEND.
+int CheckPng(FileBytes& f)
+{
+    uint8 head[8 + 8 + 13];
+    if (!f.Read(0, head, sizeof head)) return KrvImage_NoBitmap;
+    if (Big32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0) return KrvImage_NoBitmap;
+    if (Big32(head + 16) > kMaxSide || Big32(head + 20) > kMaxSide) return KrvImage_TooLarge;
+    uint64_t at = 8;
+    for (;;) {
+        uint8 chunk[8];
+        if (!f.Read(at, chunk, sizeof chunk)) return KrvImage_NoBitmap;
+        const uint32_t length = Big32(chunk);
+        if (length > 0x7FFFFFFFu) return KrvImage_NoBitmap;  // the format's own limit
+        const uint64_t end = at + 12 + length;  // length, type, data, CRC
+        if (end > f.Size()) return KrvImage_NoBitmap;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0) return KrvImage_Ok;
+        at = end;
+    }
+}
+
+// JPEG: the frame header gives the size. The decoder skips stray bytes between markers, so a
+// walk that loses its way proves nothing and leaves the file to the decoder.
+int CheckJpeg(FileBytes& f)
+{
+    uint64_t at = 2;
+    uint8 m[9];
+    while (f.Read(at, m, 2)) {
+        if (m[0] != 0xFF) return KrvImage_Ok;
+        const uint8 marker = m[1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length field
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD9 || marker == 0xDA) return KrvImage_Ok;  // no frame before the scan
+        if (!f.Read(at, m, sizeof m)) return KrvImage_Ok;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) return Big16(m + 5) > kMaxSide || Big16(m + 7) > kMaxSide ? KrvImage_TooLarge
+                                                                             : KrvImage_Ok;
+        at += 2 + Big16(m + 2);
+    }
+    return KrvImage_Ok;
+}
+
+// BMP: the size from the info header, whose own size tells its layout (12 bytes: 16-bit sides;
+// larger: 32-bit sides, a negative height meaning top-down rows).
+int CheckBmp(FileBytes& f)
+{
+    uint8 h[26];
+    if (!f.Read(0, h, sizeof h)) return KrvImage_Ok;
+    uint32_t width, height;
+    if (Little32(h + 14) == 12) {
+        width = Little16(h + 18);
+        height = Little16(h + 20);
+    } else {
+        width = Little32(h + 18);
+        const int64_t signedHeight = static_cast<int32_t>(Little32(h + 22));
+        height = static_cast<uint32_t>(signedHeight < 0 ? -signedHeight : signedHeight);
+        if (static_cast<int32_t>(width) < 0) return KrvImage_Ok;  // the decoder refuses it
+    }
+    return width > kMaxSide || height > kMaxSide ? KrvImage_TooLarge : KrvImage_Ok;
+}
+
+// TGA (no signature; known by its name): an 18-byte header, an identification field of up to
+// 255 bytes and an optional colour map, then the pixels. The decoder reads the first two without
+// looking at the file's end and crashes on a short file. Its run-length decoder crawls, taking
+// a minute for a large image with no data left, so run-length data too short to cover the
+// image even in the longest runs (128 texels a packet of 1 + texel bytes) is refused.
+int CheckTga(FileBytes& f)
+{
+    uint8 h[18];
+    if (!f.Read(0, h, sizeof h)) return KrvImage_NoBitmap;
+    const uint32_t idLength = h[0];
+    const uint32_t mapType = h[1];
+    const uint32_t imageType = h[2];
+    const uint32_t mapLength = Little16(h + 5);
+    const uint32_t mapBits = h[7];
+    const uint32_t width = Little16(h + 12);
+    const uint32_t height = Little16(h + 14);
+    const uint32_t texelBytes = (h[16] + 7u) / 8u;
+    if (width > kMaxSide || height > kMaxSide) return KrvImage_TooLarge;
+    const uint64_t mapBytes = mapType == 1 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
+    const uint64_t pixelsAt = 18 + idLength + mapBytes;
+    if (pixelsAt > f.Size()) return KrvImage_NoBitmap;
+    if ((imageType == 9 || imageType == 10 || imageType == 11) && texelBytes > 0) {
+        const uint64_t packets = (uint64_t{width} * height + 127) / 128;
+        if (f.Size() - pixelsAt < packets * (1 + texelBytes)) return KrvImage_NoBitmap;
+    }
+    return KrvImage_Ok;
+}
+
+// What the decoder's open does with a name it cannot read by content: the format the name
+// tells, which then fails to load.
+int ByName(const char* path)
+{
+    return FreeImage_GetFIFFromFilename(path) == FIF_UNKNOWN ? KrvImage_UnknownType
+                                                             : KrvImage_NoBitmap;
+}
+
+}  // namespace
+
+int krvCheckImageFile(const char* nativePath)
+{
+    // Non-blocking, so that a FIFO cannot hold the open; it is refused below.
+    int fd = open(nativePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return ByName(nativePath);
+    struct stat st;
+    int status = KrvImage_Ok;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        status = KrvImage_NoBitmap;  // a directory or device is no image
+    } else if (st.st_size == 0) {
+        status = ByName(nativePath);
+    } else {
+        FileBytes f(fd, static_cast<uint64_t>(st.st_size));
+        uint8 magic[8] = {};
+        f.Read(0, magic, f.Size() < sizeof magic ? static_cast<size_t>(f.Size()) : sizeof magic);
+        static const uint8 kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (f.Size() >= 8 && std::memcmp(magic, kPng, 8) == 0)
+            status = CheckPng(f);
+        else if (magic[0] == 0xFF && magic[1] == 0xD8)
+            status = CheckJpeg(f);
+        else if (magic[0] == 'B' && magic[1] == 'M')
+            status = CheckBmp(f);
+        else if (magic[0] == 'B' && magic[1] == 'A')
+            status = KrvImage_Ok;  // read as a BMP by content
+        else if (FreeImage_GetFIFFromFilename(nativePath) == FIF_TARGA)
+            status = CheckTga(f);
+    }
+    close(fd);
+    return status;
+}

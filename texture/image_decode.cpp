@@ -1,0 +1,301 @@
+// Decoding an image file in a child process (texture/image_decode.h): the child opens and
+// decodes it with FreeImage and streams the result; the parent takes nothing on trust.
+//
+// The stream: a StreamHeader; when its status is KrvImage_Ok, the palette (RGBQUAD entries),
+// the transparency table, `height` rows of the caller's row size, and kTrailerMagic. Every
+// field is checked against what the caller asked for before a byte is allocated for it.
+#include "texture/image_decode.h"
+#include "texture/texture_generate.h"
+
+#include "platform/sandbox.h"
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+void krvRestrictImageDecoders()
+{
+    // Only the four formats the program's data use are decoded; the other decoders of the
+    // library are a needless attack surface for files that merely carry a known extension.
+    static const bool once = [] {
+        if (FreeImage_GetFIFCount() == 0) FreeImage_Initialise(FALSE);
+        int count = FreeImage_GetFIFCount();
+        for (int i = 0; i < count; ++i) {
+            FREE_IMAGE_FORMAT fif = static_cast<FREE_IMAGE_FORMAT>(i);
+            bool keep = fif == FIF_JPEG || fif == FIF_PNG || fif == FIF_BMP || fif == FIF_TARGA;
+            FreeImage_SetPluginEnabled(fif, keep ? TRUE : FALSE);
+        }
+        return true;
+    }();
+    (void)once;
+}
+
+namespace {
+
+constexpr uint32_t kStreamMagic = 0x3147444B;   // "KDG1"
+constexpr uint32_t kTrailerMagic = 0x21444E45;  // "END!"
+
+struct StreamHeader {
+    uint32_t magic;
+    int32_t status;
+    int32_t width;
+    int32_t height;
+    int32_t type;  // FREE_IMAGE_TYPE
+    int32_t bpp;
+    uint32_t masks[3];
+    int32_t paletteEntries;
+    int32_t transparencyBytes;
+    int32_t transparent;
+};
+
+struct DecodeRequest {
+    const char* path;
+    int rows;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The child.
+
+bool TooLarge(FIBITMAP* dib)
+{
+    return FreeImage_GetWidth(dib) > static_cast<unsigned>(kMaxImageSide) ||
+           FreeImage_GetHeight(dib) > static_cast<unsigned>(kMaxImageSide);
+}
+
+FIBITMAP* Open(const char* path, int& status)
+{
+    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path, 0);
+    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path);
+    if (fif == FIF_UNKNOWN) {
+        status = KrvImage_UnknownType;
+        return nullptr;
+    }
+    status = KrvImage_NoBitmap;
+    if (!FreeImage_FIFSupportsReading(fif)) return nullptr;
+    // The header alone first: an image that claims a huge size is refused before its pixels are
+    // allocated and decoded.
+    FIBITMAP* header = FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS);
+    if (!header) return nullptr;
+    bool tooLarge = TooLarge(header);
+    FreeImage_Unload(header);
+    if (tooLarge) {
+        status = KrvImage_TooLarge;
+        return nullptr;
+    }
+    FIBITMAP* dib = FreeImage_Load(fif, path, 0);
+    if (!dib) return nullptr;
+    if (TooLarge(dib)) {  // the file may have changed between the two reads
+        status = KrvImage_TooLarge;
+        return nullptr;
+    }
+    status = KrvImage_Ok;
+    return dib;
+}
+
+// The loaders' checks, in their order.
+int LoaderStatus(FIBITMAP* dib)
+{
+    const unsigned bpp = FreeImage_GetBPP(dib);
+    if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0) return KrvImage_NoSize;
+    if ((bpp != 24 && bpp != 32) || FreeImage_GetImageType(dib) != FIT_BITMAP)
+        return KrvImage_BadDepth;
+    if (!FreeImage_GetBits(dib)) return KrvImage_NoBits;
+    return KrvImage_Ok;
+}
+
+// 24- or 32-bit rows cut down to what the loader keeps, sent a batch of rows at a time.
+bool SendTexels(int fd, FIBITMAP* dib, int rows)
+{
+    const size_t width = FreeImage_GetWidth(dib);
+    const unsigned height = FreeImage_GetHeight(dib);
+    const size_t step = FreeImage_GetBPP(dib) / 8;
+    const size_t out = rows == KrvRows_BGR ? 3 : 1;
+    const size_t rowBytes = width * out;
+    const size_t batchRows = rowBytes >= (size_t{1} << 18) ? 1 : (size_t{1} << 18) / rowBytes;
+    std::vector<uint8> batch(batchRows * rowBytes);
+    size_t filled = 0;
+    for (unsigned y = 0; y < height; ++y) {
+        const uint8* src = FreeImage_GetScanLine(dib, static_cast<int>(y));
+        uint8* dst = batch.data() + filled * rowBytes;
+        if (rows == KrvRows_BGR) {
+            for (size_t x = 0; x < width; ++x, src += step, dst += 3) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+            }
+        } else {
+            for (size_t x = 0; x < width; ++x, src += step) *dst++ = src[FI_RGBA_RED];
+        }
+        if (++filled == batchRows || y + 1 == height) {
+            if (!krvplat::WriteAll(fd, batch.data(), filled * rowBytes)) return false;
+            filled = 0;
+        }
+    }
+    return true;
+}
+
+bool DecodeJob(int fd, void* context)
+{
+    const DecodeRequest& request = *static_cast<const DecodeRequest*>(context);
+    StreamHeader h;
+    std::memset(&h, 0, sizeof h);
+    h.magic = kStreamMagic;
+    int status = KrvImage_Ok;
+    FIBITMAP* dib = Open(request.path, status);
+    if (dib) {
+        if (request.rows != KrvRows_Bitmap)
+            status = LoaderStatus(dib);
+        else if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0 ||
+                 !FreeImage_HasPixels(dib))
+            status = KrvImage_NoBitmap;
+    }
+    h.status = status;
+    if (status != KrvImage_Ok) return krvplat::WriteAll(fd, &h, sizeof h);
+
+    h.width = static_cast<int32_t>(FreeImage_GetWidth(dib));
+    h.height = static_cast<int32_t>(FreeImage_GetHeight(dib));
+    h.type = FreeImage_GetImageType(dib);
+    h.bpp = static_cast<int32_t>(FreeImage_GetBPP(dib));
+    if (request.rows != KrvRows_Bitmap) {
+        return krvplat::WriteAll(fd, &h, sizeof h) && SendTexels(fd, dib, request.rows) &&
+               krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
+    }
+    h.masks[0] = FreeImage_GetRedMask(dib);
+    h.masks[1] = FreeImage_GetGreenMask(dib);
+    h.masks[2] = FreeImage_GetBlueMask(dib);
+    const RGBQUAD* palette = FreeImage_GetPalette(dib);
+    h.paletteEntries = palette ? static_cast<int32_t>(FreeImage_GetColorsUsed(dib)) : 0;
+    const BYTE* transparency = FreeImage_GetTransparencyTable(dib);
+    // A transparency table belongs to a palette; other depths carry alpha in their texels.
+    h.transparencyBytes = palette && transparency
+                              ? static_cast<int32_t>(FreeImage_GetTransparencyCount(dib))
+                              : 0;
+    h.transparent = FreeImage_IsTransparent(dib) ? 1 : 0;
+    if (!krvplat::WriteAll(fd, &h, sizeof h) ||
+        !krvplat::WriteAll(fd, palette, sizeof(RGBQUAD) * static_cast<size_t>(h.paletteEntries)) ||
+        !krvplat::WriteAll(fd, transparency, static_cast<size_t>(h.transparencyBytes)))
+        return false;
+    const size_t line = FreeImage_GetLine(dib);
+    for (int y = 0; y < h.height; ++y)
+        if (!krvplat::WriteAll(fd, FreeImage_GetScanLine(dib, y), line)) return false;
+    return krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
+    // No unload: the child's memory goes with it.
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parent.
+
+// The image types and depths the four decoders produce; anything else in a header is refused.
+bool KnownLayout(int type, int bpp)
+{
+    switch (type) {
+    case FIT_BITMAP:
+        return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+    case FIT_UINT16: return bpp == 16;
+    case FIT_RGB16: return bpp == 48;
+    case FIT_RGBA16: return bpp == 64;
+    default: return false;
+    }
+}
+
+bool ReceiveTexels(krvplat::ChildProcess& child, const StreamHeader& h, int rows,
+                   KrvDecodedImage& image)
+{
+    if (h.type != FIT_BITMAP || (h.bpp != 24 && h.bpp != 32)) return false;
+    const size_t bytes = static_cast<size_t>(h.width) * static_cast<size_t>(h.height) *
+                         (rows == KrvRows_BGR ? 3u : 1u);
+    image.texels.reset(new uint8[bytes]);
+    return child.Read(image.texels.get(), bytes);
+}
+
+bool ReceiveBitmap(krvplat::ChildProcess& child, const StreamHeader& h, KrvDecodedImage& image)
+{
+    if (!KnownLayout(h.type, h.bpp)) return false;
+    const int entries = h.type == FIT_BITMAP && h.bpp <= 8 ? 1 << h.bpp : 0;
+    if (h.paletteEntries != entries) return false;
+    if (h.transparencyBytes < 0 || h.transparencyBytes > 256 ||
+        (h.transparencyBytes > 0 && entries == 0) || (h.transparent != 0 && h.transparent != 1))
+        return false;
+    FIBITMAP* dib = FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(h.type), h.width, h.height,
+                                        h.bpp, h.masks[0], h.masks[1], h.masks[2]);
+    if (!dib) return false;
+    image.dib = dib;
+    const size_t line = (static_cast<size_t>(h.width) * static_cast<size_t>(h.bpp) + 7) / 8;
+    if (FreeImage_GetLine(dib) != line || FreeImage_GetColorsUsed(dib) != static_cast<unsigned>(entries))
+        return false;
+    if (entries > 0 &&
+        !child.Read(FreeImage_GetPalette(dib), sizeof(RGBQUAD) * static_cast<size_t>(entries)))
+        return false;
+    if (h.transparencyBytes > 0) {
+        BYTE table[256];
+        if (!child.Read(table, static_cast<size_t>(h.transparencyBytes))) return false;
+        FreeImage_SetTransparencyTable(dib, table, h.transparencyBytes);
+    }
+    for (int y = 0; y < h.height; ++y)
+        if (!child.Read(FreeImage_GetScanLine(dib, y), line)) return false;
+    FreeImage_SetTransparent(dib, h.transparent ? TRUE : FALSE);
+    return true;
+}
+
+bool ReceivePicture(krvplat::ChildProcess& child, const StreamHeader& h, int rows,
+                    KrvDecodedImage& image)
+{
+    if (h.width < 1 || h.width > kMaxImageSide || h.height < 1 || h.height > kMaxImageSide)
+        return false;
+    bool ok = rows == KrvRows_Bitmap ? ReceiveBitmap(child, h, image)
+                                     : ReceiveTexels(child, h, rows, image);
+    uint32_t trailer = 0;
+    if (!ok || !child.Read(&trailer, sizeof trailer) || trailer != kTrailerMagic) return false;
+    image.width = h.width;
+    image.height = h.height;
+    return true;
+}
+
+}  // namespace
+
+int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image)
+{
+    if (rows != KrvRows_BGR && rows != KrvRows_Red && rows != KrvRows_Bitmap)
+        return KrvImage_NoBitmap;
+    // In the parent, before any fork: the child must find the library ready, not initialise it.
+    krvRestrictImageDecoders();
+    int status = krvCheckImageFile(nativePath);
+    if (status != KrvImage_Ok) return status;
+
+    krvplat::ChildLimits limits;
+    limits.cpuSeconds = kDecodeCpuSeconds;
+    limits.wallMilliseconds = kDecodeWallMilliseconds;
+    limits.memoryBytes = kDecodeMemoryBytes;
+    DecodeRequest request = {nativePath, rows};
+    krvplat::ChildProcess child;
+    if (!child.Start(DecodeJob, &request, limits)) return KrvImage_NoBitmap;
+
+    KrvDecodedImage received;
+    StreamHeader h;
+    bool complete = false;
+    status = KrvImage_NoBitmap;
+    if (child.Read(&h, sizeof h) && h.magic == kStreamMagic) {
+        if (h.status == KrvImage_Ok) {
+            complete = ReceivePicture(child, h, rows, received);
+            if (complete) status = KrvImage_Ok;
+        } else {
+            complete = true;
+            if (h.status > KrvImage_Ok && h.status < KrvImage_StatusCount &&
+                h.status != KrvImage_TooSlow)
+                status = h.status;
+        }
+    }
+    const krvplat::ChildEnd end = child.Finish(complete);
+    if (end == krvplat::ChildEnd_TooSlow)
+        status = KrvImage_TooSlow;
+    else if (end != krvplat::ChildEnd_Done)
+        status = KrvImage_NoBitmap;
+    if (status != KrvImage_Ok) {
+        if (received.dib) FreeImage_Unload(received.dib);
+        return status;
+    }
+    image = std::move(received);
+    return KrvImage_Ok;
+}

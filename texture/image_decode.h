@@ -1,0 +1,60 @@
+// Decoding image files for the loaders (texture_load.cpp) and krvGetBitmap
+// (texture_generate.cpp).
+//
+// The image library has faults that hostile files reach: crashes on a few bytes, gigabytes
+// allocated for a text chunk, minutes spent on a truncated run-length image. So it never decodes
+// in the program's own process. The file is first checked here (a regular file, its header
+// sizes and structure, the side limit), then decoded in a child process limited to
+// kDecodeCpuSeconds of processor time, kDecodeWallMilliseconds in all and kDecodeMemoryBytes of
+// added memory (platform/sandbox.h). The child sends back only the bytes the caller needs, and
+// the parent checks every number it receives; a child that crashes, is killed or sends too
+// little is a failed decode.
+#pragma once
+
+#include "texture/texture.h"
+
+#include <cstddef>
+#include <memory>
+
+struct FIBITMAP;
+
+constexpr int kDecodeCpuSeconds = 2;
+constexpr int kDecodeWallMilliseconds = 5000;
+constexpr size_t kDecodeMemoryBytes = size_t{512} << 20;
+
+enum KrvImageStatus_ {
+    KrvImage_Ok = 0,
+    KrvImage_UnknownType, // neither content nor name tells a readable format
+    KrvImage_NoBitmap,    // not a regular file, format not readable, or decoding failed
+    KrvImage_TooLarge,    // wider or taller than kMaxImageSide
+    KrvImage_NoSize,      // zero width or height (loaders only)
+    KrvImage_BadDepth,    // not 24 or 32 bits a pixel (loaders only)
+    KrvImage_NoBits,      // the decoder gave no pixels (loaders only)
+    KrvImage_TooSlow,     // the decoder ran out of time
+    KrvImage_StatusCount
+};
+
+// What the caller wants of the picture. Rows come bottom row first, as the library stores them.
+enum KrvImageRows_ {
+    KrvRows_BGR = 0, // 24- or 32-bit images only: blue, green, red of each texel, no padding
+    KrvRows_Red,     // 24- or 32-bit images only: the red byte of each texel, no padding
+    KrvRows_Bitmap   // any image: a FreeImage bitmap of the same type, depth and palette
+};
+
+struct KrvDecodedImage {
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<uint8[]> texels;  // KrvRows_BGR and KrvRows_Red
+    FIBITMAP* dib = nullptr;          // KrvRows_Bitmap; the caller unloads it
+};
+
+// Decodes the file at nativePath. On KrvImage_Ok the image holds the picture; otherwise it is
+// left empty. Nothing is reported: the caller words the error.
+int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image);
+
+// The checks made in the program's own process before any decoder sees the file: KrvImage_Ok
+// when the file may go to the decoder, or the status that refuses it. They read headers and
+// chunk lengths only, and refuse what the decoder would crash on, fail on, or take far too long
+// over: a header or identification field running past the end of the file, a chunk longer
+// than the file, a side over kMaxImageSide, run-length data too short to cover the image.
+int krvCheckImageFile(const char* nativePath);
