@@ -23,10 +23,20 @@ void krvSetBumpMapTexture(float factor) { krvRendering().BumpMapFactor = factor;
 // ---------------------------------------------------------------------------------------------
 // The texture camera.
 
+// Render targets obey the side limit of image files: a size beyond it is a mistake (a
+// transposed or uninitialised argument) that would otherwise allocate gigabytes. It is reported
+// and the texture left empty, as for any bad size.
+static bool TargetTooLarge(int width, int height)
+{
+    if (width <= kMaxImageSide && height <= kMaxImageSide) return false;
+    krvReportError("Error generating texture  -> Texture is larger than 8192 pixels a side!\r\n");
+    return true;
+}
+
 CTexture krvGenTextureCamera(int width, int height)
 {
     CTexture t;
-    t.Create(width, height, KrvFormat_BGR);
+    if (!TargetTooLarge(width, height)) t.Create(width, height, KrvFormat_BGR);
     return t;
 }
 
@@ -53,7 +63,10 @@ void krvGenTextureShadowProjection(int width, int height)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     r.LightProjection = perspective(45.0f, 1.0f, 2.85f, 8.5f);
-    r.ShadowTexture.Create(width, height, KrvFormat_Depth16);
+    if (TargetTooLarge(width, height))
+        r.ShadowTexture.Create(0, 0, KrvFormat_Depth16);  // released and left empty
+    else
+        r.ShadowTexture.Create(width, height, KrvFormat_Depth16);
     r.ShadowFrameBuffer.SetDepthTexture(&r.ShadowTexture);
 }
 
