@@ -1,6 +1,7 @@
 // kernel32 stand-ins: clocks, sleep, the module path, and the program's path notation.
 #include "platform/internal.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -19,8 +20,17 @@ static uint64_t MonotonicNanoseconds()
 static char moduleTag;
 static HMODULE MainModule() { return reinterpret_cast<HMODULE>(&moduleTag); }
 
+// The tick count a test has set (SetTickCount); fixedTicks says whether there is one.
+static std::atomic<bool> fixedTicks{false};
+static std::atomic<DWORD> fixedTickCount{0};
+
 // Wraps after about 49.7 days, as the Win32 counter does; callers take unsigned differences.
-DWORD GetTickCount() { return static_cast<DWORD>(MonotonicNanoseconds() / 1000000u); }
+DWORD GetTickCount()
+{
+    if (fixedTicks.load(std::memory_order_acquire))
+        return fixedTickCount.load(std::memory_order_relaxed);
+    return static_cast<DWORD>(MonotonicNanoseconds() / 1000000u);
+}
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
 {
@@ -79,6 +89,14 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 namespace krvplat {
 
 uint64_t detail::NowMilliseconds() { return MonotonicNanoseconds() / 1000000u; }
+
+void SetTickCount(DWORD ticks)
+{
+    fixedTickCount.store(ticks, std::memory_order_relaxed);
+    fixedTicks.store(true, std::memory_order_release);
+}
+
+void ClearTickCount() { fixedTicks.store(false, std::memory_order_release); }
 
 std::string NativePath(const char* path)
 {

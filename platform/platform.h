@@ -67,6 +67,13 @@ Backend* GetBackend();
 // ends may also set it directly. A press (up to down) flips the toggle bit.
 void SetKeyDown(int virtualKey, bool down);
 
+// A clock for tests: after SetTickCount(t), GetTickCount answers t (until the next call) instead
+// of the system's milliseconds, so that a test can run the frame loop across the counter's
+// 32-bit wrap without waiting 49.7 days. ClearTickCount goes back to the system clock. Timers,
+// Sleep and the performance counter keep the real time.
+void SetTickCount(DWORD ticks);
+void ClearTickCount();
+
 // For back ends: the user resized or moved the real window. The window record takes the new
 // client size (its image is reallocated, black) and WM_SIZE is posted; a move posts WM_MOVE.
 void WindowResized(HWND hwnd, int clientWidth, int clientHeight);

@@ -21,7 +21,7 @@ int FPS = 0;
 int QueryFPS = 0;
 float QueryFrameTime = 0.0f;
 bool PacerStarted = false;
-float lastTime = 0.0f;
+DWORD lastTick = 0;  // tick count at the previous pacing decision
 float elapsedTime = 0.0f;
 
 // True while Redraw's message loop runs: a second Redraw (a resolution or render-mode change from
@@ -54,16 +54,21 @@ void BufferSizeFor(int renderMode, int w, int h, int& bw, int& bh)
 }
 
 // One pacing decision: at most one step of `interval` seconds per call.
+//
+// The time since the last decision is the unsigned difference of two tick counts. Seconds since
+// boot kept as floats (now minus then) would run backwards, by 49.7 days, when the 32-bit counter
+// wraps, and no step would be granted again; they would also lose the milliseconds as the uptime
+// grows. The difference is exact across the wrap and at any uptime.
 bool Pace(float interval, float& frameStep)
 {
     frameStep = 0.0f;
+    const DWORD now = GetTickCount();
     if (!PacerStarted) {
-        lastTime = static_cast<float>(GetTickCount()) * 0.001f;
+        lastTick = now;
         PacerStarted = true;
     }
-    float t = static_cast<float>(GetTickCount()) * 0.001f;
-    elapsedTime = (t - lastTime) + elapsedTime;
-    lastTime = t;
+    elapsedTime = static_cast<float>(static_cast<DWORD>(now - lastTick)) * 0.001f + elapsedTime;
+    lastTick = now;
     if (elapsedTime > interval) {
         frameStep = interval;
         elapsedTime -= interval;
@@ -217,8 +222,11 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
     // The title shows one counter, the paints per second since the last update, measured over
     // the real interval (which is a little over a second). The paint that starts an interval
     // (the first one, or the one that updated the title) is not counted in it.
-    DWORD sinceTitle = now - LastFPSTime;
-    if (static_cast<float>(now) - (static_cast<float>(LastFPSTime) + QueryFrameTime) > 1000.0f) {
+    // Milliseconds since the last title update, an unsigned difference so that the counter's
+    // wrap does not stop the updates. QueryFrameTime, in seconds, moves the threshold by a
+    // fraction of a millisecond.
+    const DWORD sinceTitle = now - LastFPSTime;
+    if (static_cast<float>(sinceTitle) - QueryFrameTime > 1000.0f) {
         int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(FPS + 1) * 1000.0 /
                                                static_cast<double>(sinceTitle) + 0.5)
                                   : 0;
