@@ -325,8 +325,11 @@ void _3D_Korvane_Core::DrawTriangles()
 
 void _3D_Korvane_Core::RunDraw(const int viewport[4])
 {
-    if (!vertices || firstVertex < 0 || endVertex - firstVertex < 3) return;
-    submittedTriangles += static_cast<uint64_t>(endVertex - firstVertex) / 3u;
+    // The stored range may hold any two ints (DrawTriangles() takes them as they are): their
+    // difference is formed in 64 bits, where it cannot overflow.
+    const int64_t vertexCount = static_cast<int64_t>(endVertex) - firstVertex;
+    if (!vertices || firstVertex < 0 || vertexCount < 3) return;
+    submittedTriangles += static_cast<uint64_t>(vertexCount) / 3u;
     if (!drawWork) drawWork = new KrvDrawWork();
     KrvDrawWork& work = *drawWork;
     PrepareDraw(*this, drawFeatures, viewport, work.state);
@@ -341,7 +344,7 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
     job.work = &work;
     job.vertices = vertices;
     job.first = firstVertex;
-    job.triangles = (static_cast<int64_t>(endVertex) - firstVertex) / 3;
+    job.triangles = vertexCount / 3;
     job.chunks = (job.triangles + kChunkTriangles - 1) / kChunkTriangles;
     job.threads = threads;
     // A fresh ring: slot s is free for chunk s.

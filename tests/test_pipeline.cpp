@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -271,6 +272,52 @@ TEST_F(PipelineTest, TrailingVerticesAreNotDrawn)
     core.Viewport(0, 0, 0, 8);
     core.DrawTriangles(v.data(), 0, 6);
     EXPECT_EQ(target.CountColored(), 0);
+}
+
+// Ranges near the top of the int range: an end past INT_MAX saturates there, so the whole
+// triangles below it are drawn and nothing else; a stored range whose end lies below its start
+// draws nothing, however far apart the two are. The caller's array is addressed from a base
+// that puts index `first` on the test's vertices.
+TEST_F(PipelineTest, RangesReachingIntMaxDrawTheWholeTrianglesBelowIt)
+{
+    std::vector<CVertex> v = {V(0.0f, 0.0f), V(4.0f, 0.0f), V(4.0f, 4.0f),
+                              V(4.0f, 4.0f), V(8.0f, 4.0f), V(8.0f, 8.0f)};
+    core.DrawTriangles(v.data(), 0, 3);
+    const int firstOnly = target.CountColored();
+    core.DrawTriangles(v.data(), 3, 3);
+    const int both = target.CountColored();
+    ASSERT_GT(firstOnly, 0);
+    ASSERT_GT(both, firstOnly);
+
+    const int first = INT_MAX - 6;
+    CVertex* base = reinterpret_cast<CVertex*>(reinterpret_cast<uintptr_t>(v.data()) -
+                                               uintptr_t(first) * sizeof(CVertex));
+    struct Case {
+        int count, triangles, colored;
+    };
+    const Case cases[] = {{5, 1, firstOnly}, {6, 2, both},       {7, 2, both},
+                          {9, 2, both},      {INT_MAX, 2, both}, {INT_MAX - 1, 2, both}};
+    for (const Case& c : cases) {
+        target.Clear();
+        const uint64_t before = core.submittedTriangles;
+        core.DrawTriangles(base, first, c.count);
+        EXPECT_EQ(core.endVertex, INT_MAX - 6 + std::min(c.count, 6)) << c.count;
+        EXPECT_EQ(core.submittedTriangles - before, uint64_t(c.triangles)) << c.count;
+        EXPECT_EQ(target.CountColored(), c.colored) << c.count;
+    }
+
+    target.Clear();
+    const uint64_t before = core.submittedTriangles;
+    core.DrawTriangles(v.data(), 0, 6);  // the flags and the array for the stored-range form
+    const std::pair<int, int> stored[] = {{10, INT_MIN}, {INT_MAX, INT_MIN}, {0, -1}};
+    for (const auto& range : stored) {
+        target.Clear();
+        core.firstVertex = range.first;
+        core.endVertex = range.second;
+        core.DrawTriangles();
+        EXPECT_EQ(target.CountColored(), 0) << range.first << " " << range.second;
+    }
+    EXPECT_EQ(core.submittedTriangles - before, 2u);
 }
 
 TEST(PipelineSubmit, ModelViewProjectionIsColumnMajor)
