@@ -50,6 +50,14 @@ static float Clamp01(float t) { return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t); 
 // The exponentials take their float argument and are evaluated in double.
 static float ExpOf(float x) { return static_cast<float>(std::exp(static_cast<double>(x))); }
 
+// The height and depth fogs scale their term by 1 / the fog colour's component. A component of
+// 0 (a fog colour without that primary) leaves its channel without fog: the quotient would be
+// infinite, or NaN where the term is 0 too, and a NaN colour spreads over the whole triangle.
+static float FogTerm(float term, float fogComponent)
+{
+    return fogComponent == 0.0f ? 0.0f : term / fogComponent;
+}
+
 // Per-vertex fog by `fogMode`; w is the vertex's clip-space w, y its model-space y.
 static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
 {
@@ -59,11 +67,12 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
     vec3 out;
     switch (mode) {
     case KrvFogMode_Height:
-        for (int i = 0; i < 3; ++i) out[i] = Clamp01(vc[i] + density * (v.y - offset) / p[i]);
+        for (int i = 0; i < 3; ++i)
+            out[i] = Clamp01(vc[i] + FogTerm(density * (v.y - offset), p[i]));
         return out;
     case KrvFogMode_Depth:
         for (int i = 0; i < 3; ++i)
-            out[i] = Clamp01(vc[i] - density * (0.5f * w - offset) / p[i]);
+            out[i] = Clamp01(vc[i] - FogTerm(density * (0.5f * w - offset), p[i]));
         return out;
     case KrvFogMode_Linear:
     case KrvFogMode_Exp:

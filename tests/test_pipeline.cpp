@@ -451,6 +451,16 @@ TEST_F(PipelineFog, EveryModeByItsFormula)
         // exp(-(density * |w|)^2) = 0.5
         {KrvFogMode_Exp2, {0.25f, 0.125f, 0.0f, std::sqrt(ln2) / 2.0f, 0, 0, 0}, vec3(0.9f),
          0.0f, {127, 159, 191}},
+        // A fog colour component of 0 (either sign) gives its channel no fog term, also where
+        // the term would be 0 / 0.
+        {KrvFogMode_Height, {0.5f, 0.0f, 0.25f, 0.25f, 1.5f, 0, 0}, vec3(0.25f), 1.5f,
+         {63, 63, 63}},
+        {KrvFogMode_Height, {0.5f, 0.0f, -0.0f, 0.25f, 0.5f, 0, 0}, vec3(0.25f), 2.5f,
+         {63, 63, 255}},
+        {KrvFogMode_Depth, {0.0f, 1.0f, 0.0f, 0.5f, 1.0f, 0, 0}, vec3(0.75f), 0.0f,
+         {191, 191, 191}},
+        {KrvFogMode_Depth, {0.0f, 1.0f, 0.0f, 0.5f, 0.5f, 0, 0}, vec3(0.75f), 0.0f,
+         {191, 127, 191}},
     };
     for (const Case& c : cases) {
         target.Clear();
