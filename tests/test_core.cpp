@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -315,4 +316,69 @@ TEST(CoreGetPixel, NeverReadsPastSmallerTarget)
     CFrameBuffer empty;
     core.BindFrameBuffer(&empty);
     EXPECT_EQ(core.getPixel(0, 0, KrvPixelRead_Byte).x, 0.0f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The un-projection helper and the occlusion test built on it. The matrix scales w by 2 and
+// moves z by -2: the interface's x and y terms are then offsets 0 and extents 2 (x) and -4 (y),
+// and the inverse halves w, so p = (1, 2, pz) un-projects to (0, -4, 4 pz).
+
+namespace {
+
+mat4x4 HalvingMatrix()
+{
+    mat4x4 m(1.0f);
+    m[14] = -2.0f;
+    m[15] = 2.0f;
+    return m;
+}
+
+}  // namespace
+
+TEST(CoreHelpers, UnProjectByTheMatrixTerms)
+{
+    struct Case {
+        mat4x4 m;
+        vec3 p, expected;
+    };
+    mat4x4 moved(1.0f);
+    moved[14] = -2.0f;  // w stays 1: (x - 0) / 2 * 2 - 1, (y - 0) / -4 * 2 - 1, 2 pz - 1 + 2
+    const Case cases[] = {{HalvingMatrix(), vec3(1.0f, 2.0f, 0.75f), vec3(0.0f, -4.0f, 3.0f)},
+                          {moved, vec3(1.0f, 2.0f, 0.75f), vec3(0.0f, -2.0f, 2.5f)},
+                          {moved, vec3(3.0f, -2.0f, 0.0f), vec3(2.0f, 0.0f, 1.0f)}};
+    for (const Case& c : cases) {
+        const vec3 u = krvUnProject_(c.p, c.m);
+        EXPECT_EQ(u.x, c.expected.x);
+        EXPECT_EQ(u.y, c.expected.y);
+        EXPECT_EQ(u.z, c.expected.z);
+    }
+}
+
+TEST(CoreHelpers, OcclusionComparesTheLastDepthWithTheLow16BitsOfTheUnProjectedDepth)
+{
+    struct Case {
+        float pz;  // the un-projected depth is 4 pz
+        unsigned short lastDepth;
+        bool occluded;
+    };
+    const Case cases[] = {
+        {250.1875f, 999, true}, {250.1875f, 1000, false},  // 1000.75 truncates to 1000
+        {16385.25f, 4, true},   {16385.25f, 5, false},     // 65541: low bits 5
+        {-0.875f, 65532, true}, {-0.875f, 65533, false},   // -3.5 truncates to -3: 65533
+        {2.5e19f, 65534, true}, {2.5e19f, 65535, false},   // saturates at INT_MAX: 65535
+        {-2.5e19f, 0, false},                              // INT_MIN: low bits 0
+    };
+    _3D_Korvane_Core core;
+    core.LoadModelViewProjectionMatrix(HalvingMatrix());
+    for (const Case& c : cases) {
+        core.lastDepth = c.lastDepth;
+        EXPECT_EQ(core.FindOcclusionPoint(vec3(-1.0f, -2.0f, -c.pz)), c.occluded)
+            << c.pz << " " << c.lastDepth;
+    }
+    // The identity makes both extents 0: x, y and with them the depth are not numbers, and a
+    // depth that is not a number counts as 0, which no last depth lies below.
+    core.LoadModelViewProjectionMatrix(mat4x4(1.0f));
+    core.lastDepth = 0;
+    EXPECT_TRUE(std::isnan(krvUnProject_(vec3(0.0f, 0.0f, 0.5f), mat4x4(1.0f)).z));
+    EXPECT_FALSE(core.FindOcclusionPoint(vec3(0.0f, 0.0f, -0.5f)));
 }
