@@ -5,16 +5,24 @@
 // arguments (constructor, operator=, operator+=, operator+) copies its text verbatim, so a path
 // or title containing '%' is never read as a format. Assigning or appending a string to itself,
 // or a pointer into its own text, through any form is safe.
+//
+// Appending grows the array geometrically, so a string built by many appends (the error report)
+// costs time in proportion to what is appended; assignment allocates exactly.
 #pragma once
 
 class CString {
 public:
-    constexpr CString() : string(nullptr), length(0) {}
+    constexpr CString() : string(nullptr), length(0), capacity(0) {}
     CString(const CString& other);
     CString(const char* text);
     ~CString();
 
-    void SetDefaults() { string = nullptr; length = 0; }
+    void SetDefaults()
+    {
+        string = nullptr;
+        length = 0;
+        capacity = 0;
+    }
     operator char*() const { return string; }
     CString& operator=(const CString& other);
     CString& operator=(const char* text);
@@ -34,6 +42,8 @@ public:
     int length;
 
 private:
+    int capacity;  // characters the array holds before its terminator; 0 without an array
+
     void Assign(const char* text, int n);
     void Concat(const char* text, int n);
 };
@@ -50,3 +60,29 @@ extern CString ModuleDirectory;       // the executable's folder with its traili
 // Appends one line to the error report and sets its caption to "Error"; the text is taken
 // verbatim. Every loader reports through here.
 void krvReportError(const char* line);
+
+// Appends text to the error report without touching its caption. The report keeps its first
+// kReportKeptLines lines in full; every later line is only counted, in one last line
+// "... and N more errors\r\n" that is rewritten in place, so a flood of failures costs time and
+// memory in proportion to the lines kept. A line longer than kReportLineBytes is cut there and
+// ends in "...\r\n". Code that edits the report directly (Empty, assignment) is noticed and
+// the count starts again from what the report then holds.
+void krvAppendToReport(const char* text);
+constexpr int kReportKeptLines = 1000;
+constexpr int kReportLineBytes = 4096;
+
+// While a CReportCapture lives, every text appended to the error report is also appended, in
+// full and whether or not the report keeps it, to its text: a loader that skips a failing step
+// it has already taken can repeat that step's report. Captures nest; the innermost receives.
+class CReportCapture {
+public:
+    CReportCapture();
+    ~CReportCapture();
+    CReportCapture(const CReportCapture&) = delete;
+    CReportCapture& operator=(const CReportCapture&) = delete;
+
+    CString text;
+
+private:
+    CReportCapture* outer;
+};

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -162,5 +163,58 @@ TEST(StringReport, ReportsAccumulateInOrder)
     krvReportError("100% of the second\r\n");
     ExpectText(_3D_KRV_Title_Error, "Error");
     std::string expect = std::string(before.c_str()) + "first failure\r\n100% of the second\r\n";
+    ExpectText(_3D_KRV_Report_Error, expect.c_str());
+}
+
+// The globals the report and title tests write, restored afterwards.
+class StringGlobals : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        report_ = _3D_KRV_Report_Error;
+        caption_ = _3D_KRV_Title_Error;
+        title_ = _3D_KRV_Title_Text;
+        _3D_KRV_Report_Error.Empty();
+        _3D_KRV_Title_Text.Empty();
+    }
+    void TearDown() override
+    {
+        _3D_KRV_Report_Error = report_;
+        _3D_KRV_Title_Error = caption_;
+        _3D_KRV_Title_Text = title_;
+    }
+    CString report_, caption_, title_;
+};
+
+TEST_F(StringGlobals, ReportKeepsItsFirstLinesAndCountsTheRestInPlace)
+{
+    std::string kept;
+    int arrays = 0;
+    const char* last = nullptr;
+    for (int i = 0; i < 50000; ++i) {
+        std::string line = "failure " + std::to_string(i) + "\r\n";
+        if (i < kReportKeptLines) kept += line;
+        krvReportError(line.c_str());
+        if (_3D_KRV_Report_Error.string != last) ++arrays;
+        last = _3D_KRV_Report_Error.string;
+        if (i == kReportKeptLines)
+            ExpectText(_3D_KRV_Report_Error, (kept + "... and 1 more error\r\n").c_str());
+    }
+    ExpectText(_3D_KRV_Report_Error, (kept + "... and 49000 more errors\r\n").c_str());
+    // Grown geometrically, and the count rewritten in place: appending costs its own length.
+    EXPECT_LT(arrays, 40);
+
+    // A report replaced or emptied elsewhere is read again, its count included.
+    _3D_KRV_Report_Error = "a\r\n... and 7 more errors\r\n";
+    krvReportError("b\r\n");
+    ExpectText(_3D_KRV_Report_Error, "a\r\n... and 8 more errors\r\n");
+    _3D_KRV_Report_Error.Empty();
+    krvReportError("c\r\n");
+    ExpectText(_3D_KRV_Report_Error, "c\r\n");
+
+    // An overlong line is cut, and still ends its line.
+    std::string longLine(3 * kReportLineBytes, 'x');
+    krvReportError((longLine + "\r\n").c_str());
+    std::string expect = "c\r\n" + longLine.substr(0, kReportLineBytes - 5) + "...\r\n";
     ExpectText(_3D_KRV_Report_Error, expect.c_str());
 }
