@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 int krvAddMsg(const char* caption, const char* text)
 {
@@ -15,17 +16,35 @@ int krvAddMsg(const char* caption, const char* text, unsigned long type)
     return MessageBoxA(nullptr, text, caption, static_cast<UINT>(type));
 }
 
-// Caption and text are copied as they are: a '%' in a file name is not a format.
+// A text given without arguments is a format with nothing to fill in: its "%%" stand for '%',
+// as the formatter would write them. Every other '%' is kept as it is rather than interpreted,
+// so a file name with "%s" or "%n" in it cannot make the formatter read arguments that were
+// never passed.
+static std::string PercentsUnescaped(const char* text)
+{
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        out += *p;
+        if (p[0] == '%' && p[1] == '%') ++p;
+    }
+    return out;
+}
+
+// The caption is copied as it is, as krvSetText copies its text.
 void krvSetMsgError(const char* caption, const char* text)
 {
     _3D_KRV_Title_Error = caption;
-    _3D_KRV_Report_Error += text;
+    krvAppendToReport(PercentsUnescaped(text).c_str());
 }
 
 void krvSetMsgError(const char* caption, const char* format, const char* argument)
 {
     _3D_KRV_Title_Error = caption;
-    if (format) _3D_KRV_Report_Error.Append(format, argument ? argument : "");
+    if (!format) return;
+    CString text;
+    text.Set(format, argument ? argument : "");
+    krvAppendToReport(text.c_str());
 }
 
 int krvAddMsgError()
@@ -41,8 +60,7 @@ void krvSetText(const char* text) { _3D_KRV_Title_Text = text; }
 
 CString krvGetText() { return _3D_KRV_Title_Text; }
 
-// Without arguments there is nothing to format: the text is appended as it is.
-void krvAddToText(const char* text) { _3D_KRV_Title_Text += text; }
+void krvAddToText(const char* text) { _3D_KRV_Title_Text += PercentsUnescaped(text).c_str(); }
 
 void krvAddToText(const char* format, int a)
 {

@@ -1,3 +1,4 @@
+#include "api/krv.h"
 #include "api/string.h"
 
 #include <gtest/gtest.h>
@@ -217,4 +218,27 @@ TEST_F(StringGlobals, ReportKeepsItsFirstLinesAndCountsTheRestInPlace)
     krvReportError((longLine + "\r\n").c_str());
     std::string expect = "c\r\n" + longLine.substr(0, kReportLineBytes - 5) + "...\r\n";
     ExpectText(_3D_KRV_Report_Error, expect.c_str());
+}
+
+// Texts without arguments: "%%" is the formatter's '%', every other '%' stays as written.
+TEST_F(StringGlobals, DoublePercentIsOnePercentInTextsWithoutArguments)
+{
+    const struct {
+        const char* text;
+        const char* result;
+    } cases[] = {
+        {"50%%", "50%"},         {"100%", "100%"},          {"%%%", "%%"},
+        {"%%%%", "%%"},          {"a%%b%%c", "a%b%c"},       {"%d %s %n %", "%d %s %n %"},
+        {"%%d", "%d"},           {"%%s and %s", "%s and %s"}, {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        _3D_KRV_Report_Error.Empty();
+        _3D_KRV_Title_Text.Empty();
+        krvSetMsgError("%% caption", c.text);
+        krvAddToText(c.text);
+        ExpectText(_3D_KRV_Report_Error, c.result);
+        ExpectText(_3D_KRV_Title_Text, c.result);
+        ExpectText(_3D_KRV_Title_Error, "%% caption");
+    }
 }
