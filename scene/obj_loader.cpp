@@ -2,8 +2,9 @@
 // twice in place (count, then fill) so every array is allocated once at its final size.
 //
 // Everything in a model file is untrusted: numbers and indices are parsed here with range
-// checks, every face index is checked before it is used, and names a model file gives for
-// other files may not leave the model's folder.
+// checks, every face index is checked before it is used, names a model file gives for other
+// files may not leave the model's folder (neither by their text nor through links), and each
+// material library and texture is read once however often the model names it.
 #include "scene/object.h"
 
 #include "api/string.h"
@@ -15,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -291,21 +294,10 @@ struct ObjArrays {
 
 // ---------------------------------------------------------------------------------------------
 
-bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer,
+// Reads the open regular file fd (described by info) into a ReadSource buffer and closes it.
+static bool ReadOpenFile(int fd, const struct stat& info, const char* fileName, char*& buffer,
                          long& length)
 {
-    CString path = FullPath(directory, fileName);
-    std::string native = krvplat::NativePath(path.c_str());
-
-    // Non-blocking, so a FIFO or device under a model's name cannot stall the open; anything
-    // but a regular file is then refused.
-    int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (fd >= 0) close(fd);
-        ReportOpenError(path);
-        return false;
-    }
     if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > kMaxSourceBytes) {
         close(fd);
         ReportLoadError(fileName);
@@ -342,38 +334,248 @@ bool CObject::ReadSource(const char* directory, const char* fileName, char*& buf
     return true;
 }
 
-bool CObject::ParseMtl(const char* directory, const char* fileName)
+// Opens native for reading if it is a regular file (flags are added to the open's), or
+// returns -1. Non-blocking, so a FIFO or device under a model's name cannot stall the open.
+static int OpenRegular(const std::string& native, int flags, struct stat& info)
 {
-    if (!IsContainedName(fileName ? fileName : "")) {
-        ReportOpenError(FullPath(directory, fileName));
+    int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+    if (fd < 0) return -1;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer,
+                         long& length)
+{
+    CString path = FullPath(directory, fileName);
+    struct stat info;
+    int fd = OpenRegular(krvplat::NativePath(path.c_str()), 0, info);
+    if (fd < 0) {
+        ReportOpenError(path);
         return false;
     }
+    return ReadOpenFile(fd, info, fileName, buffer, length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The material step of one load. A model may name its material library many times, and a
+// library may name one texture on many lines: each file is read, and each texture decoded,
+// once per load, and the object ends as reading them all again in order would leave it: with
+// the texture of the last "map_Ka" line that loaded, after the report lines of every line that
+// failed, in order.
+//
+// Files are known by device and inode, so every spelling of a name and every link to a file is
+// one file. Only the texels of the latest successful decode are held: when the winner turns
+// out to be a texture decoded earlier and let go since (a library that names a, then b, then
+// a again), it is decoded once more at the end. A model naming many large textures so costs the
+// memory of one, and at most one decode more than it has textures.
+
+namespace {
+
+class MaterialStep {
+public:
+    MaterialStep(CTexture& texture, const char* directory);
+    ~MaterialStep() { Finish(); }
+    MaterialStep(const MaterialStep&) = delete;
+    MaterialStep& operator=(const MaterialStep&) = delete;
+
+    // Reads a material library named in the model and loads its textures; false when it could
+    // not be read or some texture failed, as CObject::ParseMtl.
+    bool ParseMtl(const char* fileName);
+    // Gives the object the texture the step ends with, if any texture loaded. Once; the
+    // destructor calls it too.
+    void Finish();
+
+private:
+    enum Place { kInside, kOutside, kMissing };
+    Place Locate(const std::string& native, std::string& real) const;
+    bool LoadMapKa(const char* name);
+    bool Decode(const std::string& key, const CString& relative);
+
+    struct TextureResult {
+        bool ok = false;
+        CString relative;  // directory + name, as the texture loader takes it
+        CString path;      // the full path its report names
+        CString report;    // what its failure reported
+    };
+
+    CTexture& texture_;
+    const char* directory_;
+    std::string folder_;  // the model's folder with every link resolved; empty if none
+    std::map<std::string, TextureResult> textures_;
+    std::map<std::string, std::string> libraries_;  // library key -> its last texture's key
+    std::string winner_;  // the texture the object ends with; empty: it keeps its own
+    std::string heldKey_;
+    CTexture held_;  // texels of heldKey_
+    bool finished_ = false;
+};
+
+// A file's key in the caches. A texture's key carries the extension of the name too: the
+// decoder falls back on it for a file whose bytes do not tell its type.
+std::string IdentityKey(const struct stat& info, const std::string& native)
+{
+    std::string key = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+                      std::to_string(static_cast<unsigned long long>(info.st_ino));
+    size_t dot = native.rfind('.');
+    size_t slash = native.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        key += native.substr(dot);
+    return key;
+}
+
+// The model's folder is ModuleDirectory + directory: the names in a model are relative to it
+// and may reach into its subfolders, and through links that stay inside it, but no further.
+MaterialStep::MaterialStep(CTexture& texture, const char* directory)
+    : texture_(texture), directory_(directory ? directory : "")
+{
+    std::string folder = krvplat::NativePath(FullPath(directory_, "").c_str());
+    if (folder.empty()) folder = ".";
+    if (char* real = realpath(folder.c_str(), nullptr)) {
+        folder_ = real;
+        std::free(real);
+    }
+}
+
+// Where native lies once every link is followed; real receives the resolved path. A name that
+// does not exist is kMissing; one that cannot be resolved otherwise (a loop of links, a name
+// too long) counts as outside.
+MaterialStep::Place MaterialStep::Locate(const std::string& native, std::string& real) const
+{
+    char* resolved = realpath(native.c_str(), nullptr);
+    if (!resolved) return (errno == ENOENT || errno == ENOTDIR) ? kMissing : kOutside;
+    real = resolved;
+    std::free(resolved);
+    if (folder_.empty()) return kOutside;
+    if (folder_ == "/") return kInside;
+    bool under = real.size() > folder_.size() && real.compare(0, folder_.size(), folder_) == 0 &&
+                 real[folder_.size()] == '/';
+    return under ? kInside : kOutside;
+}
+
+bool MaterialStep::ParseMtl(const char* fileName)
+{
+    if (!fileName) fileName = "";
+    CString path = FullPath(directory_, fileName);
+    std::string real;
+    struct stat info;
+    int fd = -1;
+    // The resolved name is opened, not following a link, so the file checked is the file read.
+    if (IsContainedName(fileName) && Locate(krvplat::NativePath(path.c_str()), real) == kInside)
+        fd = OpenRegular(real, O_NOFOLLOW, info);
+    if (fd < 0) {
+        ReportOpenError(path);
+        return false;
+    }
+    const std::string key = IdentityKey(info, "");
+    auto known = libraries_.find(key);
+    if (known != libraries_.end()) {
+        // Read before, and without a failure (a failure ends the load): reading it again
+        // would load the same textures, its last one winning.
+        close(fd);
+        if (!known->second.empty()) winner_ = known->second;
+        return true;
+    }
+
     char* buffer = nullptr;
     long length = 0;
-    if (!ReadSource(directory, fileName, buffer, length)) return false;
-
+    if (!ReadOpenFile(fd, info, fileName, buffer, length)) return false;
     bool allLoaded = true;
+    std::string last;
     ForEachLine(buffer, length, [&](const char* line) {
         const char* name = KeywordName(line, "map_Ka");
         if (!name) return true;
-        CString relative = CString(directory) + name;
-        CString full = ModuleDirectory + relative;
-        // A missing file is left to the texture loader, which reports it in its own words;
-        // something that exists but is not a regular file is not opened at all.
-        struct stat info;
-        bool refused = !IsContainedName(name) ||
-                       (stat(krvplat::NativePath(full.c_str()).c_str(), &info) == 0 &&
-                        !S_ISREG(info.st_mode));
-        if (refused) {
-            ReportOpenError(full);
-            allLoaded = false;
-        } else if (!Texture.LoadTexture(relative.c_str())) {
-            allLoaded = false;
-        }
+        if (LoadMapKa(name)) last = winner_;
+        else allLoaded = false;
         return true;
     });
     delete[] buffer;
+    if (allLoaded) libraries_[key] = last;
     return allLoaded;
+}
+
+// One "map_Ka" line; true when its texture loaded (now or earlier in the load).
+bool MaterialStep::LoadMapKa(const char* name)
+{
+    CString relative = CString(directory_) + name;
+    CString full = ModuleDirectory + relative;
+    std::string native = krvplat::NativePath(full.c_str());
+    std::string real;
+    Place place = IsContainedName(name) ? Locate(native, real) : kOutside;
+    // A missing file is left to the texture loader, which reports it in its own words;
+    // something that exists but is not a regular file is not opened at all.
+    struct stat info;
+    if (place == kInside && (stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
+        place = kOutside;
+    if (place == kOutside) {
+        ReportOpenError(full);
+        return false;
+    }
+    const std::string key = place == kInside ? IdentityKey(info, native) : "missing:" + native;
+
+    auto found = textures_.find(key);
+    if (found == textures_.end()) {
+        TextureResult& result = textures_[key];
+        result.relative = relative;
+        result.path = full;
+        CReportCapture capture;
+        result.ok = Decode(key, relative);
+        result.report = capture.text;
+        found = textures_.find(key);
+    } else if (!found->second.ok) {
+        // The same failure again, under this line's spelling of the name.
+        const TextureResult& result = found->second;
+        std::string line = result.report.c_str();
+        size_t at = line.find(result.path.c_str());
+        if (at != std::string::npos)
+            line.replace(at, static_cast<size_t>(result.path.GetLength()), full.c_str());
+        krvReportError(line.c_str());
+    }
+    if (found->second.ok) winner_ = key;
+    return found->second.ok;
+}
+
+// Decodes a texture; on success its texels are the ones held, in place of the previous ones
+// (which were the winner's until now, and are no longer).
+bool MaterialStep::Decode(const std::string& key, const CString& relative)
+{
+    CTexture decoded;
+    if (!decoded.LoadTexture(relative.c_str())) return false;
+    held_.Destroy();
+    held_ = decoded;
+    heldKey_ = key;
+    return true;
+}
+
+void MaterialStep::Finish()
+{
+    if (finished_) return;
+    finished_ = true;
+    if (!winner_.empty() && heldKey_ != winner_) {
+        held_.Destroy();
+        heldKey_.clear();
+        // Loaded before in this load: a failure now means the file changed under it, and
+        // the load then ends with the texture the object had.
+        if (!Decode(winner_, textures_[winner_].relative)) winner_.clear();
+    }
+    if (winner_.empty()) {
+        held_.Destroy();
+        return;
+    }
+    // A texture that loads replaces the object's, as CTexture::LoadTexture does.
+    texture_.Destroy();
+    texture_ = held_;
+    held_.Init();
+}
+
+}  // namespace
+
+bool CObject::ParseMtl(const char* directory, const char* fileName)
+{
+    MaterialStep step(Texture, directory);
+    return step.ParseMtl(fileName);
 }
 
 bool CObject::LoadObj(const char* directory, const char* fileName)
@@ -384,14 +586,15 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
     long length = 0;
     if (!ReadSource(directory, fileName, a.buffer, length)) return false;
 
-    // First pass: counts, and the material library at once.
+    // First pass: counts, and the material libraries at once.
     size_t numPositions = 0, numTexCoords = 0, numNormals = 0, numFaces = 0;
     bool malformed = false;
+    MaterialStep materials(Texture, directory);
     bool mtlOk = ForEachLine(a.buffer, length, [&](const char* text) {
         ObjLine line = ClassifyObjLine(text);
         if (line.bad) malformed = true;
         switch (line.kind) {
-        case kLineMtllib: return ParseMtl(directory, line.name);
+        case kLineMtllib: return materials.ParseMtl(line.name);
         case kLinePosition: ++numPositions; break;
         case kLineTexCoord: ++numTexCoords; break;
         case kLineNormal: ++numNormals; break;
@@ -404,6 +607,7 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
         return true;
     });
     // A failing material library has reported itself; the texture it loaded stays.
+    materials.Finish();
     if (!mtlOk) return false;
 
     auto fail = [&]() {

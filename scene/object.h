@@ -37,7 +37,11 @@ public:
     void ObjectBegin(int n);
     void ObjectEnd();
 
-    // The OBJ/MTL reader (obj_loader.cpp).
+    // The OBJ/MTL reader (obj_loader.cpp). Names of other files in a model (material
+    // libraries, textures) are relative to its folder, ModuleDirectory + directory, and are
+    // refused with the open-error line when they leave it: an absolute name, a ".." component,
+    // or a link that resolves outside. Each library and texture is read once a load, however
+    // often the model names it.
     bool LoadObj(const char* directory, const char* fileName);
     bool ReadSource(const char* directory, const char* fileName, char*& buffer, long& length);
     bool ParseMtl(const char* directory, const char* fileName);

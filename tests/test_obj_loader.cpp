@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -520,4 +521,169 @@ TEST_F(ObjLoader, OversizedFileIsRefusedBeforeReading)
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(length, -1);
     EXPECT_EQ(Report(), LoadError("big.obj"));
+}
+
+TEST_F(ObjLoader, LinksMustResolveInsideTheModelFolder)
+{
+    // Outside the model folder m/: the program folder itself, and the system.
+    std::ofstream(dir_ + "/outside.mtl") << "map_Ka ok.png\n";
+    WritePng("../outside.png");
+    WritePng("ok.png");
+    Write("real.mtl", "map_Ka ok.png\n");
+    std::filesystem::create_directory(Full("sub"));
+    WritePng("sub/ok.png");
+    const struct {
+        const char* link;
+        std::string target;
+    } links[] = {
+        {"passwd.mtl", "/etc/passwd"},    {"up", ".."},
+        {"out.mtl", "../outside.mtl"},     {"out.png", dir_ + "/outside.png"},
+        {"loop.mtl", "loop.mtl"},          {"dangling.mtl", "../none.mtl"},
+        {"in.mtl", "real.mtl"},            {"abs_in.png", Full("ok.png")},
+        {"subdir", "sub"},                 {"in_sub.png", "sub/../ok.png"},
+    };
+    for (const auto& l : links)
+        ASSERT_EQ(symlink(l.target.c_str(), Full(l.link).c_str()), 0) << l.link;
+
+    const struct {
+        const char* keyword;
+        const char* name;
+        bool inside;
+    } cases[] = {
+        {"mtllib", "passwd.mtl", false},   {"mtllib", "up/outside.mtl", false},
+        {"mtllib", "out.mtl", false},      {"mtllib", "loop.mtl", false},
+        {"mtllib", "dangling.mtl", false}, {"mtllib", "in.mtl", true},
+        {"mtllib", "subdir/../real.mtl", false},  // ".." is refused by its text alone
+        {"map_Ka", "up/outside.png", false},      {"map_Ka", "out.png", false},
+        {"map_Ka", "in_sub.png", true},           {"map_Ka", "abs_in.png", true},
+        {"map_Ka", "subdir/ok.png", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.keyword) + " " + c.name);
+        _3D_KRV_Report_Error.Empty();
+        std::string obj = std::string(kTriangle) + "f 1 2 3\n";
+        if (std::strcmp(c.keyword, "mtllib") == 0) {
+            Write("link.obj", "mtllib " + std::string(c.name) + "\n" + obj);
+        } else {
+            Write("link.mtl", "map_Ka " + std::string(c.name) + "\n");
+            Write("link.obj", "mtllib link.mtl\n" + obj);
+        }
+        EXPECT_EQ(Load("link.obj"), c.inside);
+        EXPECT_EQ(Report(), c.inside ? "" : OpenError(Full(c.name)));
+        EXPECT_EQ(obj_.Texture.Width, c.inside ? 2 : 0);
+    }
+
+    // The model folder is the one the links lead to: a linked model folder reads as the real one.
+    ASSERT_EQ(symlink("m", (dir_ + "/alias").c_str()), 0);
+    _3D_KRV_Report_Error.Empty();
+    Write("alias.obj", std::string("mtllib in.mtl\n") + kTriangle + "f 1 2 3\n");
+    EXPECT_TRUE(obj_.LoadObj("alias/", "alias.obj")) << Report();
+    EXPECT_EQ(obj_.Texture.Width, 2);
+}
+
+// The times a file was opened while the watch lived.
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& path)
+        : fd_(inotify_init1(IN_NONBLOCK)), watch_(inotify_add_watch(fd_, path.c_str(), IN_OPEN))
+    {
+    }
+    ~OpenCounter() { close(fd_); }
+    bool Ok() const { return fd_ >= 0 && watch_ >= 0; }
+    int Count()
+    {
+        int opens = 0;
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = read(fd_, events, sizeof events)) > 0)
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                if (e->mask & IN_OPEN) ++opens;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        return opens;
+    }
+
+private:
+    int fd_, watch_;
+};
+
+TEST_F(ObjLoader, EachLibraryAndTextureIsReadOnceALoad)
+{
+    WritePng("a.png");
+    FIBITMAP* dib = FreeImage_Allocate(4, 1, 24);
+    ASSERT_NE(dib, nullptr);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, dib, Full("b.png").c_str(), 0));
+    FreeImage_Unload(dib);
+    ASSERT_EQ(symlink("a.png", Full("also_a.png").c_str()), 0);
+    Write("a.mtl", "map_Ka a.png\nmap_Ka ./also_a.png\nmap_Ka a.png\n");
+    Write("b.mtl", "map_Ka a.png\nmap_Ka b.png\n");
+    const std::string tail = std::string(kTriangle) + "f 1 2 3\n";
+
+    // Which texture stays is what reading every library again would leave: the last map_Ka
+    // of the last library named.
+    const struct {
+        const char* libraries;
+        int width;
+    } orders[] = {{"a", 2}, {"b", 4}, {"a b", 4}, {"b a", 2}, {"a b a", 2}, {"b a b a b", 4}};
+    for (const auto& order : orders) {
+        SCOPED_TRACE(order.libraries);
+        std::string once, often;
+        for (const char* c = order.libraries; *c; ++c)
+            if (*c != ' ') once += std::string("mtllib ") + *c + ".mtl\n";
+        for (int i = 0; i < 200; ++i) often += once;
+        Write("once.obj", once + tail);
+        Write("often.obj", often + "mtllib ./" + std::string(1, order.libraries[0]) + ".mtl\n" +
+                               once + tail);
+
+        OpenCounter onceA(Full("a.png")), onceMtl(Full("a.mtl"));
+        ASSERT_TRUE(onceA.Ok() && onceMtl.Ok());
+        ASSERT_TRUE(Load("once.obj")) << Report();
+        EXPECT_EQ(obj_.Texture.Width, order.width);
+        const int decodeOpens = onceA.Count(), mtlOpens = onceMtl.Count();
+        ASSERT_GT(decodeOpens, 0);
+        ASSERT_EQ(mtlOpens, std::strchr(order.libraries, 'a') ? 1 : 0);
+
+        OpenCounter oftenA(Full("a.png")), oftenMtl(Full("a.mtl"));
+        ASSERT_TRUE(Load("often.obj")) << Report();
+        EXPECT_EQ(obj_.Texture.Width, order.width);
+        // At most one decode more, for a winner whose texels were let go meanwhile.
+        EXPECT_LE(oftenA.Count(), 2 * decodeOpens);
+        EXPECT_EQ(oftenMtl.Count(), mtlOpens);
+    }
+    EXPECT_EQ(Report(), "");
+}
+
+TEST_F(ObjLoader, RepeatedFailuresAreReportedOnceEachAndCountedPastTheCap)
+{
+    // A texture that exists but does not decode, under several spellings, and a refused name.
+    Write("bad.png", "not an image");
+    std::string mtl;
+    for (int i = 0; i < 1500; ++i) mtl += i % 3 == 0 ? "map_Ka bad.png\n" : "map_Ka ./bad.png\n";
+    for (int i = 0; i < 1500; ++i) mtl += "map_Ka ../x.png\n";
+    Write("many.mtl", mtl);
+    Write("many.obj", std::string("mtllib many.mtl\n") + kTriangle + "f 1 2 3\n");
+    OpenCounter opens(Full("bad.png"));
+    ASSERT_TRUE(opens.Ok());
+    EXPECT_FALSE(Load("many.obj"));
+    const int count = opens.Count();
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 3);  // the decoder's own opens of one decode
+
+    std::string report = Report(), first, second;
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = report.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(report.substr(at, end + 2 - at));
+    ASSERT_EQ(lines.size(), 1001u);
+    EXPECT_EQ(lines.back(), "... and 2000 more errors\r\n");
+    // The same failure each time, naming the line's own spelling.
+    const std::string plain = "Error loading file " + Full("bad.png") + " -> ";
+    const std::string dotted = "Error loading file " + Full("./bad.png") + " -> ";
+    for (int i = 0; i < 1000; ++i) {
+        const std::string& expect = i % 3 == 0 ? plain : dotted;
+        ASSERT_EQ(lines[static_cast<size_t>(i)].compare(0, expect.size(), expect), 0)
+            << i << ": " << lines[static_cast<size_t>(i)];
+        EXPECT_EQ(lines[static_cast<size_t>(i)].substr(expect.size()),
+                  lines[0].substr(plain.size()));
+    }
 }
