@@ -3,8 +3,9 @@
 //
 // Everything in a model file is untrusted: numbers and indices are parsed here with range
 // checks, every face index is checked before it is used, names a model file gives for other
-// files may not leave the model's folder (neither by their text nor through links), and each
-// material library and texture is read once however often the model names it.
+// files may not leave the model's folder (neither by their text nor through links), each
+// material library and texture is read once however often the model names it, and a model is
+// refused before its vertex array would exceed kMaxObjVertices.
 #include "scene/object.h"
 
 #include "api/string.h"
@@ -616,7 +617,16 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
         return false;
     };
     if (length == 0 || numFaces == 0 || malformed) return fail();
-    if (numFaces > static_cast<size_t>(INT_MAX) / 3) return fail();
+    // Refused before anything is allocated: a file of short face lines would otherwise ask for
+    // 21 bytes of vertices for each byte it has.
+    if (numFaces > static_cast<size_t>(kMaxObjVertices) / 3) {
+        CString line;
+        line.Set("Error loading file %s: more than %d vertices!\r\n", fileName ? fileName : "",
+                 kMaxObjVertices);
+        krvReportError(line.c_str());
+        Destroy();
+        return false;
+    }
 
     const size_t numVertices = numFaces * 3;
     if (numPositions) a.positions = new (std::nothrow) vec3[numPositions];

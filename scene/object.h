@@ -9,6 +9,12 @@
 #include "math/glmath.h"
 #include "texture/texture.h"
 
+// The most vertices LoadObj builds (3 a triangle): 16,777,216, that is 5,592,405 triangles and
+// 896 MiB of vertices. The demo's car is 30,000 triangles and a detailed scanned model a few
+// million; a file past the budget is refused before anything is allocated, with the report
+// line "Error loading file NAME: more than 16777216 vertices!".
+constexpr int kMaxObjVertices = 16 * 1024 * 1024;
+
 class CObject {
 public:
     CObject() : Vertex(nullptr), NumVertex(0), Cursor(0) {}

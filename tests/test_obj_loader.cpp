@@ -687,3 +687,16 @@ TEST_F(ObjLoader, RepeatedFailuresAreReportedOnceEachAndCountedPastTheCap)
                   lines[0].substr(plain.size()));
     }
 }
+
+TEST_F(ObjLoader, ModelsBeyondTheVertexBudgetAreRefused)
+{
+    // One face line more than the budget allows, written by doubling.
+    const size_t faces = kMaxObjVertices / 3 + 1;
+    std::string lines = "f 1 2 3\n";
+    while (lines.size() < 8 * faces) lines += lines;
+    lines.resize(8 * faces);
+    Write("huge.obj", kTriangle + lines);
+    EXPECT_FALSE(Load("huge.obj"));
+    EXPECT_EQ(Report(), "Error loading file huge.obj: more than 16777216 vertices!\r\n");
+    ExpectEmpty();
+}
