@@ -1,0 +1,135 @@
+// The child process of platform/sandbox.h: how each way a child can end is seen by the parent,
+// within the limits, and that forking beside busy threads leaves the child able to allocate.
+#include "platform/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace krvplat;
+
+bool WritesThreeNumbers(int fd, void*)
+{
+    const int numbers[3] = {7, 8, 9};
+    return WriteAll(fd, numbers, sizeof numbers);
+}
+bool Crashes(int, void*)
+{
+    raise(SIGSEGV);
+    return true;
+}
+bool ExitsSilently(int, void*) { return true; }
+bool Fails(int fd, void*) { return WritesThreeNumbers(fd, nullptr) && false; }
+bool Spins(int, void*)
+{
+    for (volatile unsigned long i = 0;; i = i + 1) {
+    }
+    return true;
+}
+bool Sleeps(int, void*)
+{
+    sleep(60);
+    return true;
+}
+bool WritesForEver(int fd, void*)
+{
+    while (WritesThreeNumbers(fd, nullptr)) {
+    }
+    return true;
+}
+// Touches 1 GiB: beyond the 64 MiB the case allows.
+bool AllocatesTooMuch(int fd, void*)
+{
+    const size_t bytes = size_t{1} << 30;
+    char* p = static_cast<char*>(std::malloc(bytes));
+    if (!p) return false;
+    std::memset(p, 1, bytes);
+    return WritesThreeNumbers(fd, nullptr);
+}
+
+}  // namespace
+
+TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
+{
+    struct Case {
+        const char* name;
+        ChildProcess::Job job;
+        int cpuSeconds, wallMilliseconds;
+        size_t memoryBytes;
+        bool readsNumbers;  // the parent gets the three numbers
+        bool complete;      // and takes them as all there is to read
+        ChildEnd end;
+        double maxSeconds;
+    };
+    const Case cases[] = {
+        {"done", WritesThreeNumbers, 2, 5000, 0, true, true, ChildEnd_Done, 5},
+        {"crash", Crashes, 2, 5000, 0, false, false, ChildEnd_Failed, 5},
+        {"no data", ExitsSilently, 2, 5000, 0, false, false, ChildEnd_Failed, 5},
+        {"job failed", Fails, 2, 5000, 0, true, true, ChildEnd_Failed, 5},
+        {"processor limit", Spins, 1, 20000, 0, false, false, ChildEnd_TooSlow, 10},
+        {"deadline", Sleeps, 5, 300, 0, false, false, ChildEnd_TooSlow, 5},
+        {"parent stops reading", WritesForEver, 2, 5000, 0, true, false, ChildEnd_Failed, 5},
+        {"memory limit", AllocatesTooMuch, 5, 20000, size_t{64} << 20, false, false,
+         ChildEnd_Failed, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.memoryBytes > 0 && SanitizedBuild()) continue;  // no memory limit there
+        const auto start = std::chrono::steady_clock::now();
+        ChildLimits limits;
+        limits.cpuSeconds = c.cpuSeconds;
+        limits.wallMilliseconds = c.wallMilliseconds;
+        limits.memoryBytes = c.memoryBytes;
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(c.job, nullptr, limits));
+        int numbers[3] = {};
+        const bool read = child.Read(numbers, sizeof numbers);
+        EXPECT_EQ(read, c.readsNumbers);
+        if (read) {
+            EXPECT_EQ(numbers[2], 9);
+        }
+        EXPECT_EQ(child.Finish(read && c.complete), c.end);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  c.maxSeconds);
+    }
+}
+
+TEST(Sandbox, ChildrenForkedBesideBusyThreadsCanAllocate)
+{
+    // Threads that hold the allocator's locks at the moment of a fork: the child must still be
+    // able to allocate (the C library and the sanitizers reset those locks in the child).
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&stop] {
+            while (!stop.load(std::memory_order_relaxed)) {
+                std::vector<char> v(4096 + 64 * 1024);
+                v[100] = 1;
+            }
+        });
+    int done = 0;
+    for (int i = 0; i < 40; ++i) {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(
+            [](int fd, void*) {
+                std::vector<char> v(1 << 20, 3);
+                return WriteAll(fd, v.data() + 5, 4);
+            },
+            nullptr, ChildLimits()));
+        char got[4] = {};
+        const bool read = child.Read(got, sizeof got);
+        done += child.Finish(read) == ChildEnd_Done && got[3] == 3;
+    }
+    stop = true;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(done, 40);
+}
