@@ -9,6 +9,7 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -87,12 +88,39 @@ int CheckPng(FileBytes& f)
     }
 }
 
+// A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of every component (the DC
+// difference of a baseline block, or of the first, DC-only scan of a progressive one). A file
+// smaller than that holds almost nothing of its picture, yet the decoder would allocate the whole
+// image, and for a progressive file all its coefficients too (hundreds of megabytes for a few
+// kilobytes). `frame` is the frame header from its length field on.
+bool TooShortForFrame(const FileBytes& f, const uint8* frame, uint32_t frameLength)
+{
+    const uint32_t height = Big16(frame + 3);
+    const uint32_t width = Big16(frame + 5);
+    const uint32_t components = frame[7];
+    if (components == 0 || frameLength < 8 + 3 * components) return false;
+    uint32_t hMax = 1, vMax = 1;
+    for (uint32_t c = 0; c < components; ++c) {
+        const uint8 sampling = frame[8 + 3 * c + 1];
+        hMax = std::max<uint32_t>(hMax, sampling >> 4);
+        vMax = std::max<uint32_t>(vMax, sampling & 15);
+    }
+    uint64_t blocks = 0;
+    for (uint32_t c = 0; c < components; ++c) {
+        const uint8 sampling = frame[8 + 3 * c + 1];
+        const uint64_t w = (uint64_t{width} * (sampling >> 4) + hMax - 1) / hMax;
+        const uint64_t h = (uint64_t{height} * (sampling & 15) + vMax - 1) / vMax;
+        blocks += ((w + 7) / 8) * ((h + 7) / 8);
+    }
+    return f.Size() * 8 < blocks;
+}
+
 // JPEG: the frame header gives the size. The decoder skips stray bytes between markers, so a
 // walk that loses its way proves nothing and leaves the file to the decoder.
 int CheckJpeg(FileBytes& f)
 {
     uint64_t at = 2;
-    uint8 m[9];
+    uint8 m[4];
     while (f.Read(at, m, 2)) {
         if (m[0] != 0xFF) return KrvImage_Ok;
         const uint8 marker = m[1];
@@ -105,12 +133,24 @@ int CheckJpeg(FileBytes& f)
             continue;
         }
         if (marker == 0xD9 || marker == 0xDA) return KrvImage_Ok;  // no frame before the scan
-        if (!f.Read(at, m, sizeof m)) return KrvImage_Ok;
+        if (!f.Read(at, m, 4)) return KrvImage_Ok;
+        const uint32_t length = Big16(m + 2);
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) return Big16(m + 5) > kMaxSide || Big16(m + 7) > kMaxSide ? KrvImage_TooLarge
-                                                                             : KrvImage_Ok;
-        at += 2 + Big16(m + 2);
+        if (frame) {
+            // Up to 255 components of 3 bytes after 8 bytes of header.
+            uint8 header[8 + 3 * 255];
+            const size_t have = std::min<size_t>(length, sizeof header);
+            if (have < 8 || !f.Read(at + 2, header, have)) return KrvImage_Ok;
+            if (Big16(header + 3) > kMaxSide || Big16(header + 5) > kMaxSide)
+                return KrvImage_TooLarge;
+            // Only the Huffman-coded frames: arithmetic coding can spend less than a bit a block.
+            const bool huffman = marker == 0xC0 || marker == 0xC1 || marker == 0xC2;
+            return huffman && TooShortForFrame(f, header, static_cast<uint32_t>(have))
+                       ? KrvImage_NoBitmap
+                       : KrvImage_Ok;
+        }
+        at += 2 + length;
     }
     return KrvImage_Ok;
 }
