@@ -1,5 +1,7 @@
 // Loading textures from image files: exact bytes, every refusal with its one report line, and
 // the Dot3 normal map. Images are written with FreeImage into a temporary program directory.
+#include "rendering_fixture.h"
+
 #include "api/string.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
@@ -7,9 +9,12 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -37,6 +42,10 @@ protected:
     }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
 
     // Writes a w x h image of bpp bits; fill gives byte c of texel (x, y) (c = 3 is alpha).
     void Save(FREE_IMAGE_FORMAT fif, const std::string& name, int w, int h, int bpp,
@@ -239,6 +248,141 @@ TEST_F(TextureLoad, FactoriesAndBitmap)
     FreeImage_Unload(dib);
     // The name is used as given: no program directory in front.
     EXPECT_EQ(krvGetBitmap("c.png", w, h, bpp), nullptr);
+}
+
+// An 18-byte TGA header: identification field length, image type, size, bits a texel.
+static std::string TgaHeader(int idLength, int type, int w, int h, int depth)
+{
+    const unsigned char b[18] = {static_cast<unsigned char>(idLength), 0, static_cast<unsigned char>(type),
+                                 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8),
+                                 static_cast<unsigned char>(h), static_cast<unsigned char>(h >> 8),
+                                 static_cast<unsigned char>(depth), 0};
+    return std::string(reinterpret_cast<const char*>(b), sizeof b);
+}
+
+TEST_F(TextureLoad, HostileFilesEndInOneLine)
+{
+    // Files that crashed the program, or made the decoder allocate gigabytes or run for a
+    // minute. Each now ends at once in one line and leaves the texture as it was.
+    Write("crash18.tga", TgaHeader(255, 10, 64, 64, 24));  // identification past the end
+    Write("crash47.tga", TgaHeader(200, 10, 64, 64, 24) + std::string(29, '\x11'));
+    // The first of them under a name that tells no format: no check in the program's process
+    // applies, the decoder knows it as a TGA by its content and crashes in the child process.
+    Write("crash18.dat", TgaHeader(255, 10, 64, 64, 24));
+    // A run-length TGA declaring 8192 x 8192 with 4 bytes of data (a minute of decoding).
+    Write("rle22.tga", TgaHeader(0, 10, 8192, 8192, 24) + "\xff\x10\x20\x30");
+    // A PNG whose text chunk claims 1.95e9 bytes.
+    Save(FIF_PNG, "small.png", 16, 16, 24);
+    std::ifstream in(Path("small.png"), std::ios::binary);
+    const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Write("text106.png", png.substr(0, 33) + std::string("\x74\0\0\0tEXtComment\0", 17) +
+                             std::string(56, 'A'));
+    // A progressive JPEG of a few kilobytes whose frame claims 8192 x 8192 (its coefficients
+    // alone would take 384 MiB).
+    Save(FIF_JPEG, "small.jpg", 72, 72, 24, PatternByte);
+    {
+        const int was = FreeImage_SetPluginEnabled(FIF_JPEG, TRUE);
+        FIBITMAP* dib = FreeImage_Load(FIF_JPEG, Path("small.jpg").c_str(), 0);
+        ASSERT_TRUE(FreeImage_Save(FIF_JPEG, dib, Path("small.jpg").c_str(),
+                                   JPEG_PROGRESSIVE | JPEG_SUBSAMPLING_444 | 95));
+        FreeImage_Unload(dib);
+        FreeImage_SetPluginEnabled(FIF_JPEG, was);
+    }
+    std::ifstream jin(Path("small.jpg"), std::ios::binary);
+    std::string jpeg((std::istreambuf_iterator<char>(jin)), std::istreambuf_iterator<char>());
+    const size_t frame = jpeg.find("\xff\xc2");
+    ASSERT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, std::string("\x20\0\x20\0", 4));
+    Write("bomb.jpg", jpeg);
+
+    for (const char* name :
+         {"crash18.tga", "crash47.tga", "crash18.dat", "rle22.tga", "text106.png", "bomb.jpg"}) {
+        SCOPED_TRACE(name);
+        const auto start = std::chrono::steady_clock::now();
+        ExpectRefused(name, "DIB is NULL!");
+        ExpectRefused(name, "DIB is NULL!", true);
+        int w = 0, h = 0, bpp = 0;
+        EXPECT_EQ(krvGetBitmap(Path(name).c_str(), w, h, bpp), nullptr);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  3.0);
+    }
+
+    // A truncated run-length TGA that could still cover its image loads as before, the missing
+    // texels black.
+    std::string rows;
+    for (int y = 0; y < 64; ++y) rows += std::string("\xbf") + char(y) + char(2 * y) + char(3 * y);
+    Write("half.tga", TgaHeader(0, 10, 64, 64, 24) + rows.substr(0, 128));
+    CTexture t;
+    ASSERT_TRUE(t.LoadTexture("half.tga"));
+    EXPECT_EQ(t.Width, 64);
+    t.Destroy();
+}
+
+TEST_F(TextureLoad, BitmapKeepsTypeDepthPaletteAndPixels)
+{
+    // krvGetBitmap's bitmap is built from what the decoding child sent: it must be the image
+    // the library itself decodes, palette and all.
+    Save(FIF_PNG, "p8.png", 5, 3, 8);
+    Save(FIF_BMP, "p24.bmp", 7, 2, 24);
+    Save(FIF_PNG, "p32.png", 3, 4, 32);
+    for (const char* name : {"p8.png", "p24.bmp", "p32.png"}) {
+        SCOPED_TRACE(name);
+        int w = 0, h = 0, bpp = 0;
+        FIBITMAP* got = krvGetBitmap(Path(name).c_str(), w, h, bpp);
+        ASSERT_NE(got, nullptr);
+        FIBITMAP* want = FreeImage_Load(FreeImage_GetFileType(Path(name).c_str(), 0),
+                                        Path(name).c_str(), 0);
+        ASSERT_NE(want, nullptr);
+        EXPECT_EQ(w, static_cast<int>(FreeImage_GetWidth(want)));
+        EXPECT_EQ(h, static_cast<int>(FreeImage_GetHeight(want)));
+        EXPECT_EQ(bpp, static_cast<int>(FreeImage_GetBPP(want)));
+        EXPECT_EQ(FreeImage_GetImageType(got), FreeImage_GetImageType(want));
+        EXPECT_EQ(FreeImage_GetColorType(got), FreeImage_GetColorType(want));
+        ASSERT_EQ(FreeImage_GetColorsUsed(got), FreeImage_GetColorsUsed(want));
+        if (FreeImage_GetColorsUsed(want) > 0) {
+            EXPECT_EQ(std::memcmp(FreeImage_GetPalette(got), FreeImage_GetPalette(want),
+                                  FreeImage_GetColorsUsed(want) * sizeof(RGBQUAD)),
+                      0);
+        }
+        for (int y = 0; y < h; ++y)
+            EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(got, y), FreeImage_GetScanLine(want, y),
+                                  FreeImage_GetLine(want)),
+                      0)
+                << y;
+        FreeImage_Unload(want);
+        FreeImage_Unload(got);
+    }
+}
+
+using TextureSideLimit = RenderingFixture;
+
+TEST_F(TextureSideLimit, RenderTargetsObeyTheImageSideLimit)
+{
+    const std::string line =
+        "Error generating texture  -> Texture is larger than 8192 pixels a side!\r\n";
+    struct Case { bool shadow; int w, h; bool made; };
+    const Case cases[] = {{false, 8193, 1, false},   {false, 1, 8193, false},
+                          {false, 26754, 26754, false}, {false, 8192, 1, true},
+                          {true, 30000, 30000, false},  {true, 1, 8192, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.shadow << " " << c.w << "x" << c.h);
+        const int before = _3D_KRV_Report_Error.GetLength();
+        CTexture t;
+        if (c.shadow) {
+            krvGenTextureShadowProjection(4, 4);  // a shadow texture to be replaced
+            krvGenTextureShadowProjection(c.w, c.h);
+            t = r.ShadowTexture;
+            EXPECT_EQ(r.ShadowFrameBuffer.DepthTexture, c.made ? &r.ShadowTexture : nullptr);
+        } else {
+            t = krvGenTextureCamera(c.w, c.h);
+        }
+        EXPECT_EQ(t.Bits != nullptr, c.made);
+        EXPECT_EQ(t.Width, c.made ? c.w : 0);
+        EXPECT_EQ(std::string(_3D_KRV_Report_Error.c_str()).substr(static_cast<size_t>(before)),
+                  c.made ? "" : line);
+        if (!c.shadow) t.Destroy();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
