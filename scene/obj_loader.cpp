@@ -492,23 +492,26 @@ bool MaterialStep::ParseMtl(const char* fileName)
     CString path = FullPath(directory_, fileName);
     std::string real;
     struct stat info;
-    int fd = -1;
-    // The resolved name is opened, not following a link, so the file checked is the file read.
-    if (IsContainedName(fileName) && Locate(krvplat::NativePath(path.c_str()), real) == kInside)
-        fd = OpenRegular(real, O_NOFOLLOW, info);
+    bool inside = IsContainedName(fileName) &&
+                  Locate(krvplat::NativePath(path.c_str()), real) == kInside &&
+                  stat(real.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (inside) {
+        auto known = libraries_.find(IdentityKey(info, ""));
+        if (known != libraries_.end()) {
+            // Read before, and without a failure (a failure ends the load): reading it again
+            // would load the same textures, its last one winning.
+            if (!known->second.empty()) winner_ = known->second;
+            return true;
+        }
+    }
+    // The resolved name is opened, not following a link, so the file checked is the file
+    // read; it is known by what was opened.
+    int fd = inside ? OpenRegular(real, O_NOFOLLOW, info) : -1;
     if (fd < 0) {
         ReportOpenError(path);
         return false;
     }
     const std::string key = IdentityKey(info, "");
-    auto known = libraries_.find(key);
-    if (known != libraries_.end()) {
-        // Read before, and without a failure (a failure ends the load): reading it again
-        // would load the same textures, its last one winning.
-        close(fd);
-        if (!known->second.empty()) winner_ = known->second;
-        return true;
-    }
 
     char* buffer = nullptr;
     long length = 0;
