@@ -115,16 +115,18 @@ bool TooShortForFrame(const FileBytes& f, const uint8* frame, uint32_t frameLeng
     return f.Size() * 8 < blocks;
 }
 
-// JPEG: the frame header gives the size. The decoder skips stray bytes between markers, so a
-// walk that loses its way proves nothing and leaves the file to the decoder.
+// JPEG: the frame header gives the size. The walk finds the markers as the decoder does,
+// which skips stray bytes up to the next 0xFF that starts a marker; past a megabyte of them the
+// file is left to the decoder (and its limits).
 int CheckJpeg(FileBytes& f)
 {
     uint64_t at = 2;
+    uint64_t skipped = 0;
     uint8 m[4];
     while (f.Read(at, m, 2)) {
-        if (m[0] != 0xFF) return KrvImage_Ok;
         const uint8 marker = m[1];
-        if (marker == 0xFF) {  // fill byte
+        if (m[0] != 0xFF || marker == 0x00 || marker == 0xFF) {  // stray or fill byte
+            if (++skipped > (uint64_t{1} << 20)) return KrvImage_Ok;
             ++at;
             continue;
         }
