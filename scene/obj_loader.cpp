@@ -438,7 +438,7 @@ private:
     std::string folder_;  // the model's folder with every link resolved; empty if none
     std::map<std::string, TextureResult> textures_;
     std::map<std::string, std::string> libraries_;  // library key -> its last texture's key
-    std::string winner_;  // the texture the object ends with; empty: it keeps its own
+    std::string winner_;  // key of the texture the object ends with; empty: it keeps its own
     std::string heldKey_;
     CTexture held_;  // texels of heldKey_
     bool finished_ = false;
@@ -538,16 +538,25 @@ bool MaterialStep::LoadMapKa(const char* name)
     std::string native = krvplat::NativePath(full.c_str());
     std::string real;
     Place place = IsContainedName(name) ? Locate(native, real) : kOutside;
-    // A missing file is left to the texture loader, which reports it in its own words;
-    // something that exists but is not a regular file is not opened at all.
+    // Something that exists but is not a regular file is not opened at all.
     struct stat info;
     if (place == kInside && (stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
         place = kOutside;
+    if (place == kMissing) {
+        // Left to the texture loader, which reports it in its own words; not remembered, since
+        // that costs the loader no decode, and a model may name any number of missing files. A
+        // file that appears meanwhile was never checked, so it is not taken.
+        CTexture appeared;
+        if (!appeared.LoadTexture(relative.c_str())) return false;
+        appeared.Destroy();
+        place = kOutside;
+    }
     if (place == kOutside) {
         ReportOpenError(full);
         return false;
     }
-    const std::string key = place == kInside ? IdentityKey(info, native) : "missing:" + native;
+    // Only files that exist are remembered: as many as the folder holds.
+    const std::string key = IdentityKey(info, native);
 
     auto found = textures_.find(key);
     if (found == textures_.end()) {
