@@ -43,7 +43,7 @@ std::string root;  // ModuleDirectory; the model folder is root/m
 std::vector<std::string> written;
 
 int outsideOpens = -1;  // inotify descriptor watching the files outside
-const size_t kMaxDistinctTextures = 6;
+const size_t kMaxDistinctTextures = 3;
 
 // A 24-bit BMP of one colour.
 std::string Bmp(int w, int h, const unsigned char bgr[3])
