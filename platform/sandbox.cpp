@@ -1,6 +1,7 @@
 // The child process of platform/sandbox.h: fork, limits, a pipe read against a deadline.
 #include "platform/sandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -63,7 +64,8 @@ static void SetUpChild(const ChildLimits& limits, size_t mappedBytes)
     // The parent's handlers (a sanitizer's or a fuzzer's crash reporter among them) must not
     // run here: a crash in the child is the parent's failed job, not the program's crash. Core
     // files would cost seconds and disk for nothing.
-    const int fatal[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGXCPU, SIGPIPE};
+    const int fatal[] = {SIGSEGV, SIGBUS,  SIGILL,  SIGFPE, SIGABRT,
+                         SIGTRAP, SIGSYS, SIGXCPU, SIGPIPE};
     for (int sig : fatal) signal(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
@@ -77,15 +79,18 @@ static void SetUpChild(const ChildLimits& limits, size_t mappedBytes)
     rlimit core = {0, 0};
     setrlimit(RLIMIT_CORE, &core);
     if (limits.cpuSeconds > 0) {
-        // The soft limit sends SIGXCPU; the hard one, a second later, SIGKILL.
-        rlim_t cpu = static_cast<rlim_t>(limits.cpuSeconds);
-        rlimit r = {cpu, cpu + 1};
+        // The soft limit sends SIGXCPU; the hard one, a second above the most the job may ask
+        // for, SIGKILL. Only the soft one can be raised later without privileges.
+        const rlim_t cpu = static_cast<rlim_t>(limits.cpuSeconds);
+        const rlim_t most = static_cast<rlim_t>(std::max(limits.cpuSeconds, limits.maxCpuSeconds));
+        rlimit r = {cpu, most + 1};
         setrlimit(RLIMIT_CPU, &r);
     }
     if (limits.memoryBytes > 0 && mappedBytes > 0 && !SanitizedBuild()) {
         rlimit as;
         if (getrlimit(RLIMIT_AS, &as) == 0) {
-            rlim_t want = static_cast<rlim_t>(mappedBytes) + static_cast<rlim_t>(limits.memoryBytes);
+            const rlim_t want =
+                static_cast<rlim_t>(mappedBytes) + static_cast<rlim_t>(limits.memoryBytes);
             if (as.rlim_max == RLIM_INFINITY || want < as.rlim_max) {
                 as.rlim_cur = want;
                 as.rlim_max = want;
@@ -109,7 +114,7 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
     // Best effort: the system may cap it.
     fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
     const size_t mapped = MappedBytes();
-    deadline_ = NowMs() + static_cast<uint64_t>(limits.wallMilliseconds > 0 ? limits.wallMilliseconds : 0);
+    deadline_ = NowMs() + static_cast<uint64_t>(std::max(limits.wallMilliseconds, 0));
 
     pid_t pid = fork();
     if (pid < 0) {
@@ -208,13 +213,24 @@ ChildEnd ChildProcess::Finish(bool complete)
 
     if (timedOut_) return ChildEnd_TooSlow;
     if (!reaped) return complete ? ChildEnd_Done : ChildEnd_Failed;
-    if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 && complete ? ChildEnd_Done : ChildEnd_Failed;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status) == 0 && complete ? ChildEnd_Done : ChildEnd_Failed;
     if (WIFSIGNALED(status)) {
         const int sig = WTERMSIG(status);
         // SIGXCPU at the soft processor limit; SIGKILL not ours is the hard one.
         if (sig == SIGXCPU || (sig == SIGKILL && !killed_)) return ChildEnd_TooSlow;
     }
     return ChildEnd_Failed;
+}
+
+void LimitProcessorTime(int seconds)
+{
+    rlimit r;
+    if (getrlimit(RLIMIT_CPU, &r) != 0) return;
+    rlim_t cpu = static_cast<rlim_t>(std::max(seconds, 1));
+    if (r.rlim_max != RLIM_INFINITY && cpu >= r.rlim_max) cpu = r.rlim_max - 1;
+    r.rlim_cur = cpu;
+    setrlimit(RLIMIT_CPU, &r);
 }
 
 bool WriteAll(int fd, const void* data, size_t bytes)

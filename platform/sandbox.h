@@ -19,6 +19,7 @@ namespace krvplat {
 
 struct ChildLimits {
     int cpuSeconds = 2;                  // processor time (whole seconds); then SIGXCPU
+    int maxCpuSeconds = 0;               // how far the job may raise it (0: not at all)
     int wallMilliseconds = 5000;         // the parent's deadline for the whole exchange
     size_t memoryBytes = size_t{512} << 20;  // address space the child may add to what it has
 };
@@ -62,6 +63,9 @@ private:
 
 // For the job, in the child: writes all of data; false once the parent has stopped reading.
 bool WriteAll(int fd, const void* data, size_t bytes);
+// For the job, in the child: replaces the processor-time limit (counted from the child's start)
+// once the job knows how much work it has taken on, up to ChildLimits::maxCpuSeconds.
+void LimitProcessorTime(int seconds);
 
 // True when the program runs under a sanitizer: those reserve terabytes of address space at
 // start, so the child's memory limit is left off there.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +35,20 @@ bool Spins(int, void*)
     for (volatile unsigned long i = 0;; i = i + 1) {
     }
     return true;
+}
+// Takes 1.5 s of processor time, past the 1 s it starts with, after raising its own limit.
+bool RaisesItsLimit(int fd, void*)
+{
+    LimitProcessorTime(3);
+    const std::clock_t start = std::clock();
+    while (std::clock() - start < CLOCKS_PER_SEC * 3 / 2) {
+    }
+    return WritesThreeNumbers(fd, nullptr);
+}
+bool AsksTooMuchThenSpins(int fd, void* context)
+{
+    LimitProcessorTime(100);
+    return Spins(fd, context);
 }
 bool Sleeps(int, void*)
 {
@@ -63,7 +78,7 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
     struct Case {
         const char* name;
         ChildProcess::Job job;
-        int cpuSeconds, wallMilliseconds;
+        int cpuSeconds, maxCpuSeconds, wallMilliseconds;
         size_t memoryBytes;
         bool readsNumbers;  // the parent gets the three numbers
         bool complete;      // and takes them as all there is to read
@@ -71,14 +86,16 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
         double maxSeconds;
     };
     const Case cases[] = {
-        {"done", WritesThreeNumbers, 2, 5000, 0, true, true, ChildEnd_Done, 5},
-        {"crash", Crashes, 2, 5000, 0, false, false, ChildEnd_Failed, 5},
-        {"no data", ExitsSilently, 2, 5000, 0, false, false, ChildEnd_Failed, 5},
-        {"job failed", Fails, 2, 5000, 0, true, true, ChildEnd_Failed, 5},
-        {"processor limit", Spins, 1, 20000, 0, false, false, ChildEnd_TooSlow, 10},
-        {"deadline", Sleeps, 5, 300, 0, false, false, ChildEnd_TooSlow, 5},
-        {"parent stops reading", WritesForEver, 2, 5000, 0, true, false, ChildEnd_Failed, 5},
-        {"memory limit", AllocatesTooMuch, 5, 20000, size_t{64} << 20, false, false,
+        {"done", WritesThreeNumbers, 2, 0, 5000, 0, true, true, ChildEnd_Done, 5},
+        {"crash", Crashes, 2, 0, 5000, 0, false, false, ChildEnd_Failed, 5},
+        {"no data", ExitsSilently, 2, 0, 5000, 0, false, false, ChildEnd_Failed, 5},
+        {"job failed", Fails, 2, 0, 5000, 0, true, true, ChildEnd_Failed, 5},
+        {"processor limit", Spins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, 10},
+        {"processor limit raised", RaisesItsLimit, 1, 3, 20000, 0, true, true, ChildEnd_Done, 15},
+        {"raised no further", AsksTooMuchThenSpins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, 10},
+        {"deadline", Sleeps, 5, 0, 300, 0, false, false, ChildEnd_TooSlow, 5},
+        {"parent stops reading", WritesForEver, 2, 0, 5000, 0, true, false, ChildEnd_Failed, 5},
+        {"memory limit", AllocatesTooMuch, 5, 0, 20000, size_t{64} << 20, false, false,
          ChildEnd_Failed, 10},
     };
     for (const Case& c : cases) {
@@ -87,6 +104,7 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
         const auto start = std::chrono::steady_clock::now();
         ChildLimits limits;
         limits.cpuSeconds = c.cpuSeconds;
+        limits.maxCpuSeconds = c.maxCpuSeconds;
         limits.wallMilliseconds = c.wallMilliseconds;
         limits.memoryBytes = c.memoryBytes;
         ChildProcess child;

@@ -253,12 +253,11 @@ TEST_F(TextureLoad, FactoriesAndBitmap)
 // An 18-byte TGA header: identification field length, image type, size, bits a texel.
 static std::string TgaHeader(int idLength, int type, int w, int h, int depth)
 {
-    const unsigned char b[18] = {static_cast<unsigned char>(idLength), 0, static_cast<unsigned char>(type),
-                                 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                 static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8),
-                                 static_cast<unsigned char>(h), static_cast<unsigned char>(h >> 8),
-                                 static_cast<unsigned char>(depth), 0};
-    return std::string(reinterpret_cast<const char*>(b), sizeof b);
+    const int b[18] = {idLength, 0, type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                       w & 255,  w >> 8, h & 255, h >> 8, depth, 0};
+    std::string header;
+    for (int v : b) header += static_cast<char>(v);
+    return header;
 }
 
 TEST_F(TextureLoad, HostileFilesEndInOneLine)

@@ -79,11 +79,14 @@ FIBITMAP* Open(const char* path, int& status)
     FIBITMAP* header = FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS);
     if (!header) return nullptr;
     bool tooLarge = TooLarge(header);
+    const uint64_t pixels = uint64_t{FreeImage_GetWidth(header)} * FreeImage_GetHeight(header);
     FreeImage_Unload(header);
     if (tooLarge) {
         status = KrvImage_TooLarge;
         return nullptr;
     }
+    krvplat::LimitProcessorTime(kDecodeCpuSeconds +
+                                static_cast<int>(pixels / kDecodePixelsPerSecond));
     FIBITMAP* dib = FreeImage_Load(fif, path, 0);
     if (!dib) return nullptr;
     if (TooLarge(dib)) {  // the file may have changed between the two reads
@@ -180,8 +183,8 @@ bool DecodeJob(int fd, void* context)
     const size_t line = FreeImage_GetLine(dib);
     for (int y = 0; y < h.height; ++y)
         if (!krvplat::WriteAll(fd, FreeImage_GetScanLine(dib, y), line)) return false;
+    // No unload anywhere here: the child's memory goes with it.
     return krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
-    // No unload: the child's memory goes with it.
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -223,7 +226,8 @@ bool ReceiveBitmap(krvplat::ChildProcess& child, const StreamHeader& h, KrvDecod
     if (!dib) return false;
     image.dib = dib;
     const size_t line = (static_cast<size_t>(h.width) * static_cast<size_t>(h.bpp) + 7) / 8;
-    if (FreeImage_GetLine(dib) != line || FreeImage_GetColorsUsed(dib) != static_cast<unsigned>(entries))
+    if (FreeImage_GetLine(dib) != line ||
+        FreeImage_GetColorsUsed(dib) != static_cast<unsigned>(entries))
         return false;
     if (entries > 0 &&
         !child.Read(FreeImage_GetPalette(dib), sizeof(RGBQUAD) * static_cast<size_t>(entries)))
@@ -266,6 +270,9 @@ int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image)
 
     krvplat::ChildLimits limits;
     limits.cpuSeconds = kDecodeCpuSeconds;
+    limits.maxCpuSeconds =
+        kDecodeCpuSeconds + static_cast<int>(uint64_t{kMaxImageSide} * kMaxImageSide /
+                                             kDecodePixelsPerSecond);
     limits.wallMilliseconds = kDecodeWallMilliseconds;
     limits.memoryBytes = kDecodeMemoryBytes;
     DecodeRequest request = {nativePath, rows};
