@@ -121,10 +121,25 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
     }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KRV_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KRV_ASAN 1
+#endif
+#endif
+
 TEST(Sandbox, ChildrenForkedBesideBusyThreadsCanAllocate)
 {
+#ifdef KRV_ASAN
+    // This AddressSanitizer runtime does not reset its allocator's locks in a forked child: a
+    // child forked while another thread allocates can wait for ever (the deadline ends it). The
+    // program forks from its loading thread while the pool's workers sleep or spin, not
+    // allocate; this test makes threads allocate on purpose.
+    GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe";
+#endif
     // Threads that hold the allocator's locks at the moment of a fork: the child must still be
-    // able to allocate (the C library and the sanitizers reset those locks in the child).
+    // able to allocate (the C library and ThreadSanitizer reset those locks in the child).
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     for (int i = 0; i < 2; ++i)

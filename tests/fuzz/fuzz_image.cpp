@@ -29,6 +29,10 @@ void Prepare()
                   access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
     if (!mkdtemp(pattern)) std::abort();
     dir = pattern;
+    std::atexit([] {
+        std::remove((dir + "/input.tga").c_str());
+        rmdir(dir.c_str());
+    });
     ModuleDirectory = (dir + "/").c_str();
     krvRestrictImageDecoders();
 }
