@@ -216,13 +216,16 @@ int ByName(const char* path)
 
 int krvCheckImageFile(const char* nativePath)
 {
-    // Non-blocking, so that a FIFO cannot hold the open; it is refused below.
+    // A directory or device is no image, and is not even opened: opening some devices acts.
+    struct stat st;
+    if (stat(nativePath, &st) == 0 && !S_ISREG(st.st_mode)) return KrvImage_NoBitmap;
+    // Non-blocking, so that a FIFO put in the file's place meanwhile cannot hold the open; it is
+    // refused below.
     int fd = open(nativePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ByName(nativePath);
-    struct stat st;
     int status = KrvImage_Ok;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        status = KrvImage_NoBitmap;  // a directory or device is no image
+        status = KrvImage_NoBitmap;
     } else if (st.st_size == 0) {
         status = ByName(nativePath);
     } else {
