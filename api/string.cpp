@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 // Formats into a new array of exactly the needed size. Returns null (and n = 0) for an empty
 // result or a formatting error; the caller owns the array.
@@ -195,6 +196,19 @@ struct ReportState {
 
 ReportState reportState;
 CReportCapture* innermostCapture = nullptr;
+bool echoReport = true;
+
+// Writes the report's text from `from` on to stderr in one call, line ends as "\n".
+void Echo(const CString& report, int from)
+{
+    if (!echoReport || from >= report.length) return;
+    std::string out;
+    out.reserve(static_cast<size_t>(report.length - from) + 1);
+    for (int i = from; i < report.length; ++i)
+        if (report.string[i] != '\r') out += report.string[i];
+    if (out.back() != '\n') out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stderr);
+}
 
 long long CountLines(const char* text, size_t n)
 {
@@ -261,14 +275,18 @@ void krvAppendToReport(const char* text)
     long long lines = CountLines(text, n);
     if (lines == 0) lines = 1;
     if (state.moreLines == 0 && state.keptLines + lines <= kReportKeptLines) {
+        const int from = report.length;
         if (n > static_cast<size_t>(kReportLineBytes)) {
             report.Append("%.*s...\r\n", kReportLineBytes - 5, text);
         } else {
             report += text;
         }
+        Echo(report, from);
         state.keptLines += lines;
     } else {
         if (state.moreLines == 0) {
+            if (echoReport)
+                std::fputs("... further errors are only counted in the error report\n", stderr);
             // The summary must be a line of its own to be found again.
             if (report.length > 0 && report.string[report.length - 1] != '\n') report += "\r\n";
             state.summaryStart = report.length;
@@ -291,3 +309,14 @@ void krvReportError(const char* line)
     _3D_KRV_Title_Error = "Error";
     krvAppendToReport(line);
 }
+
+const char* krvGetErrorReport()
+{
+    return _3D_KRV_Report_Error.string ? _3D_KRV_Report_Error.string : "";
+}
+
+void krvClearErrorReport() { _3D_KRV_Report_Error.Empty(); }
+
+void krvSetErrorEcho(bool on) { echoReport = on; }
+
+bool krvGetErrorEcho() { return echoReport; }

@@ -54,7 +54,7 @@ CString operator+(const CString& a, const char* b);
 
 extern CString _3D_KRV_Title_Text;    // the title line
 extern CString _3D_KRV_Title_Error;   // caption of the error report ("Error" after a failure)
-extern CString _3D_KRV_Report_Error;  // one line a failure, each ending in "\r\n"; never cleared
+extern CString _3D_KRV_Report_Error;  // one line a failure, each ending in "\r\n"
 extern CString ModuleDirectory;       // the executable's folder with its trailing separator
 
 // Appends one line to the error report and sets its caption to "Error"; the text is taken
@@ -70,6 +70,16 @@ void krvReportError(const char* line);
 void krvAppendToReport(const char* text);
 constexpr int kReportKeptLines = 1000;
 constexpr int kReportLineBytes = 4096;
+
+// The report as a program reads it: its text ("" when empty) until the next report, and
+// emptied for a new start. Clearing keeps the caption.
+const char* krvGetErrorReport();
+void krvClearErrorReport();
+// Each line the report keeps is also written to stderr as it arrives (with "\n" for "\r\n"),
+// so a failure is seen even by a program that never reads the report; on by default. Once the
+// report only counts its lines, one last line on stderr says so and the rest stay silent.
+void krvSetErrorEcho(bool on);
+bool krvGetErrorEcho();
 
 // While a CReportCapture lives, every text appended to the error report is also appended, in
 // full and whether or not the report keeps it, to its text: a loader that skips a failing step

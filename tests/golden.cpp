@@ -1,5 +1,7 @@
 #include "tests/golden.h"
 
+#include "api/string.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +120,10 @@ bool ReadPpm(const std::string& path, std::vector<uint8>& rgb, int& width, int& 
     f.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
     return f.gcount() == std::streamsize(rgb.size());
 }
+
+// The tests provoke failures on purpose: echoed, their report lines would bury the test output.
+// The test of the echo turns it on for itself.
+[[maybe_unused]] static const bool kQuietReport = (krvSetErrorEcho(false), true);
 
 static std::string ExecutableDirectory()
 {

@@ -627,3 +627,28 @@ TEST_F(ApiText, DrawTextUsesTheLowBytesOfTheColour)
     EXPECT_GT(inked, 0);
     krvplat::DestroyImageDC(hdc);
 }
+
+// Every line the report keeps reaches stderr while the echo is on (the suite turns it off), the
+// flood past the kept lines as one notice; the program can read and clear the report.
+TEST_F(ApiText, ReportEchoesItsLinesToStderrUntilTurnedOff)
+{
+    ASSERT_FALSE(krvGetErrorEcho());
+    krvSetErrorEcho(true);
+    ::testing::internal::CaptureStderr();
+    krvReportError("first failure\r\n");
+    krvSetMsgError("Caption", "second %s\r\n", "failure");
+    for (int i = 0; i < kReportKeptLines + 5; ++i) krvReportError("flood\r\n");
+    krvSetErrorEcho(false);
+    krvReportError("silent\r\n");
+    const std::string echoed = ::testing::internal::GetCapturedStderr();
+    std::string expected = "first failure\nsecond failure\n";
+    for (int i = 2; i < kReportKeptLines; ++i) expected += "flood\n";
+    expected += "... further errors are only counted in the error report\n";
+    EXPECT_EQ(echoed, expected);
+
+    EXPECT_EQ(std::strncmp(krvGetErrorReport(), "first failure\r\nsecond failure\r\n", 31), 0);
+    krvClearErrorReport();
+    EXPECT_STREQ(krvGetErrorReport(), "");
+    krvReportError("again\r\n");
+    EXPECT_STREQ(krvGetErrorReport(), "again\r\n");
+}
