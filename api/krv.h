@@ -39,7 +39,7 @@ enum KrvSwitch_ {
     KrvSwitch_MultiTexture = 10,
     KrvSwitch_BumpMapping = 11,
     KrvSwitch_Dot3 = 12,
-    KrvSwitch_Transparency = 13,      // screen-door until krvSetTransparecy gives a value
+    KrvSwitch_Transparency = 13,      // screen-door until krvSetTransparency gives a value
     KrvSwitch_AlphaBlend = 14,
     KrvSwitch_DepthColorCompare = 15
 };
@@ -120,7 +120,8 @@ vec3 krvGetObjectMax();
 void krvCullFace(int mode);              // 0, 16, 17 or 18; others ignored
 void krvSetAlpha(int what, bool on);     // only KrvAlpha_Invert
 void krvSetAlpha(float alpha);           // the alpha value of the blends
-void krvSetTransparecy(float t);         // blended transparency with this value
+void krvSetTransparency(float t);        // blended transparency with this value
+void krvSetTransparecy(float t);         // the same, under the name programs first used
 
 // Billboards built and drawn at once with the current state (scene/primitives.cpp).
 // A square of half size s centred on p, facing the screen; tu, tv repeat the texture.
@@ -138,7 +139,7 @@ int krvGetAntiAliasing();
 void krvSetAntiAliasing(int mode);
 bool krvGetBilinearFilter();
 bool krvGetDepthTest();
-void krvSwitch(int code, bool on);  // KrvSwitch_ codes; 13 also forgets krvSetTransparecy
+void krvSwitch(int code, bool on);  // KrvSwitch_ codes; 13 also forgets krvSetTransparency
 
 void krvClear(int what);                   // KrvClear_ codes; others ignored
 void krvBindFrameBuffer(CFrameBuffer* fb); // null draws into the window's buffers again

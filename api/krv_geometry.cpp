@@ -238,9 +238,11 @@ void krvSetAlpha(int what, bool on)
 
 void krvSetAlpha(float alpha) { krvRendering().AlphaValue = alpha; }
 
-void krvSetTransparecy(float t)
+void krvSetTransparency(float t)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     r.TransparencySet = true;
     r.Transparency = t;
 }
+
+void krvSetTransparecy(float t) { krvSetTransparency(t); }

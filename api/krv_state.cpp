@@ -52,7 +52,7 @@ static bool* SwitchField(_3D_Korvane_Rendering& r, int code)
     }
 }
 
-// Switching transparency (on or off) forgets a value set by krvSetTransparecy, so it starts
+// Switching transparency (on or off) forgets a value set by krvSetTransparency, so it starts
 // again as screen-door transparency.
 void krvSwitch(int code, bool on)
 {

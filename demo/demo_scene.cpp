@@ -219,7 +219,7 @@ void DemoScenePass()
         DrawObject(MdlOBJ);
 
         krvSwitch(KrvSwitch_Transparency, true);
-        krvSetTransparecy(0.75f);
+        krvSetTransparency(0.75f);
         r.BindTexture(nullptr);
         // The glass is a curved shell: from most views part of it lies behind another part.
         // Blended in one pass with depth writes, which part blends over which would follow the

@@ -254,12 +254,16 @@ TEST_F(ApiGeometry, SettersAcceptOnlyTheirCodes)
     krvSetAlpha(0.25f);
     EXPECT_EQ(r.AlphaValue, 0.25f);
 
-    krvSetTransparecy(0.5f);
-    EXPECT_TRUE(r.TransparencySet);
-    EXPECT_EQ(r.Transparency, 0.5f);
-    krvSwitch(KrvSwitch_Transparency, true);  // back to screen-door transparency
-    EXPECT_TRUE(r.transparency);
-    EXPECT_FALSE(r.TransparencySet);
+    // Both spellings set the blended value.
+    for (void (*set)(float) : {krvSetTransparency, krvSetTransparecy}) {
+        krvSwitch(KrvSwitch_Transparency, false);
+        set(0.5f);
+        EXPECT_TRUE(r.TransparencySet);
+        EXPECT_EQ(r.Transparency, 0.5f);
+        krvSwitch(KrvSwitch_Transparency, true);  // back to screen-door transparency
+        EXPECT_TRUE(r.transparency);
+        EXPECT_FALSE(r.TransparencySet);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
