@@ -7,7 +7,9 @@
 //
 // A program's life: krvCreateWindow with an init callback that loads meshes and textures and
 // fills the vertex buffer; krvRedrawWindow runs the frames (the render callback draws with the
-// calls below); krvDestroyWindow releases the context's storage.
+// calls below); krvDestroyWindow releases the context's storage. Without a window:
+// krvCreateOffscreen, the same drawing calls, then krvReadPixels or krvSavePixelsPNG, and
+// krvDestroyOffscreen (see "Without a window" below); such a program needs no display library.
 //
 // Integer codes keep their numeric values in the interface; the names below are for reading.
 // Cull, fog, anti-aliasing and render-mode codes live in core/core.h, the matrix modes in
@@ -21,6 +23,8 @@
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
 #include "window/window.h"
+
+#include <cstddef>
 
 // ---------------------------------------------------------------------------------------------
 // Codes.
@@ -250,6 +254,41 @@ void krvSetWndText(HWND hwnd);
 void krvDrawText(int x, int y, int r, int g, int b, const char* text);
 // Descriptive strings 1..6; others give an empty string.
 CString krvGetStrInfo(int which);
+
+// ---------------------------------------------------------------------------------------------
+// Without a window (api/krv_offscreen.cpp).
+//
+// The context's own buffers stand in for a window's: the picture is the image a window would
+// show in the NORMAL render mode, with the same bytes. Anti-aliasing stays as set (2x2 unless
+// krvSetAntiAliasing says otherwise); reading filters the supersampled buffer down first.
+
+// Gives the context width x height buffers (1 to 16384 a side), a viewport over them and the
+// camera's perspective for that aspect, and sets the NORMAL render mode, so the picture is
+// exactly that size. False, with a line in the error report, for a size outside the limits,
+// memory that cannot be had, or while a window is open (its buffers follow the window). On a
+// context that already has an offscreen image it acts as krvResizeOffscreen.
+bool krvCreateOffscreen(int width, int height);
+// New buffers of another size (contents undefined until the next clear) after
+// krvCreateOffscreen; false, with a report line, as krvCreateOffscreen or without one.
+bool krvResizeOffscreen(int width, int height);
+// Releases the buffers and what krvDestroyWindow releases (current object, vertex buffer,
+// shadow texture). Textures and objects the program owns stay its own.
+void krvDestroyOffscreen();
+// The picture's size in pixels: the offscreen image's, or with a window the internal image of
+// its render mode (smaller than the window in SPEED, BOOST and NEAREST); 0 without buffers.
+int krvGetImageWidth();
+int krvGetImageHeight();
+// Copies the picture into rgb, 3 bytes a pixel (red, green, blue), rows top first and
+// width * 3 bytes apart. bytes is rgb's size: at least width * height * 3, or nothing is
+// written and the call returns false with a report line, as it does without buffers.
+bool krvReadPixels(unsigned char* rgb, size_t bytes);
+// Saves the picture as a PNG file; false, with a report line, when it cannot be written.
+bool krvSavePixelsPNG(const char* path);
+
+// The error report (api/string.h, included above): every loader and the calls above append a
+// line to it on a failure. krvGetErrorReport() gives its text ("" when empty),
+// krvClearErrorReport() empties it, and krvSetErrorEcho(false) stops each new line from being
+// written to stderr as it arrives (on by default).
 
 // ---------------------------------------------------------------------------------------------
 // Window, frame loop and input: krvCreateWindow, krvRedrawWindow, krvDestroyWindow,

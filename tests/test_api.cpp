@@ -656,3 +656,105 @@ TEST_F(ApiText, ReportEchoesItsLinesToStderrUntilTurnedOff)
     krvReportError("again\r\n");
     EXPECT_STREQ(krvGetErrorReport(), "again\r\n");
 }
+
+// ---------------------------------------------------------------------------------------------
+// Without a window.
+
+class ApiOffscreen : public ApiText {
+protected:
+    void TearDown() override
+    {
+        krvDestroyOffscreen();
+        ApiText::TearDown();
+    }
+
+    // A triangle of three colours through the krv calls, on whatever target is set up.
+    static void DrawTriangle()
+    {
+        krvSetVertex(3);
+        krvRendering().BufferCursor = 0;
+        krvColor3f(1, 0, 0); krvVertex3f(-1, -1, 0); krvCount();
+        krvColor3f(0, 1, 0); krvVertex3f(1, -1, 0); krvCount();
+        krvColor3f(0, 0, 1); krvVertex3f(0, 1, 0); krvCount();
+        krvClear(KrvClear_Both);
+        krvLoadMatrix(perspective(45, 4.0f / 3, 0.1f, 100) * translate(0, 0, -3));
+        krvDrawModel(KrvModel_Triangles, 0, 1);
+    }
+};
+
+// The offscreen calls give the bytes of the buffers sized and resolved by hand, top row first
+// and in red, green, blue order, in every anti-aliasing mode and at a width with row padding.
+TEST_F(ApiOffscreen, PixelsAreTheFramesOfTheContextsBuffers)
+{
+    const int w = 37, h = 23;
+    for (int aa : {KrvAA_Off, KrvAA_2x2, KrvAA_3x3, KrvAA_4x4}) {
+        r.antiAliasing = aa;
+        r.renderMode = KrvRenderMode_Speed;
+        ASSERT_TRUE(krvCreateOffscreen(w, h));
+        EXPECT_EQ(krvGetImageWidth(), w);
+        EXPECT_EQ(krvGetImageHeight(), h);
+        EXPECT_EQ(krvViewWidth(), w);  // NORMAL: the view is the image
+        DrawTriangle();
+        std::vector<unsigned char> rgb(size_t(w) * h * 3);
+        ASSERT_TRUE(krvReadPixels(rgb.data(), rgb.size()));
+
+        r.ResizeBuffers(w, h);
+        r.Viewport(0, 0, w, h);
+        DrawTriangle();
+        r.SetAntiAliasingFilter(r.antiAliasing);
+        int differing = 0, colored = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const uint8 byHand = r.colorBuffer[(size_t(h - 1 - y) * r.colorWidth + x) * 3 + 2 - c];
+                    differing += rgb[(size_t(y) * w + x) * 3 + c] != byHand;
+                    colored += byHand != 0;
+                }
+        EXPECT_EQ(differing, 0) << "anti-aliasing " << aa;
+        EXPECT_GT(colored, w * h / 4);
+        krvDestroyOffscreen();
+        EXPECT_EQ(krvGetImageWidth(), 0);
+    }
+    EXPECT_STREQ(krvGetErrorReport(), "");
+}
+
+// Each refusal leaves a line naming the call and writes nothing.
+TEST_F(ApiOffscreen, RefusalsReportALine)
+{
+    const struct {
+        bool (*call)();
+        const char* line;
+    } cases[] = {
+        {[] { return krvReadPixels(nullptr, 0); },
+         "krvReadPixels: there is no picture (no window or offscreen image)\r\n"},
+        {[] { return krvResizeOffscreen(8, 8); },
+         "krvResizeOffscreen: there is no offscreen image (krvCreateOffscreen makes one)\r\n"},
+        {[] { return krvCreateOffscreen(0, 8); },
+         "krvCreateOffscreen: 0 x 8 is no image size (1 to 16384 pixels a side)\r\n"},
+        {[] { return krvCreateOffscreen(8, 16385); },
+         "krvCreateOffscreen: 8 x 16385 is no image size (1 to 16384 pixels a side)\r\n"},
+        {[] { return krvCreateOffscreen(2, 2) && krvReadPixels(nullptr, 12); },
+         "krvReadPixels: the 2 x 2 picture needs 12 bytes, the buffer holds 0\r\n"},
+        {[] { unsigned char p[11]; return krvCreateOffscreen(2, 2) && krvReadPixels(p, 11); },
+         "krvReadPixels: the 2 x 2 picture needs 12 bytes, the buffer holds 11\r\n"},
+        {[] { return krvCreateOffscreen(2, 2) && krvResizeOffscreen(-1, 2); },
+         "krvResizeOffscreen: -1 x 2 is no image size (1 to 16384 pixels a side)\r\n"},
+        {[] { return krvCreateOffscreen(2, 2) && krvSavePixelsPNG(""); },
+         "krvSavePixelsPNG: no file name\r\n"},
+        {[] { return krvCreateOffscreen(2, 2) && krvSavePixelsPNG("/nonexistent/x.png"); },
+         "krvSavePixelsPNG: could not write /nonexistent/x.png: No such file or directory\r\n"},
+    };
+    for (const auto& c : cases) {
+        krvClearErrorReport();
+        EXPECT_FALSE(c.call()) << c.line;
+        EXPECT_STREQ(krvGetErrorReport(), c.line);
+        krvDestroyOffscreen();
+    }
+
+    static int window;  // only the handle's presence is looked at
+    _3D_KRV_Wnd.hwnd = reinterpret_cast<HWND>(&window);
+    krvClearErrorReport();
+    EXPECT_FALSE(krvCreateOffscreen(8, 8));
+    EXPECT_STREQ(krvGetErrorReport(),
+                 "krvCreateOffscreen: a window is open; the picture is the window's\r\n");
+}
