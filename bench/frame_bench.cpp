@@ -5,14 +5,16 @@
 // same configuration gives the same hash on every build, thread count and SIMD width.
 //
 //   frame_bench [--frames N] [--size WxH] [--mode NORMAL|DEVICE|SPEED|BOOST|NEAREST]
-//               [--aa OFF|4|9|16] [--step SECONDS] [--all] [--data DIR] [--out FILE.png]
-//               [--threads N] [--simd auto|off|sse2|avx2] [--json FILE]
+//               [--aa off|4x|9x|16x] [--step SECONDS] [--all] [--data DIR] [--out FILE.png]
+//               [--threads N] [--simd auto|off|sse2|avx2] [--json FILE] [--help] [--version]
 //
 // Scripts read the text line by its `| frame <median> <p90>` and `| hash <16 hex digits>`
 // fields, which keep their form; --json writes every figure of the run for them instead.
 #include "demo/demo_scene.h"
 #include "platform/platform.h"
-#include "texture/image_save.h"
+#include "tools/options.h"
+
+#include <korvane/version.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -50,19 +53,22 @@ struct Result {
 
 const char* const kModeNames[5] = {"NORMAL", "DEVICE", "SPEED", "BOOST", "NEAREST"};
 
+// Names as the lines print them, in any case.
 int ParseMode(const char* s)
 {
     for (int i = 0; i < 5; ++i)
-        if (std::strcmp(s, kModeNames[i]) == 0) return KrvRenderMode_Normal + i;
+        if (krvopt::SameName(s, kModeNames[i])) return KrvRenderMode_Normal + i;
     return -1;
 }
 
+// "off" or "0", and each factor as the lines print it ("4x") or as a sample count ("4").
 int ParseAA(const char* s)
 {
-    if (std::strcmp(s, "OFF") == 0 || std::strcmp(s, "0") == 0) return KrvAA_Off;
-    if (std::strcmp(s, "4") == 0) return KrvAA_2x2;
-    if (std::strcmp(s, "9") == 0) return KrvAA_3x3;
-    if (std::strcmp(s, "16") == 0) return KrvAA_4x4;
+    static const struct { const char* name; int aa; } names[] = {
+        {"off", KrvAA_Off}, {"0", KrvAA_Off},  {"4x", KrvAA_2x2},  {"4", KrvAA_2x2},
+        {"9x", KrvAA_3x3},  {"9", KrvAA_3x3},  {"16x", KrvAA_4x4}, {"16", KrvAA_4x4}};
+    for (const auto& n : names)
+        if (krvopt::SameName(s, n.name)) return n.aa;
     return -1;
 }
 
@@ -98,7 +104,7 @@ int ParseSimd(const char* s)
     static const struct { const char* name; int lanes; } names[] = {
         {"auto", 0}, {"0", 0}, {"off", 1}, {"1", 1}, {"sse2", 4}, {"4", 4}, {"avx2", 8}, {"8", 8}};
     for (const auto& n : names)
-        if (std::strcmp(s, n.name) == 0) return n.lanes;
+        if (krvopt::SameName(s, n.name)) return n.lanes;
     return -1;
 }
 
@@ -125,7 +131,9 @@ void ResetScene(const CLight& initialLight)
     r.Camera = CCamera();
 }
 
-Result Run(const Config& c, int frames, float step, const CLight& initialLight, const char* out)
+// Writes the last frame to out when given; outWritten says whether that worked.
+Result Run(const Config& c, int frames, float step, const CLight& initialLight, const char* out,
+           bool* outWritten = nullptr)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     ResetScene(initialLight);
@@ -189,10 +197,10 @@ Result Run(const Config& c, int frames, float step, const CLight& initialLight, 
                 static_cast<unsigned long long>(res.hash));
     std::fflush(stdout);
     if (out) {
-        if (krvSaveImagePNG(out, r.width, r.height, r.colorBuffer, r.colorWidth * 3, true))
-            std::fprintf(stderr, "wrote %s\n", out);
-        else
-            std::fprintf(stderr, "could not write %s\n", out);
+        // The report's echo has said why when it fails.
+        const bool written = krvSavePixelsPNG(out);
+        if (written) std::fprintf(stderr, "wrote %s\n", out);
+        if (outWritten) *outWritten = written;
     }
     _3D_KRV_Wnd.hdc = nullptr;
     krvplat::DestroyImageDC(dc);
@@ -209,8 +217,8 @@ void WriteFigure(FILE* f, const char* name, const Figure& v)
 bool WriteJson(FILE* f, int frames, float step, const Config& size,
                const std::vector<Result>& results)
 {
-    std::fprintf(f, "{\n  \"frames\": %d,\n  \"step\": %.6f,\n", frames,
-                 static_cast<double>(step));
+    std::fprintf(f, "{\n  \"version\": \"%s\",\n  \"frames\": %d,\n  \"step\": %.6f,\n",
+                 KRV_VERSION, frames, static_cast<double>(step));
     std::fprintf(f, "  \"size\": {\"width\": %d, \"height\": %d},\n", size.width, size.height);
     std::fprintf(f, "  \"configurations\": [");
     for (size_t i = 0; i < results.size(); ++i) {
@@ -239,20 +247,36 @@ bool WriteJson(FILE* f, int frames, float step, const Config& size,
     return std::fclose(f) == 0 && ok;
 }
 
-int Usage(const char* argv0)
+void Help(const char* argv0)
 {
-    std::fprintf(stderr,
-                 "usage: %s [--frames N] [--size WxH] [--mode NORMAL|DEVICE|SPEED|BOOST|NEAREST]\n"
-                 "          [--aa OFF|4|9|16] [--step SECONDS] [--all] [--data DIR] "
-                 "[--out FILE.png]\n"
-                 "          [--threads N] [--simd auto|off|sse2|avx2] [--json FILE]\n"
-                 "  --threads N   threads in all, this one included (0: one a hardware thread;\n"
-                 "                default: KRV_THREADS, else one a hardware thread)\n"
-                 "  --simd W      lanes of the pixel loop: auto (the widest there is), off, sse2,\n"
-                 "                avx2, or 0, 1, 4, 8 (default: KRV_SIMD, else auto)\n"
-                 "  --json FILE   also write every figure of the run to FILE\n",
-                 argv0);
-    return 2;
+    std::printf(
+        "usage: %s [options]\n"
+        "Renders the demonstration's scene without a window and prints, per configuration, the\n"
+        "median and 90th percentile of a frame's milliseconds (shadow pass, scene pass,\n"
+        "supersampling filter, presentation) and a hash of the last frame's pixels.\n"
+        "\n"
+        "  --frames N      frames timed a configuration, after 2 untimed ones (default 20)\n"
+        "  --size WxH      window size, 1 to 8192 a side (default 800x600); the render mode\n"
+        "                  sizes the internal image from it\n"
+        "  --mode M        render mode: NORMAL, DEVICE, SPEED, BOOST or NEAREST, in any case\n"
+        "                  (default SPEED: the image 1/1.5 of the window)\n"
+        "  --aa A          supersampling: off, 4x, 9x or 16x (also 0, 4, 9, 16; default 4x)\n"
+        "  --step SECONDS  the light's turn a frame, 0 to 10 (default 0.016667, 60 a second)\n"
+        "  --all           every render mode with every supersampling level instead of one\n"
+        "                  configuration: the first twelve lines are NORMAL, SPEED, BOOST and\n"
+        "                  NEAREST with off, 4x and 9x, then the 16x and DEVICE ones follow\n"
+        "  --data DIR      the demo's data folder (default: the source tree's data/)\n"
+        "  --out FILE.png  save the last frame (the internal image) as a PNG; not with --all\n"
+        "  --threads N     threads in all, this one included, 0 to 256 (0: one a hardware\n"
+        "                  thread; default: KRV_THREADS, else one a hardware thread)\n"
+        "  --simd W        lanes of the pixel loop: auto (the widest there is), off, sse2,\n"
+        "                  avx2, or 0, 1, 4, 8 (default: KRV_SIMD, else auto)\n"
+        "  --json FILE     also write every figure of the run to FILE\n"
+        "  --help          this text\n"
+        "  --version       the renderer's version\n"
+        "\n"
+        "Exit status: 0, 1 when the data, the PNG or the JSON file fail, 2 for a bad option.\n",
+        argv0);
 }
 
 }  // namespace
@@ -266,50 +290,69 @@ int main(int argc, char** argv)
     std::string data = KRV_DEMO_DATA_DIR;
     const char* out = nullptr;
     const char* json = nullptr;
+    const char* program = krvopt::ProgramName(argv[0]);
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            Help(program);
+            return 0;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            std::printf("frame_bench (korvane) %s\n", KRV_VERSION);
+            return 0;
+        }
         if (std::strcmp(a, "--all") == 0) {
             all = true;
             continue;
         }
-        if (!v) return Usage(argv[0]);
-        ++i;
+        static const char* const kWithValue[] = {"--frames", "--size", "--mode", "--aa",
+                                                 "--step", "--data", "--out", "--threads",
+                                                 "--simd", "--json"};
+        bool known = false;
+        for (const char* name : kWithValue) known = known || std::strcmp(a, name) == 0;
+        if (!known) return krvopt::BadOption(program, "unknown option '%s'", a);
+        if (i + 1 >= argc) return krvopt::BadOption(program, "%s needs a value", a);
+        const char* v = argv[++i];
         if (std::strcmp(a, "--frames") == 0) {
-            frames = std::atoi(v);
-            if (frames < 1) return Usage(argv[0]);
+            if (!krvopt::ParseInt(v, 1, 1000000, frames))
+                return krvopt::BadOption(program, "--frames '%s': not a count of 1 or more", v);
         } else if (std::strcmp(a, "--size") == 0) {
-            if (std::sscanf(v, "%dx%d", &config.width, &config.height) != 2 ||
-                config.width < 1 || config.height < 1 || config.width > 8192 ||
-                config.height > 8192)
-                return Usage(argv[0]);
+            if (!krvopt::ParseSize(v, 8192, config.width, config.height))
+                return krvopt::BadOption(program, "--size '%s': not WxH with sides 1 to 8192", v);
         } else if (std::strcmp(a, "--mode") == 0) {
             config.renderMode = ParseMode(v);
-            if (config.renderMode < 0) return Usage(argv[0]);
+            if (config.renderMode < 0)
+                return krvopt::BadOption(program, "--mode '%s': not NORMAL, DEVICE, SPEED, "
+                                                  "BOOST or NEAREST", v);
         } else if (std::strcmp(a, "--aa") == 0) {
             config.antiAliasing = ParseAA(v);
-            if (config.antiAliasing < 0) return Usage(argv[0]);
+            if (config.antiAliasing < 0)
+                return krvopt::BadOption(program, "--aa '%s': not off, 4x, 9x or 16x", v);
         } else if (std::strcmp(a, "--step") == 0) {
-            step = static_cast<float>(std::atof(v));
+            double seconds = 0.0;
+            if (!krvopt::ParseFloat(v, 0.0, 10.0, seconds))
+                return krvopt::BadOption(program, "--step '%s': not seconds from 0 to 10", v);
+            step = static_cast<float>(seconds);
         } else if (std::strcmp(a, "--data") == 0) {
             data = v;
         } else if (std::strcmp(a, "--out") == 0) {
             out = v;
         } else if (std::strcmp(a, "--threads") == 0) {
-            char* end = nullptr;
-            const long n = std::strtol(v, &end, 10);
-            if (end == v || *end != '\0' || n < 0 || n > 256) return Usage(argv[0]);
-            krvSetThreads(static_cast<int>(n));
+            int n = 0;
+            if (!krvopt::ParseInt(v, 0, 256, n))
+                return krvopt::BadOption(program, "--threads '%s': not a count from 0 to 256", v);
+            krvSetThreads(n);
         } else if (std::strcmp(a, "--simd") == 0) {
             const int lanes = ParseSimd(v);
-            if (lanes < 0) return Usage(argv[0]);
+            if (lanes < 0)
+                return krvopt::BadOption(program, "--simd '%s': not auto, off, sse2 or avx2", v);
             krvSetSimdWidth(lanes);
-        } else if (std::strcmp(a, "--json") == 0) {
-            json = v;
         } else {
-            return Usage(argv[0]);
+            json = v;
         }
     }
+    if (all && out)
+        return krvopt::BadOption(program, "--out saves one configuration's frame, not --all's");
     // Opened before the run, so that a path that cannot be written fails at once rather than
     // after minutes of frames.
     FILE* jsonFile = nullptr;
@@ -319,30 +362,41 @@ int main(int argc, char** argv)
     }
     if (!data.empty() && data.back() != '/') data += '/';
     ModuleDirectory = data.c_str();
-    if (!InitScene() || !_3D_KRV_Report_Error.IsEmpty()) {
-        std::fprintf(stderr, "%s", _3D_KRV_Report_Error.c_str());
-        if (MdlOBJ.NumVertex == 0) return 1;
+    // The report's echo has named what failed; without the car there is nothing to measure.
+    InitScene();
+    if (MdlOBJ.NumVertex == 0) {
+        std::fprintf(stderr, "%s: the demo's car did not load from %s\n", program, data.c_str());
+        return 1;
     }
     const CLight initialLight = Light0;
 
     std::printf("%d frames a configuration, light step %.4f s; milliseconds: median p90\n", frames,
                 static_cast<double>(step));
     std::vector<Result> results;
+    int status = 0;
     if (!all) {
-        results.push_back(Run(config, frames, step, initialLight, out));
+        bool written = true;
+        results.push_back(Run(config, frames, step, initialLight, out, &written));
+        if (!written) status = 1;
     } else {
+        // The first twelve configurations keep the order scripts compare them in; the ones
+        // added later follow, so each line keeps its place.
         static const int modes[] = {KrvRenderMode_Normal, KrvRenderMode_Speed,
                                     KrvRenderMode_Boost, KrvRenderMode_Nearest};
         static const int aas[] = {KrvAA_Off, KrvAA_2x2, KrvAA_3x3};
+        std::vector<std::pair<int, int>> sweep;
         for (int m : modes)
-            for (int a : aas) {
-                Config c = config;
-                c.renderMode = m;
-                c.antiAliasing = a;
-                results.push_back(Run(c, frames, step, initialLight, nullptr));
-            }
+            for (int a : aas) sweep.emplace_back(m, a);
+        for (int m : modes) sweep.emplace_back(m, KrvAA_4x4);
+        for (int a : {KrvAA_Off, KrvAA_2x2, KrvAA_3x3, KrvAA_4x4})
+            sweep.emplace_back(KrvRenderMode_Device, a);
+        for (const auto& ma : sweep) {
+            Config c = config;
+            c.renderMode = ma.first;
+            c.antiAliasing = ma.second;
+            results.push_back(Run(c, frames, step, initialLight, nullptr));
+        }
     }
-    int status = 0;
     if (jsonFile && !WriteJson(jsonFile, frames, step, config, results)) {
         std::fprintf(stderr, "could not write %s: %s\n", json, std::strerror(errno));
         status = 1;
