@@ -44,6 +44,7 @@ CObject testmdl;
 
 double QuitAfter = 0.0;
 std::string SaveLastFrame;
+bool LastFrameSaved = false;
 DWORD StartTick = 0;
 
 namespace {
@@ -73,12 +74,14 @@ void Place(CObject& model, float angle, float dx, float ty, float dz, float s)
     krvScale3fv(vec3(s, s, s));
 }
 
-void SaveFrame(const char* file)
+bool SaveFrame(const char* file)
 {
-    if (krvSaveWindowImage(_3D_KRV_Wnd.hwnd, file))
+    const bool saved = krvSaveWindowImage(_3D_KRV_Wnd.hwnd, file);
+    if (saved)
         std::fprintf(stderr, "saved the frame to %s\n", file);
     else
         std::fprintf(stderr, "could not save the frame to %s\n", file);
+    return saved;
 }
 
 }  // namespace
@@ -265,7 +268,7 @@ void RenderScene()
             // The frame is presented after this callback: resolve and blit it now so the saved
             // picture is this frame, not the one before.
             krvRendering().SwapBuffers(_3D_KRV_Wnd.hdc);
-            SaveFrame(SaveLastFrame.c_str());
+            LastFrameSaved = SaveFrame(SaveLastFrame.c_str());
         }
         PostQuitMessage(0);
     }

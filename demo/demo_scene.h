@@ -31,7 +31,8 @@ void DemoShadowPass();
 void DemoScenePass();
 
 // A run without a user: end after QuitAfter seconds (0: never) counted from StartTick, saving
-// the last frame to SaveLastFrame when it is not empty.
+// the last frame to SaveLastFrame when it is not empty (LastFrameSaved tells whether it was).
 extern double QuitAfter;
 extern std::string SaveLastFrame;
+extern bool LastFrameSaved;
 extern DWORD StartTick;
