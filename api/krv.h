@@ -272,7 +272,8 @@ bool krvCreateOffscreen(int width, int height);
 // krvCreateOffscreen; false, with a report line, as krvCreateOffscreen or without one.
 bool krvResizeOffscreen(int width, int height);
 // Releases the buffers and what krvDestroyWindow releases (current object, vertex buffer,
-// shadow texture). Textures and objects the program owns stay its own.
+// shadow texture), and puts the vertex buffer's write cursor back at its start. Textures and
+// objects the program owns stay its own.
 void krvDestroyOffscreen();
 // The picture's size in pixels: the offscreen image's, or with a window the internal image of
 // its render mode (smaller than the window in SPEED, BOOST and NEAREST); 0 without buffers.

@@ -85,6 +85,8 @@ void krvDestroyOffscreen()
     offscreen = false;
     _3D_Korvane_Rendering& r = krvRendering();
     r.Destroy();
+    // The vertex buffer is gone: a new one is written from its start.
+    r.BufferCursor = r.ModelBegin = r.ModelEnd = 0;
     r.ResizeBuffers(0, 0);  // no size: releases the buffers
     r.sizeWidth = r.sizeHeight = 0;
     _3D_KRV_Wnd.width = _3D_KRV_Wnd.height = 0;
