@@ -23,6 +23,7 @@ std::string dir;
 
 void Prepare()
 {
+    krvSetErrorEcho(false);  // every rejected input reports a line
     // Memory-backed where there is /dev/shm: a file is written for every input.
     char pattern[64];
     std::snprintf(pattern, sizeof pattern, "%s/krv_fuzz_image_XXXXXX",

@@ -83,6 +83,7 @@ void WriteFile(const std::string& path, const std::string& text)
 
 void Prepare()
 {
+    krvSetErrorEcho(false);  // every rejected input reports a line
     char pattern[64];
     std::snprintf(pattern, sizeof pattern, "%s/krv_fuzz_obj_XXXXXX",
                   access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");

@@ -210,6 +210,7 @@ HDC TheWindowDC()
 // in it is released first, so that nothing grows from input to input.
 void FreshContext()
 {
+    krvSetErrorEcho(false);  // every rejected input reports a line
     _3D_Korvane_Rendering& r = krvRendering();
     r.Destroy();
     r.~_3D_Korvane_Rendering();
