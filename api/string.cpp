@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 // Formats into a new array of exactly the needed size. Returns null (and n = 0) for an empty
 // result or a formatting error; the caller owns the array.
@@ -198,16 +197,20 @@ ReportState reportState;
 CReportCapture* innermostCapture = nullptr;
 bool echoReport = true;
 
-// Writes the report's text from `from` on to stderr in one call, line ends as "\n".
+// Writes the report's text from `from` on to stderr, line ends as "\n", without allocating: a
+// flood of failures may arrive while memory is short.
 void Echo(const CString& report, int from)
 {
     if (!echoReport || from >= report.length) return;
-    std::string out;
-    out.reserve(static_cast<size_t>(report.length - from) + 1);
-    for (int i = from; i < report.length; ++i)
-        if (report.string[i] != '\r') out += report.string[i];
-    if (out.back() != '\n') out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stderr);
+    const char* p = report.string + from;
+    const char* end = report.string + report.length;
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        const char* stop = cr ? cr : end;
+        std::fwrite(p, 1, size_t(stop - p), stderr);
+        p = cr ? cr + 1 : end;
+    }
+    if (end[-1] != '\n') std::fputc('\n', stderr);
 }
 
 long long CountLines(const char* text, size_t n)
