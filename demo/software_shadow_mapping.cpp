@@ -38,7 +38,7 @@ void Help(const char* argv0)
         argv0);
 }
 
-bool Set(const char* name) { return std::getenv(name) && *std::getenv(name); }
+bool HasEnv(const char* name) { return std::getenv(name) && *std::getenv(name); }
 
 }  // namespace
 
@@ -71,7 +71,7 @@ int main(int argc, char** argv)
 
     // Without a display the window would run on, drawn in memory where nobody sees it; a
     // bounded run (--quit-after) may, since it ends by itself and can save what it drew.
-    if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("SDL_VIDEODRIVER") &&
+    if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("SDL_VIDEODRIVER") &&
         QuitAfter <= 0.0) {
         std::fprintf(stderr,
                      "%s: no display (DISPLAY and WAYLAND_DISPLAY are not set); scripts/demo "
