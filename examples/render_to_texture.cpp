@@ -2,7 +2,7 @@
 // the picture, seen at an angle. Saved as a PNG.
 //
 //   example_render_to_texture [out.png]
-#include "api/krv.h"
+#include <korvane/krv.h>
 
 // The inner scene, drawn by krvBindTextureCamera into the texture: a colour triangle on a dark
 // blue ground, the first three triangles of the vertex buffer, given in clip space.

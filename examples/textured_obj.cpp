@@ -2,7 +2,7 @@
 // floor, lit by one light whose shadow map darkens the floor behind it. Saved as a PNG.
 //
 //   example_textured_obj DATA_DIR [out.png]
-#include "api/krv.h"
+#include <korvane/krv.h>
 
 #include <cstdio>
 #include <string>

@@ -4,7 +4,7 @@
 //   example_triangle [out.png]
 //
 // It links only the krv library (and FreeImage, which saves the PNG): no display is needed.
-#include "api/krv.h"
+#include <korvane/krv.h>
 
 int main(int argc, char** argv)
 {

@@ -2,10 +2,8 @@
 // pressed. Needs a display (the SDL2 back end puts the window on screen).
 //
 //   example_window
-#include "api/krv.h"
+#include <korvane/krv.h>
 #include "platform/sdl/sdl_backend.h"
-
-#include <cstdio>
 
 static float angle = 0;  // degrees
 
