@@ -8,9 +8,7 @@
 int main()
 {
     const int width = 64, height = 48;
-    _3D_Korvane_Rendering& r = krvRendering();
-    r.ResizeBuffers(width, height);
-    r.Viewport(0, 0, width, height);
+    if (!krvCreateOffscreen(width, height)) return 1;
     krvSetVertex(3);
     krvColor3f(1, 0, 0); krvVertex3f(-1, -1, 0); krvCount();
     krvColor3f(1, 0, 0); krvVertex3f(1, -1, 0); krvCount();
@@ -18,17 +16,17 @@ int main()
     krvClear(KrvClear_Both);
     krvLoadMatrix(perspective(45, float(width) / height, 0.1f, 100) * translate(0, 0, -3));
     krvDrawModel(KrvModel_Triangles, 0, 1);
-    r.SetAntiAliasingFilter(r.antiAliasing);
+    unsigned char rgb[width * height * 3];
+    if (!krvReadPixels(rgb, sizeof rgb)) return 1;
+    krvDestroyOffscreen();
 
-    // Blue, green, red bytes, bottom row first.
-    auto pixel = [&](int x, int y) {
-        return r.colorBuffer + (height - 1 - y) * r.colorWidth * 3 + x * 3;
-    };
+    // Red, green, blue bytes, top row first.
+    auto pixel = [&](int x, int y) { return rgb + (y * width + x) * 3; };
     const unsigned char* centre = pixel(width / 2, height / 2);
     const unsigned char* corner = pixel(1, 1);
-    const bool ok = centre[2] > 200 && centre[1] < 50 && centre[0] < 50 &&
+    const bool ok = centre[0] > 200 && centre[1] < 50 && centre[2] < 50 &&
                     corner[0] == 0 && corner[1] == 0 && corner[2] == 0;
-    std::printf("korvane %s: centre %d %d %d, corner %d %d %d: %s\n", KRV_VERSION, centre[2],
-                centre[1], centre[0], corner[2], corner[1], corner[0], ok ? "ok" : "WRONG");
+    std::printf("korvane %s: centre %d %d %d, corner %d %d %d: %s\n", KRV_VERSION, centre[0],
+                centre[1], centre[2], corner[0], corner[1], corner[2], ok ? "ok" : "WRONG");
     return ok ? 0 : 1;
 }
