@@ -89,3 +89,8 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
               ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The model renderer, for the users of an installed prefix.
+if(TARGET krv_render)
+    install(TARGETS krv_render RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
