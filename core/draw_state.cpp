@@ -123,26 +123,3 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
         d.span = KrvSimdDrawRoutine(lanes, features, d.shade, d.flush);
     if (!d.span) d.span = KrvScalarSpanRoutine(features);
 }
-
-// ---------------------------------------------------------------------------------------------
-
-KrvSerialDraw::KrvSerialDraw(_3D_Korvane_Core& c) : core(c)
-{
-    const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
-    PrepareDraw(c, KrvSpanFeatures(c), viewport, state);
-    shade = state.shade;
-    shade.queue = &queue;
-}
-
-KrvSerialDraw::~KrvSerialDraw()
-{
-    if (state.flush) state.flush(state.target, shade);
-    if (last.set) core.lastDepth = last.depth;
-}
-
-void KrvSerialDraw::Triangle(_3D_Korvane_Shader* v)
-{
-    Lanes4 record[kKrvSetupHeader + 6 * 5];
-    if (KrvSetUpTriangle(state, v, record))
-        KrvDrawSetupTriangle(state, shade, record, NextOrdinal(), KrvBands(), last);
-}

@@ -238,6 +238,27 @@ void KrvDrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4
 // ---------------------------------------------------------------------------------------------
 // The stages for one triangle on the calling thread, with the core's state as it stands.
 
+KrvSerialDraw::KrvSerialDraw(_3D_Korvane_Core& c) : core(c)
+{
+    const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
+    PrepareDraw(c, KrvSpanFeatures(c), viewport, state);
+    shade = state.shade;
+    shade.queue = &queue;
+}
+
+KrvSerialDraw::~KrvSerialDraw()
+{
+    if (state.flush) state.flush(state.target, shade);
+    if (last.set) core.lastDepth = last.depth;
+}
+
+void KrvSerialDraw::Triangle(_3D_Korvane_Shader* v)
+{
+    Lanes4 record[kKrvSetupHeader + 6 * 5];
+    if (KrvSetUpTriangle(state, v, record))
+        KrvDrawSetupTriangle(state, shade, record, NextOrdinal(), KrvBands(), last);
+}
+
 void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
 {
     KrvSerialDraw draw(*this);
