@@ -11,12 +11,12 @@
 // krvCreateOffscreen, the same drawing calls, then krvReadPixels or krvSavePixelsPNG, and
 // krvDestroyOffscreen (see "Without a window" below); such a program needs no display library.
 //
-// Integer codes keep their numeric values in the interface; the names below are for reading.
-// Cull, fog, anti-aliasing and render-mode codes live in core/core.h, the matrix modes in
-// scene/rendering.h.
+// Integer codes keep their numeric values in the interface; their names, all of them, are in
+// base/codes.h.
 #pragma once
 
-#include "api/string.h"
+#include "base/codes.h"
+#include "base/report.h"
 #include "core/core.h"
 #include "math/glmath.h"
 #include "scene/rendering.h"
@@ -25,44 +25,6 @@
 #include "window/window.h"
 
 #include <cstddef>
-
-// ---------------------------------------------------------------------------------------------
-// Codes.
-
-// krvSwitch: one render switch each.
-enum KrvSwitch_ {
-    KrvSwitch_Interlace = 1,          // rasterize even rows only
-    KrvSwitch_Texturing = 2,
-    KrvSwitch_Lighting = 3,           // also gates krvAddLight and the light bind
-    KrvSwitch_Material = 4,
-    KrvSwitch_ShadowMapping = 5,      // gates the shadow pass and its bind, not the pipeline
-    KrvSwitch_DepthTest = 6,
-    KrvSwitch_CullFace = 7,
-    KrvSwitch_BilinearFilter = 8,
-    KrvSwitch_Fog = 9,                // krvSetFog stores its parameters only while this is on
-    KrvSwitch_MultiTexture = 10,
-    KrvSwitch_BumpMapping = 11,
-    KrvSwitch_Dot3 = 12,
-    KrvSwitch_Transparency = 13,      // screen-door until krvSetTransparency gives a value
-    KrvSwitch_AlphaBlend = 14,
-    KrvSwitch_DepthColorCompare = 15
-};
-
-// krvClear: what to clear in the current target (window buffers or a bound frame buffer).
-enum KrvClear_ {
-    KrvClear_Color = 1000,  // every colour byte 0
-    KrvClear_Depth = 1001,  // every depth 65535 (far)
-    KrvClear_Both = 2001
-};
-
-// krvSetVertexModel and krvDrawModel count primitives of these kinds.
-enum KrvModel_ {
-    KrvModel_Triangles = 96,  // 3 vertices a primitive
-    KrvModel_Quads = 97       // 6 vertices a primitive: two triangles
-};
-
-// krvSetAlpha(KrvAlpha_Invert, on): the alpha term is s instead of 1 - s.
-enum KrvAlpha_ { KrvAlpha_Invert = 112 };
 
 // ---------------------------------------------------------------------------------------------
 // Geometry: the vertex buffer, the current object and the transforms (api/krv_geometry.cpp).
@@ -286,7 +248,7 @@ bool krvReadPixels(unsigned char* rgb, size_t bytes);
 // Saves the picture as a PNG file; false, with a report line, when it cannot be written.
 bool krvSavePixelsPNG(const char* path);
 
-// The error report (api/string.h, included above): every loader and the calls above append a
+// The error report (base/report.h, included above): every loader and the calls above append a
 // line to it on a failure. krvGetErrorReport() gives its text ("" when empty),
 // krvClearErrorReport() empties it, and krvSetErrorEcho(false) stops each new line from being
 // written to stderr as it arrives (on by default).

@@ -82,34 +82,14 @@ void krvBindFrameBuffer(CFrameBuffer* fb) { krvRendering().BindFrameBuffer(fb); 
 // ---------------------------------------------------------------------------------------------
 // Viewport and projections.
 
-// Window pixels to pixels of the internal image, by the same rule (and in the same float
-// arithmetic) as the window sizes the buffers, so krvViewport(0, 0, client size) covers them
-// exactly. Modes outside 128..132 keep the value.
-static int ToBuffer(int v, int renderMode)
-{
-    switch (renderMode) {
-    case KrvRenderMode_Speed: return TruncToInt(static_cast<float>(v) / 1.5f);
-    case KrvRenderMode_Boost: return v / 2;
-    case KrvRenderMode_Nearest: return TruncToInt(static_cast<float>(v) / 2.75f);
-    default: return v;
-    }
-}
-
-static float RenderModeFactor(int renderMode)
-{
-    switch (renderMode) {
-    case KrvRenderMode_Speed: return 1.5f;
-    case KrvRenderMode_Boost: return 2.0f;
-    case KrvRenderMode_Nearest: return 2.75f;
-    default: return 1.0f;
-    }
-}
-
+// Window pixels to pixels of the internal image by the rule the window sizes the buffers by,
+// so krvViewport(0, 0, client size) covers them exactly.
 void krvViewport(int x, int y, int w, int h)
 {
     _3D_Korvane_Rendering& r = krvRendering();
-    const int mode = r.renderMode;
-    r.Viewport(ToBuffer(x, mode), ToBuffer(y, mode), ToBuffer(w, mode), ToBuffer(h, mode));
+    const int m = r.renderMode;
+    r.Viewport(KrvInternalSize(m, x), KrvInternalSize(m, y), KrvInternalSize(m, w),
+               KrvInternalSize(m, h));
 }
 
 // The client size the window's last resize stored; before there is one, the internal image
@@ -118,14 +98,14 @@ int krvViewWidth()
 {
     if (_3D_KRV_Wnd.width > 0) return _3D_KRV_Wnd.width;
     const _3D_Korvane_Rendering& r = krvRendering();
-    return TruncToInt(static_cast<float>(r.width) * RenderModeFactor(r.renderMode));
+    return KrvWindowSize(r.renderMode, r.width);
 }
 
 int krvViewHeight()
 {
     if (_3D_KRV_Wnd.height > 0) return _3D_KRV_Wnd.height;
     const _3D_Korvane_Rendering& r = krvRendering();
-    return TruncToInt(static_cast<float>(r.height) * RenderModeFactor(r.renderMode));
+    return KrvWindowSize(r.renderMode, r.height);
 }
 
 // A zero divisor has no quotient: the call is ignored.

@@ -17,16 +17,6 @@ static const int kMaxBufferSide = 16384;
 // default window's supersampled buffers) in 0.11 ms instead of 0.16.
 static const int64_t kMinClearBytes = 1536 * 1024;
 
-int KrvAntiAliasingFactor(int mode)
-{
-    switch (mode) {
-    case KrvAA_2x2: return 2;
-    case KrvAA_3x3: return 3;
-    case KrvAA_4x4: return 4;
-    default: return 1;
-    }
-}
-
 _3D_Korvane_Core::_3D_Korvane_Core() {}
 
 _3D_Korvane_Core::~_3D_Korvane_Core()

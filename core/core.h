@@ -18,6 +18,7 @@
 #pragma once
 
 #include "core/frustum.h"
+#include "core/render_mode.h"
 #include "core/vertex.h"
 #include "math/glmath.h"
 #include "platform/win32.h"
@@ -29,28 +30,6 @@ struct CEdge;
 struct CSpan;
 struct KrvDrawWork;
 void KrvReleaseDrawWork(KrvDrawWork* work);
-
-// Integer codes of the interface.
-enum KrvCullMode_ { KrvCullMode_None = 0, KrvCullMode_Front = 16, KrvCullMode_Back = 17, KrvCullMode_All = 18 };
-enum KrvFogMode_ {
-    KrvFogMode_Height = 32,
-    KrvFogMode_Depth = 33,
-    KrvFogMode_Linear = 34,
-    KrvFogMode_Exp = 35,
-    KrvFogMode_Exp2 = 36
-};
-enum KrvAntiAliasing_ { KrvAA_Off = 0, KrvAA_2x2 = 64, KrvAA_3x3 = 65, KrvAA_4x4 = 66 };
-enum KrvRenderMode_ {
-    KrvRenderMode_Normal = 128,   // StretchDIBits 1:1
-    KrvRenderMode_Device = 129,   // SetDIBitsToDevice
-    KrvRenderMode_Speed = 130,    // buffers 1/1.5 of the window, stretched
-    KrvRenderMode_Boost = 131,    // 1/2, HALFTONE
-    KrvRenderMode_Nearest = 132   // 1/2.75, HALFTONE
-};
-enum KrvPixelRead_ { KrvPixelRead_Color = 48, KrvPixelRead_Byte = 50 };
-
-// Factor of an anti-aliasing mode: 2, 3, 4 for 64, 65, 66; 1 for any other non-zero value.
-int KrvAntiAliasingFactor(int mode);
 
 // The clip-space position of v: m (16 floats, column-major) times (v.x, v.y, v.z, 1) (submit.cpp).
 vec4 krvModelViewProjection(const float* m, const CVertex* v);

@@ -8,7 +8,7 @@
 #include <immintrin.h>
 
 #define KRV_SIMD_LANES 8
-#define KRV_SIMD_TARGET __attribute__((target("avx2")))
+#define KRV_SIMD_TARGET KRV_TARGET("avx2")
 #define KRV_SIMD_NAMESPACE krv_simd8
 #include "core/span_simd.h"
 

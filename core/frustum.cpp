@@ -1,15 +1,7 @@
 #include "core/frustum.h"
 
-#include "scene/rendering.h"
-
 #include <cfloat>
 #include <cmath>
-
-void _3D_Korvane_Frustum::Update()
-{
-    const _3D_Korvane_Rendering& r = krvRendering();
-    Update(r.Camera.ProjectionMatrix, r.Camera.ViewMatrix);
-}
 
 void _3D_Korvane_Frustum::Update(const mat4x4& projection, const mat4x4& modelview)
 {

@@ -1,5 +1,6 @@
 // The six planes of the current view volume in model space, recomputed once a frame by the
-// window's paint from the rendering context's camera. The bounding-volume tests accept
+// window's paint from the matrices of the rendering context's camera, which it passes in: the
+// core knows nothing of cameras. The bounding-volume tests accept
 // everything: triangles are clipped one by one by the pipeline, never culled here.
 #pragma once
 
@@ -7,9 +8,7 @@
 
 class _3D_Korvane_Frustum {
 public:
-    // Planes from projection * modelview of the one rendering context's camera.
-    void Update();
-    // The same from explicit matrices (projection on the left).
+    // Planes from projection * modelview (projection on the left).
     void Update(const mat4x4& projection, const mat4x4& modelview);
 
     void CheckView(int plane, float a, float b, float c, float d);

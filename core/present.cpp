@@ -1,3 +1,4 @@
+#include "base/compiler.h"
 #include "core/core.h"
 
 #include "platform/platform.h"
@@ -5,42 +6,21 @@
 #include <algorithm>
 #include <cstdint>
 
-static int Scaled(int size, float factor)
-{
-    return TruncToInt(factor * static_cast<float>(size));
-}
-
 void _3D_Korvane_Core::SwapBuffers(HDC hdc)
 {
     if (!colorBuffer) return;
     if (antiAliasing != 0 && aaColorBuffer) SetAntiAliasingFilter(antiAliasing);
 
-    switch (renderMode) {
-    case KrvRenderMode_Normal:
-        StretchDIBits(hdc, 0, 0, width, height, 0, 0, width, height, colorBuffer, &bitmapInfo,
-                      DIB_RGB_COLORS, SRCCOPY);
-        break;
-    case KrvRenderMode_Device:
+    const int blit = KrvRenderModeOf(renderMode).blit;
+    if (blit == KrvBlit_Device) {
         SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0,
                           0, static_cast<UINT>(height), colorBuffer, &bitmapInfo,
                           DIB_RGB_COLORS);
-        break;
-    case KrvRenderMode_Speed:
-        StretchDIBits(hdc, 0, 0, Scaled(width, 1.5f), Scaled(height, 1.5f), 0, 0, width, height,
-                      colorBuffer, &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
-        break;
-    case KrvRenderMode_Boost:
-        SetStretchBltMode(hdc, HALFTONE);
-        StretchDIBits(hdc, 0, 0, 2 * width, 2 * height, 0, 0, width, height, colorBuffer,
+    } else if (blit != KrvBlit_None) {
+        if (blit == KrvBlit_Halftone) SetStretchBltMode(hdc, HALFTONE);
+        StretchDIBits(hdc, 0, 0, KrvWindowSize(renderMode, width),
+                      KrvWindowSize(renderMode, height), 0, 0, width, height, colorBuffer,
                       &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
-        break;
-    case KrvRenderMode_Nearest:
-        SetStretchBltMode(hdc, HALFTONE);
-        StretchDIBits(hdc, 0, 0, Scaled(width, 2.75f), Scaled(height, 2.75f), 0, 0, width,
-                      height, colorBuffer, &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
-        break;
-    default:
-        break;
     }
 
     GdiFlush();
@@ -113,8 +93,8 @@ void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r,
     kHi = std::min<int64_t>(kHi, major);
     if (kLo > kHi) return;
 
-    const __int128 k = kLo - 1;
-    const __int128 advanced = (2 * static_cast<__int128>(minor) * k + major) / (2 * major);
+    const krvi::Int128 k = kLo - 1;
+    const krvi::Int128 advanced = (2 * static_cast<krvi::Int128>(minor) * k + major) / (2 * major);
     int64_t e = static_cast<int64_t>(2 * minor - major + 2 * minor * k - 2 * major * advanced);
     int64_t x = x0, y = y0;
     if (xMajor) {

@@ -138,18 +138,10 @@ struct ShadeState {
     }
 };
 
-// length() of the maths library, inlined: the same three products summed left to right.
-KRV_ALWAYS_INLINE float ShadeLength(const vec3& v)
-{
-    return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-}
-
-inline float ShadeClamp(float t) { return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t); }
-
 // A blended byte: clamped to 0..255 first, so it needs no wrap; NaN gives 0.
 inline uint8 ShadeClampedByte(float v)
 {
-    return static_cast<uint8>(TruncToInt(v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v)));
+    return static_cast<uint8>(TruncToInt(krvClamp(v, 0.0f, 255.0f)));
 }
 
 // The bump texel for the light direction on the face the normal points to. Each test that
@@ -186,7 +178,7 @@ inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3&
     vec3 out;
     for (int i = 0; i < 3; ++i) {
         const float si =
-            ShadeClamp(nd + M1[i] * s.light.ambient[i] + M1[i] * s.light.diffuse[i]);
+            krvi::Clamp01(nd + M1[i] * s.light.ambient[i] + M1[i] * s.light.diffuse[i]);
         out[i] = M1[i] * si * s.light.specular[i];
     }
     return out;
@@ -215,13 +207,13 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
             if (s.texture2) s.Sample(s.texture2, u, v, M2);
             if (f.Has(kSpanLight) && s.dot3) T = ShadeDot3(s, a, T, c, M1);
             for (int i = 0; i < 3; ++i)
-                c[i] = ShadeClamp(s.texture2 ? T[i] + M1[i] + M2[i] : T[i] + M1[i]) * c[i];
+                c[i] = krvi::Clamp01(s.texture2 ? T[i] + M1[i] + M2[i] : T[i] + M1[i]) * c[i];
         } else if (bump) {
             // Darkens the texel by 0.18 where the shifted bump texel is bright.
             for (int i = 0; i < 3; ++i) {
                 float b = B[i] > 0.5f ? 1.0f : (B[i] < 0.5f ? 0.0f : B[i]);
                 b = b < 0.0f ? 0.0f : b;
-                c[i] = ShadeClamp(T[i] - (b < 0.18f ? b : 0.18f)) * c[i];
+                c[i] = krvi::Clamp01(T[i] - (b < 0.18f ? b : 0.18f)) * c[i];
             }
         } else {
             c = T * c;
@@ -234,7 +226,7 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
         const vec3& N = a.normal;
         const vec3& L = a.lightVector;
         const CLight& l = s.light;
-        const float lenL = ShadeLength(L);
+        const float lenL = length(L);
         float nl = N.x * L.x + N.y * L.y + N.z * L.z;
         float kd = 0.0f, ks = 0.0f;
         if (nl >= 0.0f) {
@@ -243,7 +235,7 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
                 nl = nl * (s.bilinear ? KrvShadowBilinear(s.shadowMap, coord)
                                       : KrvShadowNearest(s.shadowMap, coord));
             }
-            if (nl > 0.0f) nl = nl / (ShadeLength(N) * lenL);
+            if (nl > 0.0f) nl = nl / (length(N) * lenL);
             kd = nl;
             ks = nl * nl * nl;
         }
@@ -258,9 +250,9 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
             const CMaterial& m = s.materialColor;
             const float e = m.emission;
             for (int i = 0; i < 3; ++i)
-                F[i] = (ShadeClamp(l.ambient[i] * m.ambient[i] * (e + 1.0f)) +
-                        ShadeClamp((l.diffuse[i] * m.diffuse[i] + e) * kd) +
-                        ShadeClamp((l.specular[i] * m.specular[i] + e) * ks)) *
+                F[i] = (krvi::Clamp01(l.ambient[i] * m.ambient[i] * (e + 1.0f)) +
+                        krvi::Clamp01((l.diffuse[i] * m.diffuse[i] + e) * kd) +
+                        krvi::Clamp01((l.specular[i] * m.specular[i] + e) * ks)) *
                        att * c[i];
         }
     } else {
@@ -273,7 +265,7 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
         float alpha = 0.0f;
         if (s.texturing) {
             const float sum = (c.x + c.y + c.z) * s.alphaValue;
-            alpha = s.alphaInvert ? ShadeClamp(sum) : ShadeClamp(1.0f - sum);
+            alpha = s.alphaInvert ? krvi::Clamp01(sum) : krvi::Clamp01(1.0f - sum);
         }
         if (s.blendTransparency) {
             if (!s.alphaBlend) alpha = 0.0f;

@@ -7,6 +7,7 @@
 // goes through the same float operations in the same order.
 #pragma once
 
+#include "base/compiler.h"
 #include "core/shade.h"
 
 #include <cstring>
@@ -20,7 +21,7 @@
 // a few packed operations, every lane computed exactly as the scalar line of KrvLerp or
 // SetDeltas computes it, and vectors 1 to 4 are a pixel's attributes in the order of
 // PixelAttributes. Lanes of groups the draw does not use hold zeros and are never read.
-typedef float Lanes4 __attribute__((vector_size(16)));  // GCC's generic vectors, not intrinsics
+typedef float Lanes4 KRV_VECTOR(16);  // GCC's generic vectors, not intrinsics
 static_assert(sizeof(PixelAttributes) == 4 * sizeof(Lanes4), "PixelAttributes is 16 floats");
 
 struct FlatPoint {

@@ -32,10 +32,10 @@ namespace KRV_SIMD_NAMESPACE {
 
 constexpr int W = KRV_SIMD_LANES;
 
-typedef float VF __attribute__((vector_size(4 * W)));
-typedef int VI __attribute__((vector_size(4 * W)));
+typedef float VF KRV_VECTOR(4 * W);
+typedef int VI KRV_VECTOR(4 * W);
 
-#define KRV_SIMD_INLINE static inline __attribute__((always_inline)) KRV_SIMD_TARGET
+#define KRV_SIMD_INLINE static KRV_ALWAYS_INLINE KRV_SIMD_TARGET
 
 // Broadcasts (a sum with a zero vector would turn -0 into +0, and costs an addition).
 #if KRV_SIMD_LANES == 8
@@ -384,7 +384,7 @@ KRV_SIMD_INLINE void DepthPair(const Texture& t, VI row, VI x0, VI x1, VF& d0, V
     const VI pair = Gather(t.source, (row + x0) * 2);
     const VI first = pair & 0xFFFF;
     d0 = ToFloat(first);
-    d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned __attribute__((vector_size(4 * W))))pair >> 16)));
+    d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned KRV_VECTOR(4 * W))pair >> 16)));
 }
 
 KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)

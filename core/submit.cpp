@@ -45,7 +45,6 @@ unsigned KrvDrawFeatures(const _3D_Korvane_Core& core)
     return f;
 }
 
-static float Clamp01(float t) { return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t); }
 
 // The exponentials take their float argument and are evaluated in double.
 static float ExpOf(float x) { return static_cast<float>(std::exp(static_cast<double>(x))); }
@@ -68,11 +67,11 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
     switch (mode) {
     case KrvFogMode_Height:
         for (int i = 0; i < 3; ++i)
-            out[i] = Clamp01(vc[i] + FogTerm(density * (v.y - offset), p[i]));
+            out[i] = krvi::Clamp01(vc[i] + FogTerm(density * (v.y - offset), p[i]));
         return out;
     case KrvFogMode_Depth:
         for (int i = 0; i < 3; ++i)
-            out[i] = Clamp01(vc[i] - FogTerm(density * (0.5f * w - offset), p[i]));
+            out[i] = krvi::Clamp01(vc[i] - FogTerm(density * (0.5f * w - offset), p[i]));
         return out;
     case KrvFogMode_Linear:
     case KrvFogMode_Exp:
@@ -84,7 +83,7 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
             f = ExpOf(-density * absW);
         else
             f = ExpOf(-((density * absW) * (density * absW)));
-        for (int i = 0; i < 3; ++i) out[i] = Clamp01(f + p[i]);
+        for (int i = 0; i < 3; ++i) out[i] = krvi::Clamp01(f + p[i]);
         return out;
     }
     default:

@@ -83,11 +83,6 @@ mat4x4::mat4x4(const mat3x3& b)
 // ---------------------------------------------------------------------------------------------
 // Vector functions.
 
-float dot(const vec2& a, const vec2& b) { return a.x * b.x + a.y * b.y; }
-float dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-float length(const vec2& v) { return std::sqrt(dot(v, v)); }
-float length(const vec3& v) { return std::sqrt(dot(v, v)); }
 
 float length2(const vec2& v) { return dot(v, v); }
 float length2(const vec3& v) { return dot(v, v); }
@@ -414,13 +409,13 @@ mat4x4 krvRotationZ(float a)
 // Powers of two only, so BiasMatrix * BiasMatrixInverse is the identity to the bit. The
 // constructor is not constexpr, so these are dynamically initialised; the priority runs them
 // before the other units' globals, which may read them from their own constructors.
-__attribute__((init_priority(101))) const mat4x4 BiasMatrix(
+KRV_INIT_PRIORITY(101) const mat4x4 BiasMatrix(
     0.5f, 0.0f, 0.0f, 0.0f,
     0.0f, 0.5f, 0.0f, 0.0f,
     0.0f, 0.0f, 0.5f, 0.0f,
     0.5f, 0.5f, 0.5f, 1.0f);
 
-__attribute__((init_priority(101))) const mat4x4 BiasMatrixInverse(
+KRV_INIT_PRIORITY(101) const mat4x4 BiasMatrixInverse(
     2.0f, 0.0f, 0.0f, 0.0f,
     0.0f, 2.0f, 0.0f, 0.0f,
     0.0f, 0.0f, 2.0f, 0.0f,
@@ -458,12 +453,6 @@ mat3x3 GetTBNMatrix(const vec3& n)
 
 // ---------------------------------------------------------------------------------------------
 // Helpers of the public interface.
-
-float krvClamp(float value, float lo, float hi)
-{
-    float m = (value > hi) ? hi : value;
-    return (lo > m) ? lo : m;
-}
 
 vec3 krvReflect(vec3 I, vec3 N) { return I - N * (2.0f * dot(N, I)); }
 

@@ -7,6 +7,8 @@
 // Angles are degrees in rotate() and perspective(), radians in krvRotationX/Y/Z.
 #pragma once
 
+#include "base/compiler.h"
+
 #include <climits>
 #include <cmath>
 #if defined(__SSE__)
@@ -22,7 +24,7 @@
 // tests into a call once those loops grow large. On x86 the conversion instruction answers
 // INT_MIN for NaN and for anything out of range, so the common case costs one test; the tests
 // below sort out the rest (and are the whole function elsewhere).
-inline __attribute__((always_inline)) int TruncToInt(float f)
+KRV_ALWAYS_INLINE int TruncToInt(float f)
 {
 #if defined(__SSE__)
     const int i = _mm_cvtt_ss2si(_mm_set_ss(f));
@@ -167,10 +169,11 @@ struct mat4x4 {
 
 // ---------------------------------------------------------------------------------------------
 // Vector functions.
-float dot(const vec2& a, const vec2& b);
-float dot(const vec3& a, const vec3& b);
-float length(const vec2& v);
-float length(const vec3& v);
+// Inline: the pixel stage computes lengths per pixel and must get these very sums.
+inline float dot(const vec2& a, const vec2& b) { return a.x * b.x + a.y * b.y; }
+inline float dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float length(const vec2& v) { return std::sqrt(dot(v, v)); }
+KRV_ALWAYS_INLINE float length(const vec3& v) { return std::sqrt(dot(v, v)); }
 float length2(const vec2& v);
 float length2(const vec3& v);
 vec2 mix(const vec2& a, const vec2& b, float t);
@@ -224,7 +227,18 @@ void GetXY(const vec3& n, vec3& X, vec3& Y);
 mat3x3 GetTBNMatrix(const vec3& n);
 
 // Helpers of the public interface.
-float krvClamp(float value, float lo, float hi);
+
+// The one clamp of the program. NaN passes through (both tests fail), so callers that turn the
+// result into an integer get TruncToInt's 0 for it.
+inline float krvClamp(float value, float lo, float hi)
+{
+    float m = (value > hi) ? hi : value;
+    return (lo > m) ? lo : m;
+}
+namespace krvi {
+inline float Clamp01(float t) { return krvClamp(t, 0.0f, 1.0f); }
+}  // namespace krvi
+
 vec3 krvReflect(vec3 I, vec3 N);
 vec2 krvSubtractProduct2f(vec2 a, vec2 b, float t);
 vec3 krvSubtractProduct3f(vec3 a, vec3 b, float t);

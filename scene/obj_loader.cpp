@@ -8,7 +8,7 @@
 // refused before its vertex array would exceed kMaxObjVertices.
 #include "scene/object.h"
 
-#include "api/string.h"
+#include "base/report.h"
 #include "platform/platform.h"
 
 #include <cerrno>

@@ -8,6 +8,8 @@
 // The render switches, shading parameters and the other flags live in the core under the same
 // names and start there with their defaults; the lens and range fields have theirs in the class.
 // Culling is on by default for the context.
+_3D_Korvane_Rendering* _3D_KRV_Rendering = nullptr;
+
 _3D_Korvane_Rendering::_3D_Korvane_Rendering() { cullEnabled = true; }
 
 // A zero-sized view (a minimised window) keeps the previous lens: its aspect would be 0/0 and

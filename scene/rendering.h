@@ -2,20 +2,13 @@
 // the system camera, the projection parameters, the current mesh, the immediate-mode vertex
 // buffer with its selected range, the light's matrices and the render target of the shadow pass.
 // There is one instance, the `rendering` member of the window object _3D_KRV_Wnd
-// (window/window.h); every krv function acts on it through krvRendering().
+// (window/window.h); every krv function acts on it through krvRendering(), which follows the
+// pointer _3D_KRV_Rendering the window sets.
 #pragma once
 
 #include "core/core.h"
 #include "scene/camera.h"
 #include "scene/object.h"
-
-// Matrix modes: what the transform calls of the interface change.
-enum KrvMatrixMode_ {
-    KrvMatrixMode_BufferModel = 81,     // positions of the buffer's selected range
-    KrvMatrixMode_Object = 82,          // positions of the current object (and its box)
-    KrvMatrixMode_BufferTexture = 161,  // texture coordinates of the selected range
-    KrvMatrixMode_ObjectTexture = 162   // texture coordinates of the current object
-};
 
 class _3D_Korvane_Rendering : public _3D_Korvane_Core {
 public:
@@ -81,5 +74,9 @@ public:
     bool ShadowPass = true;
 };
 
-// The one rendering context of the process (the window object's).
-_3D_Korvane_Rendering& krvRendering();
+// The one rendering context of the process. The window points this at its own context while
+// it is constructed (window/globals.cpp), before any program code runs; the scene only knows
+// the pointer, so it never looks up at the window.
+extern _3D_Korvane_Rendering* _3D_KRV_Rendering;
+
+inline _3D_Korvane_Rendering& krvRendering() { return *_3D_KRV_Rendering; }

@@ -1,6 +1,6 @@
 #include "tests/golden.h"
 
-#include "api/string.h"
+#include "base/report.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,4 @@
 #include "core/frustum.h"
-#include "scene/rendering.h"
 
 #include <gtest/gtest.h>
 
@@ -49,29 +48,6 @@ TEST(FrustumPlanes, ProjectionOnTheLeftAndNormalised)
     EXPECT_EQ(f.planes[f.right][3], 0.25f);
     EXPECT_EQ(f.planes[f.left][0], 1.0f);
     EXPECT_EQ(f.planes[f.left][3], 0.75f);
-}
-
-TEST(FrustumPlanes, UpdateReadsTheRenderingCamera)
-{
-    _3D_Korvane_Rendering& r = krvRendering();
-    const mat4x4 savedProjection = r.Camera.ProjectionMatrix;
-    const mat4x4 savedView = r.Camera.ViewMatrix;
-    mat4x4 projection(1.0f);
-    projection[13] = -0.25f;
-    mat4x4 view(1.0f);
-    view[5] = 4.0f;
-    r.Camera.ProjectionMatrix = projection;
-    r.Camera.ViewMatrix = view;
-
-    _3D_Korvane_Frustum fromCamera, explicitly;
-    fromCamera.Update();
-    explicitly.Update(projection, view);
-    for (int p = 0; p < 6; ++p)
-        for (int k = 0; k < 4; ++k) EXPECT_EQ(fromCamera.planes[p][k], explicitly.planes[p][k]);
-    EXPECT_EQ(fromCamera.planes[fromCamera.bottom][3], 0.75f / 4.0f);
-
-    r.Camera.ProjectionMatrix = savedProjection;
-    r.Camera.ViewMatrix = savedView;
 }
 
 TEST(FrustumVolumes, AcceptEverything)

@@ -1,7 +1,7 @@
 // The OBJ/MTL reader: what each line form yields, the exact report lines, exporter-style files,
 // and every malformed or hostile input refused without reading out of bounds. Files are written
 // into a temporary program directory, models into its subfolder "m".
-#include "api/string.h"
+#include "base/report.h"
 #include "scene/object.h"
 
 #include <FreeImage.h>

@@ -1,5 +1,5 @@
 #include "api/krv.h"
-#include "api/string.h"
+#include "base/report.h"
 
 #include <gtest/gtest.h>
 

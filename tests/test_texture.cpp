@@ -1,6 +1,6 @@
 // The texture record, its creation forms, the frame buffer's attachment rules and the generated
 // textures and helpers.
-#include "api/string.h"
+#include "base/report.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
 

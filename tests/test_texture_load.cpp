@@ -2,7 +2,7 @@
 // the Dot3 normal map. Images are written with FreeImage into a temporary program directory.
 #include "rendering_fixture.h"
 
-#include "api/string.h"
+#include "base/report.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
 

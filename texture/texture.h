@@ -9,16 +9,10 @@
 // destructor, only by an explicit Destroy (or by Create replacing the contents).
 #pragma once
 
+#include "base/codes.h"
 #include "math/glmath.h"
 
 typedef unsigned char uint8;
-
-// Pixel formats, the characters '0', '1', '2'.
-enum KrvTextureFormat_ {
-    KrvFormat_BGR = '0',    // 3 bytes a texel: blue, green, red
-    KrvFormat_RGBA32 = '1', // 4 bytes a texel; allocated only, never sampled
-    KrvFormat_Depth16 = '2' // one unsigned 16-bit value a texel (shadow-map depth); Pitch stays 0
-};
 
 class CTexture {
 public:

@@ -3,7 +3,7 @@
 #include "texture/image_decode.h"
 #include "texture/texture_generate.h"
 
-#include "api/string.h"
+#include "base/report.h"
 
 #include <climits>
 #include <cmath>

@@ -6,16 +6,13 @@
 // Direct indexing, reciprocals instead of divisions, no allocation.
 #pragma once
 
+#include "base/compiler.h"
 #include "texture/texture.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-// Inlined into the pixel loop whatever the compiler's size heuristics say: a call per texel
-// costs more than the lookup itself.
-#define KRV_ALWAYS_INLINE inline __attribute__((always_inline))
 
 constexpr float kKrvByteScale = 0.003921569f;     // 1/255
 constexpr float kKrvDepthScale = 0.000015259022f; // 1/65535

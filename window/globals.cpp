@@ -1,21 +1,17 @@
-// The program's global objects, in one translation unit so that their construction order is
-// fixed: the title line, the program's directory (filled by the window's constructor, so it must
-// exist first), the window with the one rendering context, then the error report.
-#include "api/string.h"
+// The window object with the one rendering context. The global strings it fills
+// (base/string.h) are constant-initialised, so they exist before this constructor runs
+// whatever order the units are initialised in.
+#include "base/string.h"
 #include "window/window.h"
 
 #include <cstring>
 
-CString _3D_KRV_Title_Text;
-CString ModuleDirectory;
 _3D_Korvane_Window _3D_KRV_Wnd;
-CString _3D_KRV_Title_Error;
-CString _3D_KRV_Report_Error;
-
-_3D_Korvane_Rendering& krvRendering() { return _3D_KRV_Wnd.rendering; }
 
 _3D_Korvane_Window::_3D_Korvane_Window()
 {
+    // Every krv function reaches the context through the scene's pointer; the window owns it.
+    _3D_KRV_Rendering = &rendering;
     // The directory keeps its trailing separator: loaders append names to it as plain text.
     char buffer[4096];
     DWORD n = GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, sizeof buffer);

@@ -2,7 +2,7 @@
 // render mode, pacing, the frame-rate title and the input helpers.
 #include "window/window.h"
 
-#include "api/string.h"
+#include "base/string.h"
 
 #include <climits>
 #include <cstring>
@@ -28,30 +28,6 @@ float elapsedTime = 0.0f;
 // inside a message handler) then only re-places and shows the window instead of nesting a loop,
 // so one quit request always ends the program.
 bool LoopRunning = false;
-
-// Internal buffer size for a client size under a render mode. Modes outside 128..132 keep the
-// client size (a defined choice for values the interface does not list).
-void BufferSizeFor(int renderMode, int w, int h, int& bw, int& bh)
-{
-    switch (renderMode) {
-    case KrvRenderMode_Speed:
-        bw = TruncToInt(static_cast<float>(w) / 1.5f);
-        bh = TruncToInt(static_cast<float>(h) / 1.5f);
-        break;
-    case KrvRenderMode_Boost:
-        bw = w / 2;
-        bh = h / 2;
-        break;
-    case KrvRenderMode_Nearest:
-        bw = TruncToInt(static_cast<float>(w) / 2.75f);
-        bh = TruncToInt(static_cast<float>(h) / 2.75f);
-        break;
-    default:
-        bw = w;
-        bh = h;
-        break;
-    }
-}
 
 // One pacing decision: at most one step of `interval` seconds per call.
 //
@@ -106,7 +82,7 @@ void PlaceAndShow(_3D_Korvane_Window& wnd, bool maximised)
 }  // namespace
 
 // Programs define their own WndProc; this one serves programs that do not.
-__attribute__((weak)) LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+KRV_WEAK LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return krvWindowProcedure(hwnd, msg, wParam, lParam, krvProcNull, krvProcNull);
 }
@@ -268,8 +244,8 @@ void _3D_Korvane_Window::WMSize(int w, int h)
 {
     width = w;
     height = h;
-    int bw, bh;
-    BufferSizeFor(rendering.renderMode, w, h, bw, bh);
+    const int bw = KrvInternalSize(rendering.renderMode, w);
+    const int bh = KrvInternalSize(rendering.renderMode, h);
     rendering.ResizeBuffers(bw, bh);
     rendering.sizeWidth = bw;
     rendering.sizeHeight = bh;

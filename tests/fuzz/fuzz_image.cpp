@@ -4,7 +4,7 @@
 //
 // The file is named .tga: that format has no signature, so the name decides for a file the
 // decoder does not recognise, while PNG, JPEG and BMP inputs are still known by their content.
-#include "api/string.h"
+#include "base/report.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
 

@@ -18,7 +18,7 @@
 //
 // Every texture decode runs in a child process: inputs naming more than a few distinct
 // textures are refused, so the fuzzer spends its time in the reader.
-#include "api/string.h"
+#include "base/report.h"
 #include "scene/object.h"
 
 #include <cctype>

@@ -1,0 +1,66 @@
+// The render modes as one table: how much smaller than the window the internal image is, and
+// how it is blitted back up. The window sizes its buffers by it, the interface maps window
+// pixels by it and the presentation stretches by it, so the three can never disagree. The
+// anti-aliasing factor, the other ratio between two images, is here too.
+#pragma once
+
+#include "base/codes.h"
+#include "math/glmath.h"
+
+// How SwapBuffers hands the colour buffer to the window.
+enum KrvBlit_ {
+    KrvBlit_None = 0,  // a mode outside 128..132: nothing is shown
+    KrvBlit_Stretch,   // StretchDIBits in the device's current stretch mode
+    KrvBlit_Device,    // SetDIBitsToDevice, 1:1
+    KrvBlit_Halftone   // StretchDIBits after SetStretchBltMode(HALFTONE)
+};
+
+struct KrvRenderModeInfo {
+    float factor;  // window size / internal size
+    int blit;      // a KrvBlit_ value
+};
+
+constexpr int kKrvFirstRenderMode = KrvRenderMode_Normal;
+constexpr KrvRenderModeInfo kKrvRenderModes[] = {
+    {1.0f, KrvBlit_Stretch},   // KrvRenderMode_Normal
+    {1.0f, KrvBlit_Device},    // KrvRenderMode_Device
+    {1.5f, KrvBlit_Stretch},   // KrvRenderMode_Speed
+    {2.0f, KrvBlit_Halftone},  // KrvRenderMode_Boost
+    {2.75f, KrvBlit_Halftone}  // KrvRenderMode_Nearest
+};
+
+// Modes outside the table keep the window's size (a defined choice for values the interface
+// does not list) and blit nothing.
+inline KrvRenderModeInfo KrvRenderModeOf(int mode)
+{
+    const int i = mode - kKrvFirstRenderMode;
+    const int n = static_cast<int>(sizeof kKrvRenderModes / sizeof kKrvRenderModes[0]);
+    if (mode < kKrvFirstRenderMode || i >= n) return {1.0f, KrvBlit_None};
+    return kKrvRenderModes[i];
+}
+
+// A window length in internal pixels. A whole factor divides in integers, a fractional one in
+// float and truncates: 800 / 2.75 is 290.
+inline int KrvInternalSize(int mode, int windowSize)
+{
+    const float f = KrvRenderModeOf(mode).factor;
+    const int whole = static_cast<int>(f);
+    if (static_cast<float>(whole) == f) return windowSize / whole;
+    return TruncToInt(static_cast<float>(windowSize) / f);
+}
+
+// An internal length in window pixels, the inverse of KrvInternalSize up to truncation.
+inline int KrvWindowSize(int mode, int internalSize)
+{
+    const float f = KrvRenderModeOf(mode).factor;
+    const int whole = static_cast<int>(f);
+    if (static_cast<float>(whole) == f) return internalSize * whole;
+    return TruncToInt(f * static_cast<float>(internalSize));
+}
+
+// Supersampling in each direction: 2, 3, 4 for 64, 65, 66; 1 for any other value (the caller
+// tests for 0, no anti-aliasing, first).
+constexpr int KrvAntiAliasingFactor(int mode)
+{
+    return mode == KrvAA_2x2 ? 2 : mode == KrvAA_3x3 ? 3 : mode == KrvAA_4x4 ? 4 : 1;
+}
