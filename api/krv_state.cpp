@@ -88,8 +88,8 @@ void krvViewport(int x, int y, int w, int h)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     const int m = r.renderMode;
-    r.Viewport(KrvInternalSize(m, x), KrvInternalSize(m, y), KrvInternalSize(m, w),
-               KrvInternalSize(m, h));
+    r.Viewport(krvi::InternalSize(m, x), krvi::InternalSize(m, y), krvi::InternalSize(m, w),
+               krvi::InternalSize(m, h));
 }
 
 // The client size the window's last resize stored; before there is one, the internal image
@@ -98,14 +98,14 @@ int krvViewWidth()
 {
     if (_3D_KRV_Wnd.width > 0) return _3D_KRV_Wnd.width;
     const _3D_Korvane_Rendering& r = krvRendering();
-    return KrvWindowSize(r.renderMode, r.width);
+    return krvi::WindowSize(r.renderMode, r.width);
 }
 
 int krvViewHeight()
 {
     if (_3D_KRV_Wnd.height > 0) return _3D_KRV_Wnd.height;
     const _3D_Korvane_Rendering& r = krvRendering();
-    return KrvWindowSize(r.renderMode, r.height);
+    return krvi::WindowSize(r.renderMode, r.height);
 }
 
 // A zero divisor has no quotient: the call is ignored.
@@ -242,14 +242,14 @@ void krvSetFog(int mode, vec3 color, float start, float end, float density, floa
 // ---------------------------------------------------------------------------------------------
 // Threads and SIMD lanes: process-wide, like the pool and the span routines they pick.
 
-void krvSetThreads(int n) { KrvThreadPool::Shared().SetThreads(n); }
+void krvSetThreads(int n) { krvi::ThreadPool::Shared().SetThreads(n); }
 
-int krvGetThreads() { return KrvThreadPool::Shared().Threads(); }
+int krvGetThreads() { return krvi::ThreadPool::Shared().Threads(); }
 
 void krvSetSimdWidth(int lanes)
 {
     if (lanes != 0 && lanes != 1 && lanes != 4 && lanes != 8) return;
-    KrvSetSimdLanes(lanes);
+    krvi::SetSimdLanes(lanes);
 }
 
-int krvGetSimdWidth() { return KrvSimdLanes(); }
+int krvGetSimdWidth() { return krvi::SimdLanes(); }

@@ -119,10 +119,10 @@ int main(int argc, char** argv)
                 e->shadowCoord = vec4(0.25f + 0.5f * unit(rng), 0.25f + 0.5f * unit(rng),
                                       0.4f * unit(rng), 1.0f) * 0.25f;
             }
-            KrvDeltas d;
+            krvi::Deltas d;
             d.SetDeltas(a, b, c.mask);
-            s.left = KrvFlatten(a, c.mask);
-            s.delta = KrvFlatten(d, c.mask);
+            s.left = krvi::Flatten(a, c.mask);
+            s.delta = krvi::Flatten(d, c.mask);
             s.rightX = b.position.x;
             s.y = static_cast<int>(rng() % height);
         }
@@ -132,12 +132,12 @@ int main(int argc, char** argv)
         shade.Load(core);
 
         std::vector<std::pair<std::string, SpanRoutine>> routines = {
-            {"scalar", KrvScalarSpanRoutine(c.mask)}};
+            {"scalar", krvi::ScalarSpanRoutine(c.mask)}};
         // A width with no body for the case (the draw keeps the scalar one) is left out.
-        if (KrvSimdLanesAvailable() >= 4 && KrvSimdSpanRoutine(4, c.mask, shade))
-            routines.push_back({"sse2", KrvSimdSpanRoutine(4, c.mask, shade)});
-        if (KrvSimdLanesAvailable() >= 8 && KrvSimdSpanRoutine(8, c.mask, shade))
-            routines.push_back({"avx2", KrvSimdSpanRoutine(8, c.mask, shade)});
+        if (krvi::SimdLanesAvailable() >= 4 && krvi::SimdSpanRoutine(4, c.mask, shade))
+            routines.push_back({"sse2", krvi::SimdSpanRoutine(4, c.mask, shade)});
+        if (krvi::SimdLanesAvailable() >= 8 && krvi::SimdSpanRoutine(8, c.mask, shade))
+            routines.push_back({"avx2", krvi::SimdSpanRoutine(8, c.mask, shade)});
         std::vector<std::vector<double>> times(routines.size());
         for (int r = 0; r < rounds; ++r) {
             for (size_t k = 0; k < routines.size(); ++k) {

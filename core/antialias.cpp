@@ -84,7 +84,7 @@ void _3D_Korvane_Core::SetAntiAliasingFilter(int mode)
 {
     if (mode != KrvAA_2x2 && mode != KrvAA_3x3 && mode != KrvAA_4x4) return;
     if (!aaColorBuffer || !colorBuffer) return;
-    const int f = KrvAntiAliasingFactor(mode);
+    const int f = krvi::AntiAliasingFactor(mode);
     int rows = aaHeight / f;
     int cols = aaWidth / f;
     if (rows > colorHeight) rows = colorHeight;
@@ -98,7 +98,7 @@ void _3D_Korvane_Core::SetAntiAliasingFilter(int mode)
     const int srcWidth = aaWidth, dstWidth = colorWidth;
     const size_t srcRowBytes = static_cast<size_t>(srcWidth) * 3u * static_cast<size_t>(f);
     const size_t dstRowBytes = static_cast<size_t>(dstWidth) * 3u;
-    KrvRunSlices(rows, KrvSlicesFor(int64_t{rows} * cols * f * f, kMinFilterSamples),
+    krvi::RunSlices(rows, krvi::SlicesFor(int64_t{rows} * cols * f * f, kMinFilterSamples),
                  [=](int first, int end, int) {
                      const uint8* s = src + static_cast<size_t>(first) * srcRowBytes;
                      uint8* d = dst + static_cast<size_t>(first) * dstRowBytes;

@@ -26,16 +26,16 @@ void Cut(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& o, const _3D_Korvane
          int plane, unsigned features)
 {
     const float t = CutParameter(o.position, n.position, plane);
-    KrvDeltas d;
+    krvi::Deltas d;
     d.SetDeltas(o, n, features);
-    KrvLerp(out, o, d, t, features);
+    krvi::Lerp(out, o, d, t, features);
 }
 
 }  // namespace krv_clip
 
 void _3D_Korvane_Core::ClipTriangle(_3D_Korvane_Shader* v, int plane)
 {
-    KrvSerialDraw draw(*this);
+    krvi::SerialDraw draw(*this);
     auto sink = [&draw](_3D_Korvane_Shader* piece) { draw.Triangle(piece); };
-    KrvClipTriangle(v, plane, draw.state.features, sink);
+    krvi::ClipTriangle(v, plane, draw.state.features, sink);
 }

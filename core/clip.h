@@ -33,10 +33,12 @@ void Cut(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& o, const _3D_Korvane
 
 }  // namespace krv_clip
 
+namespace krvi {
+
 // Cuts v (three records, changed in place) against planes plane..6 and calls sink(v) for
 // every piece that survives. Plane 7 hands v on as it is; any other plane number drops it.
 template <class Sink>
-void KrvClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, Sink& sink)
+void ClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, Sink& sink)
 {
     using namespace krv_clip;
     // A triangle inside every plane passes all six levels unchanged, so it goes to the sink at
@@ -56,14 +58,14 @@ void KrvClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, Sink& 
     }
 
     if (outsideCount == 0) {
-        KrvClipTriangle(v, plane + 1, features, sink);
+        ClipTriangle(v, plane + 1, features, sink);
     } else if (outsideCount == 2) {
         const int n = inside[0] ? 0 : (inside[1] ? 1 : 2);
         for (int k = 1; k <= 2; ++k) {
             _3D_Korvane_Shader& o = v[(n + k) % 3];
             Cut(o, o, v[n], plane, features);
         }
-        KrvClipTriangle(v, plane + 1, features, sink);
+        ClipTriangle(v, plane + 1, features, sink);
     } else if (outsideCount == 1) {
         const int o = !inside[0] ? 0 : (!inside[1] ? 1 : 2);
         const int i1 = (o + 1) % 3, i2 = (o + 2) % 3;
@@ -73,8 +75,10 @@ void KrvClipTriangle(_3D_Korvane_Shader* v, int plane, unsigned features, Sink& 
         second[i2] = v[i2];
         // Slot o of the input becomes P1, the same point as slot i1 of the second triangle.
         v[o] = second[i1];
-        KrvClipTriangle(v, plane + 1, features, sink);
-        KrvClipTriangle(second, plane + 1, features, sink);
+        ClipTriangle(v, plane + 1, features, sink);
+        ClipTriangle(second, plane + 1, features, sink);
     }
     // Three outside: the triangle is dropped.
 }
+
+}  // namespace krvi

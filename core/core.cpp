@@ -25,7 +25,7 @@ _3D_Korvane_Core::~_3D_Korvane_Core()
     delete[] aaColorBuffer;
     delete[] colorBuffer;
     delete[] depthBuffer;
-    KrvReleaseDrawWork(drawWork);
+    krvi::ReleaseDrawWork(drawWork);
 }
 
 // True when a w x h output with supersampling factor f (0 for none) fits the limits: every
@@ -67,7 +67,7 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
     ReleaseBuffers(*this);
     if (!frameBuffer) maxX = maxY = 0;
 
-    const int f = antiAliasing != 0 ? KrvAntiAliasingFactor(antiAliasing) : 0;
+    const int f = antiAliasing != 0 ? krvi::AntiAliasingFactor(antiAliasing) : 0;
     if (BufferSizeAcceptable(w, h, f)) {
         int dw = w, dh = h;
         bool ok = true;
@@ -145,7 +145,7 @@ void _3D_Korvane_Core::Clear(bool color, bool depth)
     const int64_t bytes = int64_t(colorRows) * int64_t(colorRow) +
                           int64_t(depthRows) * int64_t(depthRow);
     const int rows = colorRows > depthRows ? colorRows : depthRows;
-    KrvRunSlices(rows, KrvSlicesFor(bytes, kMinClearBytes), [=](int first, int end, int) {
+    krvi::RunSlices(rows, krvi::SlicesFor(bytes, kMinClearBytes), [=](int first, int end, int) {
         auto share = [&](int of, int at) { return static_cast<size_t>(int64_t(of) * at / rows); };
         if (c) {
             const size_t lo = share(colorRows, first), hi = share(colorRows, end);

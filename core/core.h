@@ -6,7 +6,7 @@
 //   clip.cpp        ClipTriangle: six planes in homogeneous clip space
 //   rasterize.cpp   RasterizeTriangle: divide by w, cull, viewport, edges;
 //                   DrawSpansBetweenEdges: the rows between two edges
-//   draw_span.cpp   the rows' spans (KrvDrawRows) and DrawSpan: coverage, depth test,
+//   draw_span.cpp   the rows' spans (krvi::DrawRows) and DrawSpan: coverage, depth test,
 //                   attributes, shading (shade.h, texture/texture_sampler.h), depth write
 //   antialias.cpp   SetAntiAliasingFilter: box filter of the supersampled buffer
 //   present.cpp     SwapBuffers: the GDI blit by render mode; SetPixel and the debug lines
@@ -28,8 +28,10 @@
 
 struct CEdge;
 struct CSpan;
-struct KrvDrawWork;
-void KrvReleaseDrawWork(KrvDrawWork* work);
+namespace krvi {
+struct DrawWork;
+void ReleaseDrawWork(DrawWork* work);
+}  // namespace krvi
 
 // The clip-space position of v: m (16 floats, column-major) times (v.x, v.y, v.z, 1) (submit.cpp).
 vec4 krvModelViewProjection(const float* m, const CVertex* v);
@@ -144,7 +146,7 @@ public:
 
     // What the draws keep between them: the prepared state and the threads' set-up lists
     // (submit.cpp). Created by the first draw, released with the core.
-    KrvDrawWork* drawWork = nullptr;
+    krvi::DrawWork* drawWork = nullptr;
 
     // The device context that SetPixel and the debug lines draw on (the window's own DC; set
     // by the window when it is created; null draws nothing).

@@ -56,7 +56,7 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
         target.depth ? target.depth + static_cast<size_t>(y) * target.depthWidth : nullptr;
     const bool testDepth = target.testDepth;
     const bool writeDepth = target.writeDepth;
-    const int vectors = KrvVectorsOf(f.mask());
+    const int vectors = krvi::VectorsOf(f.mask());
 
     const float scale = 1.0f / dx;
     unsigned short lastDepth = lastDepthOut;
@@ -75,7 +75,7 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
             const float w = 1.0f / (left.W() + delta.W() * t);
             // Attributes (left + delta * t) * w, vectors 1.. into the record's four vectors.
             PixelAttributes a;
-            KrvForVectors(vectors, [&](int k) {
+            krvi::ForVectors(vectors, [&](int k) {
                 if (k == 0) return;
                 const Lanes4 lanes = (left.v[k] + delta.v[k] * t) * w;
                 std::memcpy(reinterpret_cast<char*>(&a) + (k - 1) * sizeof lanes, &lanes,
@@ -110,9 +110,12 @@ MakeSpanRoutines(std::integer_sequence<unsigned, Masks...>)
 static constexpr std::array<SpanRoutine, kSpanFeatureCount> kSpanRoutines =
     MakeSpanRoutines(std::make_integer_sequence<unsigned, kSpanFeatureCount>());
 
-SpanRoutine KrvScalarSpanRoutine(unsigned mask) { return kSpanRoutines[mask % kSpanFeatureCount]; }
+SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
+{
+    return kSpanRoutines[mask % kSpanFeatureCount];
+}
 
-bool KrvReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
+bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
                       const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                       unsigned short& lastDepth)
 {
@@ -124,7 +127,7 @@ bool KrvReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState&
 
 // The draw's mask, less what the core cannot back right now: a span drawn without a colour
 // target is depth-only, and a group whose texture or light is gone is not shaded.
-unsigned KrvSpanFeatures(const _3D_Korvane_Core& core)
+unsigned krvi::SpanFeatures(const _3D_Korvane_Core& core)
 {
     unsigned f = core.drawFeatures;
     if (!core.targetColor) return 0;
@@ -136,22 +139,22 @@ unsigned KrvSpanFeatures(const _3D_Korvane_Core& core)
 
 static void DrawOneSpan(_3D_Korvane_Core& core, const CSpan& span, int y, bool reference)
 {
-    const unsigned mask = KrvSpanFeatures(core);
+    const unsigned mask = krvi::SpanFeatures(core);
     SpanTarget target;
     target.Load(core, (mask & kSpanColor) != 0);
     ShadeState shade;
     if (mask & kSpanColor) shade.Load(core, span);
-    const FlatPoint left = KrvFlatten(*span.first, mask), delta = KrvFlatten(span, mask);
+    const FlatPoint left = krvi::Flatten(*span.first, mask), delta = krvi::Flatten(span, mask);
     const float rightX = span.second->position.x;
     if (reference)
-        KrvReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
+        krvi::ReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
     else
-        KrvScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
+        krvi::ScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
 }
 
 void _3D_Korvane_Core::DrawSpan(CSpan* span, int y) { DrawOneSpan(*this, *span, y, false); }
 
-void KrvDrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
+void krvi::DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
 {
     DrawOneSpan(core, *span, y, true);
 }

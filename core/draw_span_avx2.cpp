@@ -12,10 +12,10 @@
 #define KRV_SIMD_NAMESPACE krv_simd8
 #include "core/span_simd.h"
 
-SpanRoutine KrvSimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush)
+SpanRoutine krvi::SimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush)
 {
     return krv_simd8::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine KrvSimdSpanRoutine8(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
+SpanRoutine krvi::SimdSpanRoutine8(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
 #endif

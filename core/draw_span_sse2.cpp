@@ -9,10 +9,10 @@
 #define KRV_SIMD_NAMESPACE krv_simd4
 #include "core/span_simd.h"
 
-SpanRoutine KrvSimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush)
+SpanRoutine krvi::SimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush)
 {
     return krv_simd4::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine KrvSimdSpanRoutine4(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
+SpanRoutine krvi::SimdSpanRoutine4(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
 #endif

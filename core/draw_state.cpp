@@ -44,9 +44,9 @@ Range TextureRange(const CTexture* t)
 
 }  // namespace
 
-void KrvSetSimdLanes(int lanes) { gSimdLanes.store(lanes < 0 ? 0 : lanes); }
+void krvi::SetSimdLanes(int lanes) { gSimdLanes.store(lanes < 0 ? 0 : lanes); }
 
-int KrvSimdLanes()
+int krvi::SimdLanes()
 {
     int wanted = gSimdLanes.load();
     if (wanted < 0) {
@@ -54,7 +54,7 @@ int KrvSimdLanes()
         gSimdLanes.compare_exchange_strong(expected, LanesFromEnvironment());
         wanted = gSimdLanes.load();
     }
-    const int available = KrvSimdLanesAvailable();
+    const int available = krvi::SimdLanesAvailable();
     if (wanted <= 0) return available;
     if (wanted < 4) return 1;
     return wanted < available ? (wanted >= 8 ? 8 : 4) : available;
@@ -64,7 +64,7 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
                  DrawState& d)
 {
     d.features = features;
-    d.vectors = KrvVectorsOf(features);
+    d.vectors = krvi::VectorsOf(features);
 
     d.modelViewProjection = core.modelViewProjection.m;
     d.shadowMapMatrix = core.shadowMapMatrix.m;
@@ -114,12 +114,12 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
 
     d.span = nullptr;
     d.flush = nullptr;
-    const int lanes = KrvSimdLanes();
+    const int lanes = krvi::SimdLanes();
     // The SIMD bodies address colour bytes by int offsets.
     const bool smallTarget = static_cast<size_t>(core.targetColorWidth) *
                                  static_cast<size_t>(core.targetColorHeight) * 3u <=
                              static_cast<size_t>(INT_MAX);
     if (lanes > 1 && !aliased && smallTarget)
-        d.span = KrvSimdDrawRoutine(lanes, features, d.shade, d.flush);
-    if (!d.span) d.span = KrvScalarSpanRoutine(features);
+        d.span = krvi::SimdDrawRoutine(lanes, features, d.shade, d.flush);
+    if (!d.span) d.span = krvi::ScalarSpanRoutine(features);
 }

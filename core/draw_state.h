@@ -15,7 +15,7 @@
 struct DrawState {
     // The attribute groups the draw carries, clips, interpolates and shades (kSpan* bits).
     unsigned features = 0;
-    int vectors = 1;  // KrvVectorsOf(features): packed vectors a point takes
+    int vectors = 1;  // krvi::VectorsOf(features): packed vectors a point takes
 
     // Submission.
     const float* modelViewProjection = nullptr;  // the core's matrices, 16 floats each
@@ -45,51 +45,53 @@ struct DrawState {
 };
 
 // viewport: x, y, width, height as the draw addresses the target.
-// features: the groups to carry (KrvDrawFeatures after DrawTriangles has set the per-draw flags,
-// KrvSpanFeatures for the stage entry points).
+// features: the groups to carry (krvi::DrawFeatures after DrawTriangles has set the per-draw flags,
+// krvi::SpanFeatures for the stage entry points).
 void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
                  DrawState& draw);
 
+namespace krvi {
+
 // The lanes a draw's span routine may use: 0 picks the widest the processor has (the default),
-// 1 forces the scalar body, 4 or 8 ask for at most that many. KrvSimdLanes answers the lanes
+// 1 forces the scalar body, 4 or 8 ask for at most that many. SimdLanes answers the lanes
 // in use (1 for the scalar body). Process-wide; the first use reads KRV_SIMD.
-void KrvSetSimdLanes(int lanes);
-int KrvSimdLanes();
+void SetSimdLanes(int lanes);
+int SimdLanes();
 
 // ---------------------------------------------------------------------------------------------
 // A triangle after set-up: its two edge pairs, each with its rows and its ends as packed
 // vectors. Only the first `vectors` of each point's five are stored, so a depth-only draw keeps
 // a sixth of what a shaded one does.
-struct KrvPairRows {
+struct PairRows {
     int first = 0, last = -1;   // rows first, first + step, ... <= last; none when first > last
     float longTop = 0.0f, longScale = 0.0f;    // top y and 1 / dy of the long edge
     float shortTop = 0.0f, shortScale = 0.0f;  // the same of the short edge
 };
 
-struct KrvSetupTriangle {
-    KrvPairRows pairs[2];
+struct SetupTriangle {
+    PairRows pairs[2];
     // Then, `vectors` Lanes4 each: long top, long delta, then top and delta of the first short
     // edge and of the second.
 };
 
-constexpr int kKrvSetupHeader = 3;  // Lanes4 that hold a KrvSetupTriangle
-static_assert(sizeof(KrvSetupTriangle) <= kKrvSetupHeader * sizeof(Lanes4), "header fits");
+constexpr int kSetupHeader = 3;  // Lanes4 that hold a SetupTriangle
+static_assert(sizeof(SetupTriangle) <= kSetupHeader * sizeof(Lanes4), "header fits");
 
-inline int KrvSetupStride(int vectors) { return kKrvSetupHeader + 6 * vectors; }
-inline const Lanes4* KrvSetupPoint(const Lanes4* record, int vectors, int which)
+inline int SetupStride(int vectors) { return kSetupHeader + 6 * vectors; }
+inline const Lanes4* SetupPoint(const Lanes4* record, int vectors, int which)
 {
-    return record + kKrvSetupHeader + which * vectors;
+    return record + kSetupHeader + which * vectors;
 }
 
 // Set-up of one clipped triangle (divide, cull, viewport, edges): writes the record at out
-// (KrvSetupStride lanes) and returns true, or false when nothing of it can be drawn.
-bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
+// (SetupStride lanes) and returns true, or false when nothing of it can be drawn.
+bool SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
 
 // ---------------------------------------------------------------------------------------------
 // Row bands: with n threads, thread i draws the rows y with (y >> shift) % n == i. Interleaved
 // bands keep both threads busy wherever the triangles fall; a band's rows are consecutive, so
 // a thread's rows stay in its cache.
-struct KrvBands {
+struct Bands {
     int count = 1;  // threads
     int index = 0;  // this thread
     int shift = 4;  // band height 2^shift rows (even, so the even rows of a step of 2 stay even)
@@ -98,7 +100,7 @@ struct KrvBands {
 // The last fragment that reached the depth test, in the order one thread would draw it:
 // the record's place in the draw, its edge pair, its row. Threads keep their own and the
 // largest key wins when the draw ends.
-struct KrvLastDepth {
+struct LastDepth {
     uint64_t key = 0;
     int row = -1;
     unsigned short depth = 0;
@@ -111,7 +113,7 @@ struct KrvLastDepth {
         depth = d;
         set = true;
     }
-    bool After(const KrvLastDepth& o) const
+    bool After(const LastDepth& o) const
     {
         return set && (!o.set || key > o.key || (key == o.key && row > o.row));
     }
@@ -120,18 +122,18 @@ struct KrvLastDepth {
 // Draws the rows of one set-up triangle that the bands give this thread. `ordinal` is the
 // record's place in the draw (the same on every thread); shade is this thread's copy of the
 // draw's shading state (the Dot3 term reads a per-row value from it).
-void KrvDrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                          uint64_t ordinal, const KrvBands& bands, KrvLastDepth& last);
+void DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
+                          uint64_t ordinal, const Bands& bands, LastDepth& last);
 
 // ---------------------------------------------------------------------------------------------
 // The core's stage entry points (ClipTriangle, RasterizeTriangle, DrawSpansBetweenEdges) draw
 // on the calling thread with the state as the core's fields stand: the viewport unscaled, the
-// mask of KrvSpanFeatures. The last depth goes back to the core when this ends.
-struct KrvSerialDraw {
-    explicit KrvSerialDraw(_3D_Korvane_Core& core);
-    ~KrvSerialDraw();
-    KrvSerialDraw(const KrvSerialDraw&) = delete;
-    KrvSerialDraw& operator=(const KrvSerialDraw&) = delete;
+// mask of SpanFeatures. The last depth goes back to the core when this ends.
+struct SerialDraw {
+    explicit SerialDraw(_3D_Korvane_Core& core);
+    ~SerialDraw();
+    SerialDraw(const SerialDraw&) = delete;
+    SerialDraw& operator=(const SerialDraw&) = delete;
 
     // Set-up and rows of one clipped triangle.
     void Triangle(_3D_Korvane_Shader* v);
@@ -140,7 +142,9 @@ struct KrvSerialDraw {
     _3D_Korvane_Core& core;
     DrawState state;
     ShadeState shade;
-    KrvPixelQueue queue;
-    KrvLastDepth last;
+    PixelQueue queue;
+    LastDepth last;
     uint64_t ordinal = 0;
 };
+
+}  // namespace krvi

@@ -11,15 +11,15 @@ void _3D_Korvane_Core::SwapBuffers(HDC hdc)
     if (!colorBuffer) return;
     if (antiAliasing != 0 && aaColorBuffer) SetAntiAliasingFilter(antiAliasing);
 
-    const int blit = KrvRenderModeOf(renderMode).blit;
-    if (blit == KrvBlit_Device) {
+    const int blit = krvi::RenderModeOf(renderMode).blit;
+    if (blit == krvi::Blit_Device) {
         SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0,
                           0, static_cast<UINT>(height), colorBuffer, &bitmapInfo,
                           DIB_RGB_COLORS);
-    } else if (blit != KrvBlit_None) {
-        if (blit == KrvBlit_Halftone) SetStretchBltMode(hdc, HALFTONE);
-        StretchDIBits(hdc, 0, 0, KrvWindowSize(renderMode, width),
-                      KrvWindowSize(renderMode, height), 0, 0, width, height, colorBuffer,
+    } else if (blit != krvi::Blit_None) {
+        if (blit == krvi::Blit_Halftone) SetStretchBltMode(hdc, HALFTONE);
+        StretchDIBits(hdc, 0, 0, krvi::WindowSize(renderMode, width),
+                      krvi::WindowSize(renderMode, height), 0, 0, width, height, colorBuffer,
                       &bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
     }
 

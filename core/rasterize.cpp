@@ -1,8 +1,8 @@
 // Triangle set-up and the row walk.
 //
-// KrvSetUpTriangle: perspective divide, face culling, viewport mapping and the edges of one
+// krvi::SetUpTriangle: perspective divide, face culling, viewport mapping and the edges of one
 // clipped triangle, written as a set-up record: the long edge, the two short ones, and the rows
-// each short edge shares with the long one. KrvDrawSetupTriangle: the rows of a record, one span
+// each short edge shares with the long one. krvi::DrawSetupTriangle: the rows of a record, one span
 // a row, through the draw's span routine; with several threads each walks its own row bands.
 // RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
 // calling thread.
@@ -15,7 +15,7 @@
 #include <cmath>
 #include <cstring>
 
-void KrvDeltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b,
+void krvi::Deltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b,
                           unsigned features)
 {
     position = b.position - a.position;
@@ -29,8 +29,8 @@ void KrvDeltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader&
     if (features & kSpanShadow) shadowCoord = b.shadowCoord - a.shadowCoord;
 }
 
-void KrvLerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const KrvDeltas& d, float t,
-             unsigned features)
+void krvi::Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d, float t,
+                unsigned features)
 {
     out.position = a.position + d.position * t;
     if (!(features & kSpanColor)) return;
@@ -54,10 +54,10 @@ static bool Finite(const vec4& p)
 // The rows a short edge shares with the long one: from the short edge's top row (raised to 0)
 // to its bottom row (lowered to the target's last), even rows only with a step of 2. False when
 // there are none, or an edge has no height.
-static bool PairRows(const DrawState& draw, float longDy, float longTop, float shortDy,
-                     float shortTop, float shortBottom, KrvPairRows& rows)
+static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float shortDy,
+                     float shortTop, float shortBottom, krvi::PairRows& rows)
 {
-    rows = KrvPairRows();
+    rows = krvi::PairRows();
     if (longDy == 0.0f || shortDy == 0.0f) return false;
     if (!std::isfinite(longTop) || !std::isfinite(shortTop) || !std::isfinite(shortBottom))
         return false;
@@ -77,7 +77,7 @@ static bool PairRows(const DrawState& draw, float longDy, float longTop, float s
     return true;
 }
 
-bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
+bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
 {
     for (int k = 0; k < 3; ++k) {
         vec4& p = v[k].position;
@@ -121,8 +121,8 @@ bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
     }
 
     // Edge k runs from v[k] to v[k + 1], its first end the upper one (on equal y, v[k]).
-    const FlatPoint points[3] = {KrvFlatten(v[0], features), KrvFlatten(v[1], features),
-                                 KrvFlatten(v[2], features)};
+    const FlatPoint points[3] = {krvi::Flatten(v[0], features), krvi::Flatten(v[1], features),
+                                 krvi::Flatten(v[2], features)};
     const int n = draw.vectors;
     int top[3];
     float dy[3];
@@ -135,19 +135,19 @@ bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
     int longest = dy[0] < dy[1] ? 1 : 0;
     if (dy[longest] < dy[2]) longest = 2;
 
-    KrvSetupTriangle header;
+    krvi::SetupTriangle header;
     bool any = false;
     for (int e = 0; e < 3; ++e) {
         const int edge = (longest + e) % 3;
         const int first = top[edge], second = (edge + (edge + 1) % 3) - first;
-        Lanes4* topOut = out + kKrvSetupHeader + 2 * e * n;
+        Lanes4* topOut = out + krvi::kSetupHeader + 2 * e * n;
         Lanes4* deltaOut = topOut + n;
         for (int k = 0; k < n; ++k) {
             topOut[k] = points[first].v[k];
             deltaOut[k] = points[second].v[k] - points[first].v[k];
         }
         if (e == 0) continue;
-        any |= PairRows(draw, dy[longest], points[top[longest]].Y(), dy[edge],
+        any |= RowsOfPair(draw, dy[longest], points[top[longest]].Y(), dy[edge],
                         points[first].Y(), points[second].Y(), header.pairs[e - 1]);
     }
     std::memcpy(static_cast<void*>(out), &header, sizeof header);
@@ -159,10 +159,10 @@ bool KrvSetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
 
 // The rows of one edge pair that the bands give this thread, N vectors a point.
 template <int N>
-static void DrawPair(const DrawState& draw, ShadeState& shade, const KrvPairRows& rows,
+static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairRows& rows,
                      const Lanes4* longTop, const Lanes4* longDelta, const Lanes4* shortTop,
-                     const Lanes4* shortDelta, uint64_t key, const KrvBands& bands,
-                     KrvLastDepth& last)
+                     const Lanes4* shortDelta, uint64_t key, const krvi::Bands& bands,
+                     krvi::LastDepth& last)
 {
     if (rows.first > rows.last) return;
     const SpanRoutine span = draw.span;
@@ -216,20 +216,20 @@ static void DrawPair(const DrawState& draw, ShadeState& shade, const KrvPairRows
     }
 }
 
-typedef void (*PairRoutine)(const DrawState&, ShadeState&, const KrvPairRows&, const Lanes4*,
+typedef void (*PairRoutine)(const DrawState&, ShadeState&, const krvi::PairRows&, const Lanes4*,
                             const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
-                            const KrvBands&, KrvLastDepth&);
+                            const krvi::Bands&, krvi::LastDepth&);
 static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<3>, DrawPair<4>,
                                              DrawPair<5>};
 
-void KrvDrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                          uint64_t ordinal, const KrvBands& bands, KrvLastDepth& last)
+void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
+                          uint64_t ordinal, const krvi::Bands& bands, krvi::LastDepth& last)
 {
-    KrvSetupTriangle header;
+    krvi::SetupTriangle header;
     std::memcpy(&header, static_cast<const void*>(record), sizeof header);
     const int n = draw.vectors;
     const PairRoutine pair = kPairRoutines[n - 1];
-    const Lanes4* points = record + kKrvSetupHeader;
+    const Lanes4* points = record + krvi::kSetupHeader;
     for (int e = 1; e <= 2; ++e)
         pair(draw, shade, header.pairs[e - 1], points, points + n, points + 2 * e * n,
              points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), bands, last);
@@ -238,48 +238,48 @@ void KrvDrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4
 // ---------------------------------------------------------------------------------------------
 // The stages for one triangle on the calling thread, with the core's state as it stands.
 
-KrvSerialDraw::KrvSerialDraw(_3D_Korvane_Core& c) : core(c)
+krvi::SerialDraw::SerialDraw(_3D_Korvane_Core& c) : core(c)
 {
     const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
-    PrepareDraw(c, KrvSpanFeatures(c), viewport, state);
+    PrepareDraw(c, krvi::SpanFeatures(c), viewport, state);
     shade = state.shade;
     shade.queue = &queue;
 }
 
-KrvSerialDraw::~KrvSerialDraw()
+krvi::SerialDraw::~SerialDraw()
 {
     if (state.flush) state.flush(state.target, shade);
     if (last.set) core.lastDepth = last.depth;
 }
 
-void KrvSerialDraw::Triangle(_3D_Korvane_Shader* v)
+void krvi::SerialDraw::Triangle(_3D_Korvane_Shader* v)
 {
-    Lanes4 record[kKrvSetupHeader + 6 * 5];
-    if (KrvSetUpTriangle(state, v, record))
-        KrvDrawSetupTriangle(state, shade, record, NextOrdinal(), KrvBands(), last);
+    Lanes4 record[krvi::kSetupHeader + 6 * 5];
+    if (krvi::SetUpTriangle(state, v, record))
+        krvi::DrawSetupTriangle(state, shade, record, NextOrdinal(), krvi::Bands(), last);
 }
 
 void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
 {
-    KrvSerialDraw draw(*this);
+    krvi::SerialDraw draw(*this);
     draw.Triangle(v);
 }
 
 void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
 {
-    KrvSerialDraw draw(*this);
+    krvi::SerialDraw draw(*this);
     const DrawState& s = draw.state;
-    KrvPairRows rows;
-    if (!PairRows(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
+    krvi::PairRows rows;
+    if (!RowsOfPair(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
                   shortEdge->first->position.y, shortEdge->second->position.y, rows))
         return;
     const unsigned f = s.features;
-    const FlatPoint points[4] = {KrvFlatten(*longEdge->first, f), KrvFlatten(*longEdge, f),
-                                 KrvFlatten(*shortEdge->first, f), KrvFlatten(*shortEdge, f)};
+    const FlatPoint points[4] = {krvi::Flatten(*longEdge->first, f), krvi::Flatten(*longEdge, f),
+                                 krvi::Flatten(*shortEdge->first, f), krvi::Flatten(*shortEdge, f)};
     Lanes4 packed[4 * 5];
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < s.vectors; ++k) packed[i * s.vectors + k] = points[i].v[k];
     const int n = s.vectors;
     kPairRoutines[n - 1](s, draw.shade, rows, packed, packed + n, packed + 2 * n, packed + 3 * n,
-                         draw.NextOrdinal() * 2, KrvBands(), draw.last);
+                         draw.NextOrdinal() * 2, krvi::Bands(), draw.last);
 }

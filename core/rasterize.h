@@ -15,14 +15,16 @@ constexpr unsigned kSpanLight = 4u;    // `normal`, `lightVector`: useLight and 
 constexpr unsigned kSpanShadow = 8u;   // `shadowCoord`: the light bit and useShadowMap
 constexpr unsigned kSpanFeatureCount = 16u;
 
+namespace krvi {
+
 // The bits that the core's per-draw flags and switches select. Every bit but kSpanColor needs
 // kSpanColor (a depth-only draw carries no attributes), and kSpanShadow needs kSpanLight.
-unsigned KrvDrawFeatures(const _3D_Korvane_Core& core);
+unsigned DrawFeatures(const _3D_Korvane_Core& core);
 
 // ---------------------------------------------------------------------------------------------
 // Second minus first end of every group, filled for the position always and for the groups
 // of `features` only; the others stay stale.
-struct KrvDeltas {
+struct Deltas {
     vec4 position;  // screen x, y, depth, 1/w (clip space inside the clipper)
     vec3 color;
     vec2 texCoord;
@@ -33,8 +35,10 @@ struct KrvDeltas {
     void SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b, unsigned features);
 };
 
+}  // namespace krvi
+
 // A triangle edge: first end is the top (smaller screen y), second the bottom.
-struct CEdge : KrvDeltas {
+struct CEdge : krvi::Deltas {
     _3D_Korvane_Shader* first = nullptr;
     _3D_Korvane_Shader* second = nullptr;
 
@@ -48,7 +52,7 @@ struct CEdge : KrvDeltas {
 };
 
 // One row's span: first end is the left point (smaller screen x), second the right.
-struct CSpan : KrvDeltas {
+struct CSpan : krvi::Deltas {
     _3D_Korvane_Shader* first = nullptr;
     _3D_Korvane_Shader* second = nullptr;
 
@@ -60,14 +64,18 @@ struct CSpan : KrvDeltas {
     }
 };
 
+namespace krvi {
+
 // out = a + d * t for the position and the groups of `features` (out may be a).
-void KrvLerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const KrvDeltas& d, float t,
+void Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d, float t,
              unsigned features);
 
 // The span loop with the feature bits tested at run time, for one CSpan with the core's state:
 // the reference that the public DrawSpan (and every routine a draw can pick) must match.
-void KrvDrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y);
+void DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y);
 
 // The core's drawFeatures less what it cannot back right now (no colour target: depth only; a
 // group whose texture or light is unbound is not shaded): the mask of the stage entry points.
-unsigned KrvSpanFeatures(const _3D_Korvane_Core& core);
+unsigned SpanFeatures(const _3D_Korvane_Core& core);
+
+}  // namespace krvi

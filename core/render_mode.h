@@ -7,52 +7,54 @@
 #include "base/codes.h"
 #include "math/glmath.h"
 
+namespace krvi {
+
 // How SwapBuffers hands the colour buffer to the window.
-enum KrvBlit_ {
-    KrvBlit_None = 0,  // a mode outside 128..132: nothing is shown
-    KrvBlit_Stretch,   // StretchDIBits in the device's current stretch mode
-    KrvBlit_Device,    // SetDIBitsToDevice, 1:1
-    KrvBlit_Halftone   // StretchDIBits after SetStretchBltMode(HALFTONE)
+enum Blit_ {
+    Blit_None = 0,  // a mode outside 128..132: nothing is shown
+    Blit_Stretch,   // StretchDIBits in the device's current stretch mode
+    Blit_Device,    // SetDIBitsToDevice, 1:1
+    Blit_Halftone   // StretchDIBits after SetStretchBltMode(HALFTONE)
 };
 
-struct KrvRenderModeInfo {
+struct RenderModeInfo {
     float factor;  // window size / internal size
-    int blit;      // a KrvBlit_ value
+    int blit;      // a Blit_ value
 };
 
-constexpr int kKrvFirstRenderMode = KrvRenderMode_Normal;
-constexpr KrvRenderModeInfo kKrvRenderModes[] = {
-    {1.0f, KrvBlit_Stretch},   // KrvRenderMode_Normal
-    {1.0f, KrvBlit_Device},    // KrvRenderMode_Device
-    {1.5f, KrvBlit_Stretch},   // KrvRenderMode_Speed
-    {2.0f, KrvBlit_Halftone},  // KrvRenderMode_Boost
-    {2.75f, KrvBlit_Halftone}  // KrvRenderMode_Nearest
+constexpr int kFirstRenderMode = KrvRenderMode_Normal;
+constexpr RenderModeInfo kRenderModes[] = {
+    {1.0f, Blit_Stretch},   // KrvRenderMode_Normal
+    {1.0f, Blit_Device},    // KrvRenderMode_Device
+    {1.5f, Blit_Stretch},   // KrvRenderMode_Speed
+    {2.0f, Blit_Halftone},  // KrvRenderMode_Boost
+    {2.75f, Blit_Halftone}  // KrvRenderMode_Nearest
 };
 
 // Modes outside the table keep the window's size (a defined choice for values the interface
 // does not list) and blit nothing.
-inline KrvRenderModeInfo KrvRenderModeOf(int mode)
+inline RenderModeInfo RenderModeOf(int mode)
 {
-    const int i = mode - kKrvFirstRenderMode;
-    const int n = static_cast<int>(sizeof kKrvRenderModes / sizeof kKrvRenderModes[0]);
-    if (mode < kKrvFirstRenderMode || i >= n) return {1.0f, KrvBlit_None};
-    return kKrvRenderModes[i];
+    const int i = mode - kFirstRenderMode;
+    const int n = static_cast<int>(sizeof kRenderModes / sizeof kRenderModes[0]);
+    if (mode < kFirstRenderMode || i >= n) return {1.0f, Blit_None};
+    return kRenderModes[i];
 }
 
 // A window length in internal pixels. A whole factor divides in integers, a fractional one in
 // float and truncates: 800 / 2.75 is 290.
-inline int KrvInternalSize(int mode, int windowSize)
+inline int InternalSize(int mode, int windowSize)
 {
-    const float f = KrvRenderModeOf(mode).factor;
+    const float f = RenderModeOf(mode).factor;
     const int whole = static_cast<int>(f);
     if (static_cast<float>(whole) == f) return windowSize / whole;
     return TruncToInt(static_cast<float>(windowSize) / f);
 }
 
-// An internal length in window pixels, the inverse of KrvInternalSize up to truncation.
-inline int KrvWindowSize(int mode, int internalSize)
+// An internal length in window pixels, the inverse of InternalSize up to truncation.
+inline int WindowSize(int mode, int internalSize)
 {
-    const float f = KrvRenderModeOf(mode).factor;
+    const float f = RenderModeOf(mode).factor;
     const int whole = static_cast<int>(f);
     if (static_cast<float>(whole) == f) return internalSize * whole;
     return TruncToInt(f * static_cast<float>(internalSize));
@@ -60,7 +62,9 @@ inline int KrvWindowSize(int mode, int internalSize)
 
 // Supersampling in each direction: 2, 3, 4 for 64, 65, 66; 1 for any other value (the caller
 // tests for 0, no anti-aliasing, first).
-constexpr int KrvAntiAliasingFactor(int mode)
+constexpr int AntiAliasingFactor(int mode)
 {
     return mode == KrvAA_2x2 ? 2 : mode == KrvAA_3x3 ? 3 : mode == KrvAA_4x4 ? 4 : 1;
 }
+
+}  // namespace krvi

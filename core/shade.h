@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstddef>
 
-struct KrvPixelQueue;
+namespace krvi {
+struct PixelQueue;
+}
 
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
@@ -42,15 +44,15 @@ struct PixelAttributes {
 // switches are tested here at run time.
 struct ShadeState {
     // The lookups of every pixel, inlined into the loop.
-    KrvTexelSource texture0;
-    KrvTexelSource shadowMap;
-    int texture0Gather = -1;  // KrvGatherLimit of each, for the SIMD bodies
+    krvi::TexelSource texture0;
+    krvi::TexelSource shadowMap;
+    int texture0Gather = -1;  // krvi::GatherLimit of each, for the SIMD bodies
     int shadowMapGather = -1;
     // The rarer ones stay calls to the CTexture samplers (the same arithmetic); null when off.
     const CTexture* texture1 = nullptr;     // multitexturing on and bound
     const CTexture* texture2 = nullptr;     // also the third texture bound
     const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
-    KrvPixelQueue* queue = nullptr;  // this thread's, for the deferring SIMD bodies
+    krvi::PixelQueue* queue = nullptr;  // this thread's, for the deferring SIMD bodies
     CLight light{};
     // Zeroed here as well as set by Load: a copy of a state that no draw has loaded yet (a
     // worker's) would otherwise read it uninitialised, which optimised GCC builds flag.
@@ -76,8 +78,8 @@ struct ShadeState {
     void Load(const _3D_Korvane_Core& core)
     {
         if (core.texture0) {
-            texture0 = KrvTexelSource(*core.texture0);
-            texture0Gather = KrvGatherLimit(texture0);
+            texture0 = krvi::TexelSource(*core.texture0);
+            texture0Gather = krvi::GatherLimit(texture0);
         }
         if (core.useTexture1 && core.multiTexture && core.texture1) {
             texture1 = core.texture1;
@@ -85,8 +87,8 @@ struct ShadeState {
         }
         if (core.useBump && core.bumpMapping) bumpTexture = core.bumpTexture;
         if (core.shadowMap) {
-            shadowMap = KrvTexelSource(*core.shadowMap);
-            shadowMapGather = KrvGatherLimit(shadowMap);
+            shadowMap = krvi::TexelSource(*core.shadowMap);
+            shadowMapGather = krvi::GatherLimit(shadowMap);
         }
         if (core.light) {
             light = *core.light;
@@ -122,12 +124,12 @@ struct ShadeState {
         SetSpan(span);
     }
 
-    KRV_ALWAYS_INLINE void Sample(const KrvTexelSource& t, float u, float v, vec3& out) const
+    KRV_ALWAYS_INLINE void Sample(const krvi::TexelSource& t, float u, float v, vec3& out) const
     {
         if (bilinear)
-            KrvSampleBilinear(t, u, v, out);
+            krvi::SampleBilinear(t, u, v, out);
         else
-            KrvSampleNearest(t, u, v, out);
+            krvi::SampleNearest(t, u, v, out);
     }
     void Sample(const CTexture* t, float u, float v, vec3& out) const
     {
@@ -232,8 +234,8 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
         if (nl >= 0.0f) {
             if (f.Has(kSpanShadow)) {
                 vec4 coord = a.shadowCoord;  // the sampler divides it in place
-                nl = nl * (s.bilinear ? KrvShadowBilinear(s.shadowMap, coord)
-                                      : KrvShadowNearest(s.shadowMap, coord));
+                nl = nl * (s.bilinear ? krvi::ShadowBilinear(s.shadowMap, coord)
+                                      : krvi::ShadowNearest(s.shadowMap, coord));
             }
             if (nl > 0.0f) nl = nl / (length(N) * lenL);
             kd = nl;

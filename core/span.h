@@ -16,9 +16,9 @@
 // Row and span ends as packed vectors.
 //
 // A point of a row, or the difference of two, as five four-float vectors in the order of
-// KrvDeltas: screen x, y, depth, 1/w | colour, u | v, normal | light vector, shadow x |
+// krvi::Deltas: screen x, y, depth, 1/w | colour, u | v, normal | light vector, shadow x |
 // shadow y, z, w, one unused lane. The interpolations and differences of the row loop are then
-// a few packed operations, every lane computed exactly as the scalar line of KrvLerp or
+// a few packed operations, every lane computed exactly as the scalar line of krvi::Lerp or
 // SetDeltas computes it, and vectors 1 to 4 are a pixel's attributes in the order of
 // PixelAttributes. Lanes of groups the draw does not use hold zeros and are never read.
 typedef float Lanes4 KRV_VECTOR(16);  // GCC's generic vectors, not intrinsics
@@ -33,8 +33,10 @@ struct FlatPoint {
     float W() const { return v[0][3]; }
 };
 
+namespace krvi {
+
 // The vectors that hold the position and the groups of mask.
-constexpr int KrvVectorsOf(unsigned mask)
+constexpr int VectorsOf(unsigned mask)
 {
     return !(mask & kSpanColor)    ? 1
            : (mask & kSpanShadow)  ? 5
@@ -45,7 +47,7 @@ constexpr int KrvVectorsOf(unsigned mask)
 
 // op(k) for the first n vectors, written out so that a constant n leaves straight-line code.
 template <class Op>
-KRV_ALWAYS_INLINE void KrvForVectors(int n, Op op)
+KRV_ALWAYS_INLINE void ForVectors(int n, Op op)
 {
     op(0);
     if (n > 1) op(1);
@@ -54,11 +56,11 @@ KRV_ALWAYS_INLINE void KrvForVectors(int n, Op op)
     if (n > 4) op(4);
 }
 
-// The groups of mask of a pipeline record (_3D_Korvane_Shader) or of differences (KrvDeltas):
-// the first KrvVectorsOf(mask) vectors are set, lanes of unused groups to 0; the others are
+// The groups of mask of a pipeline record (_3D_Korvane_Shader) or of differences (Deltas):
+// the first VectorsOf(mask) vectors are set, lanes of unused groups to 0; the others are
 // left as they are.
 template <class Record>
-KRV_ALWAYS_INLINE FlatPoint KrvFlatten(const Record& r, unsigned mask)
+KRV_ALWAYS_INLINE FlatPoint Flatten(const Record& r, unsigned mask)
 {
     FlatPoint p;
     p.v[0] = Lanes4{r.position.x, r.position.y, r.position.z, r.position.w};
@@ -75,6 +77,8 @@ KRV_ALWAYS_INLINE FlatPoint KrvFlatten(const Record& r, unsigned mask)
                     shadow ? r.shadowCoord.w : 0.0f, 0.0f};
     return p;
 }
+
+}  // namespace krvi
 
 // ---------------------------------------------------------------------------------------------
 // What a span routine reads of the draw's targets, fixed for the whole draw: the rows and
@@ -94,17 +98,21 @@ struct SpanTarget {
     void Load(const _3D_Korvane_Core& core, bool withColor);
 };
 
+namespace krvi {
+
 // Pixels whose depth a SIMD body has tested and written but whose colour it has yet to work
 // out: their attributes (colour, u, v, normal, light vector, shadow coordinate; struct of
 // arrays) and the offsets of their colour bytes in the target. One a thread; shading waits
 // until a queue holds kCapacity, so that it runs on full vectors.
-struct alignas(64) KrvPixelQueue {
+struct alignas(64) PixelQueue {
     static constexpr int kCapacity = 64;
     static constexpr int kSlack = 8;  // one vector past the capacity
     float attributes[15][kCapacity + kSlack];
     int offsets[kCapacity + kSlack];
     int count = 0;
 };
+
+}  // namespace krvi
 
 // One span of row y: left end, right minus left, and the right end's x. `lastDepth` takes the
 // depth of every pixel that passes the coverage test (the last one stays); the routine returns
@@ -113,25 +121,38 @@ typedef bool (*SpanRoutine)(const SpanTarget& target, const ShadeState& shade,
                             const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                             unsigned short& lastDepth);
 
+namespace krvi {
+
 // The scalar body specialised for mask (draw_span.cpp).
-SpanRoutine KrvScalarSpanRoutine(unsigned mask);
+SpanRoutine ScalarSpanRoutine(unsigned mask);
 // The same body with the mask tested per pixel: the reference every routine must match.
-bool KrvReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
+bool ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
                       const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                       unsigned short& lastDepth);
 
+}  // namespace krvi
+
 // Shades and writes what a deferring span routine left in shade.queue.
 typedef void (*SpanFlush)(const SpanTarget& target, const ShadeState& shade);
+
+namespace krvi {
 
 // SIMD bodies. `lanes` is 8 (AVX2) or 4 (SSE2); the answer is null where no SIMD body covers
 // the draw (a rare switch on, a sampler the body does not handle, a lane count the processor
 // lacks), and the draw then runs the scalar body. Every colour is written when the routine
 // returns.
-SpanRoutine KrvSimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
+SpanRoutine SimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
 // The same for a whole draw: the routine may leave colours in shade.queue (when it is set)
 // until `flush` runs, which the draw calls on each thread at its end; flush is null when the
 // routine never defers. Depths are written at once either way.
-SpanRoutine KrvSimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
+SpanRoutine SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
                                SpanFlush& flush);
 // The widest SIMD body this processor runs: 8, 4, or 1 for none.
-int KrvSimdLanesAvailable();
+int SimdLanesAvailable();
+
+// The bodies of each width (draw_span_sse2.cpp, draw_span_avx2.cpp); flush null: the routine
+// that writes every colour before it returns.
+SpanRoutine SimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush);
+SpanRoutine SimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush);
+
+}  // namespace krvi

@@ -14,7 +14,7 @@
 // The body covers the draws of the common kind: colour (or depth only), the base texture, the
 // light and the shadow map, with nearest or bilinear filtering, written plain or through the
 // alpha and transparency blends. Multitexturing, bump mapping, the material and the
-// depth-colour compare stay with the scalar body (KrvSimdSpanRoutine answers null).
+// depth-colour compare stay with the scalar body (krvi::SimdSpanRoutine answers null).
 //
 // The including file defines KRV_SIMD_LANES (4 or 8), KRV_SIMD_TARGET (a function attribute,
 // possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>.
@@ -266,7 +266,7 @@ struct Texture {
     float widthF = 0.0f, heightF = 0.0f;
 };
 
-// KrvWrap: c - trunc(c) plus 1 when negative; 0 from 2^23 on, for infinities and NaN.
+// krvi::Wrap: c - trunc(c) plus 1 when negative; 0 from 2^23 on, for infinities and NaN.
 KRV_SIMD_INLINE VF Wrap(VF c)
 {
     const VI inRange = (VI)((VF)((VI)c & 0x7FFFFFFF) < Splat(8388608.0f));
@@ -274,7 +274,7 @@ KRV_SIMD_INLINE VF Wrap(VF c)
     return Select(inRange, Select((VI)(w < Splat(0.0f)), w + 1.0f, w + 0.0f), Splat(0.0f));
 }
 
-KRV_SIMD_INLINE VF Unit(VI byte) { return ToFloat(byte & 0xFF) * kKrvByteScale; }
+KRV_SIMD_INLINE VF Unit(VI byte) { return ToFloat(byte & 0xFF) * krvi::kByteScale; }
 
 // (red, green, blue) of texel offsets.
 KRV_SIMD_INLINE void Fetch(const Texture& t, VI offsets, VF& r, VF& g, VF& b)
@@ -337,7 +337,7 @@ KRV_SIMD_INLINE VF Depth(const Texture& t, VI index)
     return ToFloat(Gather(t.source, index * 2) & 0xFFFF);
 }
 
-// KrvShadowSetup: divides the coordinate by w and scales its depth; `lit` marks the lanes that
+// krvi::ShadowSetup: divides the coordinate by w and scales its depth; `lit` marks the lanes that
 // need no lookup (behind the light, outside its frustum, NaN).
 KRV_SIMD_INLINE void ShadowSetup(VF& x, VF& y, VF& z, VF w, VI& lit)
 {
@@ -417,9 +417,9 @@ KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
 // ---------------------------------------------------------------------------------------------
 // The span.
 
-// The gather view of a texture of the shading state; `limit` is its KrvGatherLimit, which the
+// The gather view of a texture of the shading state; `limit` is its krvi::GatherLimit, which the
 // choice of the body has checked.
-static inline Texture MakeTexture(const KrvTexelSource& s, int limit)
+static inline Texture MakeTexture(const krvi::TexelSource& s, int limit)
 {
     Texture t;
     t.source.bits = s.bits;
@@ -528,7 +528,7 @@ constexpr int AttributesOf(unsigned mask)
 // queue order, so a pixel queued twice ends with the later colour.
 template <unsigned Mask, bool Bilinear>
 KRV_SIMD_INLINE void ShadeQueued(const SpanTarget& target, const ShadeState& shade,
-                                 KrvPixelQueue& q, int first, int n)
+                                 krvi::PixelQueue& q, int first, int n)
 {
     constexpr int kUsed = AttributesOf(Mask);
     if (n < W) {
@@ -558,7 +558,7 @@ KRV_SIMD_INLINE void ShadeQueued(const SpanTarget& target, const ShadeState& sha
 // Shades the whole vectors of the queue (all of it with `all`) and keeps the rest at its front.
 template <unsigned Mask, bool Bilinear>
 KRV_SIMD_TARGET static void ShadeQueue(const SpanTarget& target, const ShadeState& shade,
-                                       KrvPixelQueue& q, bool all)
+                                       krvi::PixelQueue& q, bool all)
 {
     int first = 0;
     for (; q.count - first >= W; first += W) ShadeQueued<Mask, Bilinear>(target, shade, q, first, W);
@@ -581,7 +581,7 @@ KRV_SIMD_TARGET static void FlushQueue(const SpanTarget& target, const ShadeStat
 
 // Appends the lanes of `bits` of a (the used attributes) and their colour offsets.
 template <int kUsed>
-KRV_SIMD_INLINE void Enqueue(KrvPixelQueue& q, const VF* a, VI offsets, int bits)
+KRV_SIMD_INLINE void Enqueue(krvi::PixelQueue& q, const VF* a, VI offsets, int bits)
 {
     const int n = q.count;
 #if KRV_SIMD_LANES == 8
@@ -642,7 +642,7 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
     // With four lanes, packing costs more than the emptier vectors do.
-    KrvPixelQueue* const queue =
+    krvi::PixelQueue* const queue =
         kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
@@ -683,7 +683,7 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
         for (int i = 0; i < kUsed; ++i) a[i] = (leftA[i] + deltaA[i] * t) * w;
         if (queue) {
             Enqueue<kUsed>(*queue, a, (lane + x) * 3 + rowOffset, passBits);
-            if (queue->count >= KrvPixelQueue::kCapacity)
+            if (queue->count >= krvi::PixelQueue::kCapacity)
                 ShadeQueue<Mask, Bilinear>(target, shade, *queue, false);
             continue;
         }

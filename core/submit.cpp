@@ -33,7 +33,7 @@ vec4 krvModelViewProjection(const float* m, const CVertex* v)
     return out;
 }
 
-unsigned KrvDrawFeatures(const _3D_Korvane_Core& core)
+unsigned krvi::DrawFeatures(const _3D_Korvane_Core& core)
 {
     if (!core.useColor) return 0;
     unsigned f = kSpanColor;
@@ -173,24 +173,24 @@ struct Slot {
 
 struct WorkerState {
     ShadeState shade;
-    KrvLastDepth last;
-    KrvPixelQueue queue;
+    krvi::LastDepth last;
+    krvi::PixelQueue queue;
 };
 
 }  // namespace
 
-struct KrvDrawWork {
+struct krvi::DrawWork {
     DrawState state;
     std::vector<WorkerState> workers;
     Slot slots[kSlots];
 };
 
-void KrvReleaseDrawWork(KrvDrawWork* work) { delete work; }
+void krvi::ReleaseDrawWork(krvi::DrawWork* work) { delete work; }
 
 namespace {
 
 struct DrawJob {
-    KrvDrawWork* work = nullptr;
+    krvi::DrawWork* work = nullptr;
     const CVertex* vertices = nullptr;
     int64_t first = 0;      // the first triangle's first vertex
     int64_t triangles = 0;  // whole triangles from there
@@ -203,16 +203,16 @@ struct DrawJob {
 void SetUpTriangles(const DrawJob& job, int64_t lo, int64_t hi, RecordList& list)
 {
     const DrawState& d = job.work->state;
-    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
+    const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     list.used = 0;
     auto sink = [&](_3D_Korvane_Shader* v) {
         Lanes4* out = list.Reserve(stride);
-        if (KrvSetUpTriangle(d, v, out)) list.used += stride;
+        if (krvi::SetUpTriangle(d, v, out)) list.used += stride;
     };
     _3D_Korvane_Shader tri[3];
     for (int64_t t = lo; t < hi; ++t) {
         TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
-        KrvClipTriangle(tri, 1, d.features, sink);
+        krvi::ClipTriangle(tri, 1, d.features, sink);
     }
 }
 
@@ -245,28 +245,28 @@ void DrawJobRun(void* context, int index, int count)
     self.shade = d.shade;
     self.shade.queue = &self.queue;
     self.queue.count = 0;
-    self.last = KrvLastDepth();
-    KrvBands bands;
+    self.last = krvi::LastDepth();
+    krvi::Bands bands;
     bands.count = count;
     bands.index = index;
     uint64_t ordinal = 0;
 
     if (count == 1) {
-        Lanes4 record[kKrvSetupHeader + 6 * 5];
+        Lanes4 record[krvi::kSetupHeader + 6 * 5];
         auto sink = [&](_3D_Korvane_Shader* v) {
-            if (KrvSetUpTriangle(d, v, record))
-                KrvDrawSetupTriangle(d, self.shade, record, ordinal++, bands, self.last);
+            if (krvi::SetUpTriangle(d, v, record))
+                krvi::DrawSetupTriangle(d, self.shade, record, ordinal++, bands, self.last);
         };
         _3D_Korvane_Shader tri[3];
         for (int64_t t = 0; t < job.triangles; ++t) {
             TransformTriangle(d, job.vertices + job.first + 3 * t, tri);
-            KrvClipTriangle(tri, 1, d.features, sink);
+            krvi::ClipTriangle(tri, 1, d.features, sink);
         }
         if (d.flush) d.flush(d.target, self.shade);
         return;
     }
 
-    const size_t stride = static_cast<size_t>(KrvSetupStride(d.vectors));
+    const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     for (int64_t c = 0; c < job.chunks; ++c) {
         Slot& slot = job.work->slots[c % kSlots];
         for (int spins = 0; slot.ready.load(std::memory_order_acquire) != c; ++spins) {
@@ -278,7 +278,7 @@ void DrawJobRun(void* context, int index, int count)
         }
         const RecordList& list = slot.list;
         for (size_t r = 0; r < list.used; r += stride)
-            KrvDrawSetupTriangle(d, self.shade, list.lanes.data() + r, ordinal++, bands,
+            krvi::DrawSetupTriangle(d, self.shade, list.lanes.data() + r, ordinal++, bands,
                                  self.last);
         if (slot.drawn.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
             slot.drawn.store(0, std::memory_order_relaxed);
@@ -307,7 +307,7 @@ void _3D_Korvane_Core::DrawTriangles(CVertex* array, int first, int count)
     useBump = bumpTexture != nullptr;
     useLight = light != nullptr;
     useShadowMap = shadowMap != nullptr;
-    drawFeatures = KrvDrawFeatures(*this);
+    drawFeatures = krvi::DrawFeatures(*this);
 
     vertices = array;
     firstVertex = first;
@@ -315,7 +315,7 @@ void _3D_Korvane_Core::DrawTriangles(CVertex* array, int first, int count)
 
     // The supersampled target is addressed with a scaled viewport; the caller's stays in output
     // pixels. A product that does not fit an int saturates.
-    const int factor = frameBuffer ? 1 : KrvAntiAliasingFactor(antiAliasing);
+    const int factor = frameBuffer ? 1 : krvi::AntiAliasingFactor(antiAliasing);
     const int fields[4] = {viewportX, viewportY, viewportWidth, viewportHeight};
     int viewport[4];
     for (int i = 0; i < 4; ++i) {
@@ -338,12 +338,12 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
     const int64_t vertexCount = static_cast<int64_t>(endVertex) - firstVertex;
     if (!vertices || firstVertex < 0 || vertexCount < 3) return;
     submittedTriangles += static_cast<uint64_t>(vertexCount) / 3u;
-    if (!drawWork) drawWork = new KrvDrawWork();
-    KrvDrawWork& work = *drawWork;
+    if (!drawWork) drawWork = new krvi::DrawWork();
+    krvi::DrawWork& work = *drawWork;
     PrepareDraw(*this, drawFeatures, viewport, work.state);
     if (work.state.target.lastRow < 0) return;
 
-    KrvThreadPool& pool = KrvThreadPool::Shared();
+    krvi::ThreadPool& pool = krvi::ThreadPool::Shared();
     const int threads = work.state.serialOnly ? 1 : pool.Threads();
     if (work.workers.size() < static_cast<size_t>(threads))
         work.workers.resize(static_cast<size_t>(threads));
@@ -367,9 +367,9 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
         pool.Run(DrawJobRun, &job);
 
     // The last fragment of the draw is the latest one any thread saw.
-    const KrvLastDepth* latest = nullptr;
+    const krvi::LastDepth* latest = nullptr;
     for (int i = 0; i < threads; ++i) {
-        const KrvLastDepth& l = work.workers[static_cast<size_t>(i)].last;
+        const krvi::LastDepth& l = work.workers[static_cast<size_t>(i)].last;
         if (l.set && (!latest || l.After(*latest))) latest = &l;
     }
     if (latest) lastDepth = latest->depth;

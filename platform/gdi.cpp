@@ -191,15 +191,15 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     };
 
     const int rows = static_cast<int>(ny);
-    const int slices = std::min(KrvSlicesFor(static_cast<int64_t>(nx * ny * 3u), kMinBlitBytes),
-                                KrvThreadPool::Shared().Threads());
+    const int slices = std::min(krvi::SlicesFor(static_cast<int64_t>(nx * ny * 3u), kMinBlitBytes),
+                                krvi::ThreadPool::Shared().Threads());
 
     if (dc->stretchMode != HALFTONE) {
         columns.Resize(nx);
         for (size_t i = 0; i < nx; ++i)
             columns.i0[i] = NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth,
                                          srcWidth) * 3;
-        KrvRunSlices(rows, slices, [&](int first, int end, int) {
+        krvi::RunSlices(rows, slices, [&](int first, int end, int) {
             int previousRow = -1;
             for (int j = first; j < end; ++j) {
                 int64_t y = y0 + j;
@@ -246,7 +246,7 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
                 out[k] = static_cast<uint16_t>(a[k] * (kFracOne - fx) + b[k] * fx);
         }
     };
-    KrvRunSlices(rows, slices, [&](int first, int end, int slice) {
+    krvi::RunSlices(rows, slices, [&](int first, int end, int slice) {
         LineCache& cache = lineCaches[static_cast<size_t>(slice)];
         for (int k = 0; k < 2; ++k) {
             cache.cachedRow[k] = -1;
@@ -310,7 +310,7 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
     const size_t stride = DibStride(info);
     const size_t rowBytes = static_cast<size_t>(x1 - x0) * 3u;
     const int rows = static_cast<int>(y1 - y0);
-    KrvRunSlices(rows, KrvSlicesFor(static_cast<int64_t>(rowBytes) * rows, kMinBlitBytes),
+    krvi::RunSlices(rows, krvi::SlicesFor(static_cast<int64_t>(rowBytes) * rows, kMinBlitBytes),
                  [&](int first, int end, int) {
                      for (int64_t y = y0 + first; y < y0 + end; ++y) {
                          int64_t row = ySrc + h - 1 - (y - yDest);

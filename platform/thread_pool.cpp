@@ -41,39 +41,39 @@ int ThreadsFromEnvironment()
 
 }  // namespace
 
-int KrvThreadPool::HardwareThreads()
+int krvi::ThreadPool::HardwareThreads()
 {
     unsigned n = std::thread::hardware_concurrency();
     if (n == 0) return 1;
     return n > 256 ? 256 : static_cast<int>(n);
 }
 
-KrvThreadPool& KrvThreadPool::Shared()
+krvi::ThreadPool& krvi::ThreadPool::Shared()
 {
     // Built on first use and never destroyed: workers must not be joined while static
     // destructors run in an unknown order.
-    static KrvThreadPool* pool = [] {
+    static krvi::ThreadPool* pool = [] {
         pthread_atfork(nullptr, nullptr, MarkForkedChild);
-        return new KrvThreadPool();
+        return new krvi::ThreadPool();
     }();
     return *pool;
 }
 
-KrvThreadPool::KrvThreadPool()
+krvi::ThreadPool::ThreadPool()
 {
     int n = ThreadsFromEnvironment();
     Start(n > 0 ? n : HardwareThreads());
 }
 
-int KrvThreadPool::Threads() const { return gForkedChild.load() ? 1 : threads_; }
+int krvi::ThreadPool::Threads() const { return gForkedChild.load() ? 1 : threads_; }
 
-KrvThreadPool::~KrvThreadPool()
+krvi::ThreadPool::~ThreadPool()
 {
     std::lock_guard<std::mutex> lock(runMutex_);
     Stop();
 }
 
-void KrvThreadPool::SetThreads(int n)
+void krvi::ThreadPool::SetThreads(int n)
 {
     if (n <= 0) n = HardwareThreads();
     if (n > 256) n = 256;
@@ -83,7 +83,7 @@ void KrvThreadPool::SetThreads(int n)
     Start(n);
 }
 
-void KrvThreadPool::Start(int n)
+void krvi::ThreadPool::Start(int n)
 {
     stopping_.store(false);
     threads_ = n;
@@ -92,7 +92,7 @@ void KrvThreadPool::Start(int n)
         try {
             // The generation as it is now: a job started before the thread runs is still new
             // to it.
-            workers_.emplace_back(&KrvThreadPool::WorkerLoop, this, i, generation_.load());
+            workers_.emplace_back(&krvi::ThreadPool::WorkerLoop, this, i, generation_.load());
         } catch (...) {
             // No more threads to be had: the pool works with those it got.
             threads_ = i;
@@ -101,7 +101,7 @@ void KrvThreadPool::Start(int n)
     }
 }
 
-void KrvThreadPool::Stop()
+void krvi::ThreadPool::Stop()
 {
     {
         std::lock_guard<std::mutex> lock(sleepMutex_);
@@ -114,7 +114,7 @@ void KrvThreadPool::Stop()
     threads_ = 1;
 }
 
-void KrvThreadPool::Run(Job job, void* context)
+void krvi::ThreadPool::Run(Job job, void* context)
 {
     std::lock_guard<std::mutex> lock(runMutex_);
     const int n = gForkedChild.load() ? 1 : threads_;
@@ -143,7 +143,7 @@ void KrvThreadPool::Run(Job job, void* context)
     }
 }
 
-void KrvThreadPool::WorkerLoop(int index, unsigned seen)
+void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
 {
     for (;;) {
         int spins = 0;

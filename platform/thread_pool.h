@@ -1,6 +1,6 @@
-// KrvThreadPool: the persistent worker threads that draws, clearing, the supersampling filter and
-// presentation share. One pool serves the process. The caller of Run is worker 0 and works
-// too, so a count of 1 means no extra thread and Run is a plain call.
+// ThreadPool (namespace krvi): the persistent worker threads that draws, clearing, the
+// supersampling filter and presentation share. One pool serves the process. The caller of Run
+// is worker 0 and works too, so a count of 1 means no extra thread and Run is a plain call.
 //
 // Workers that finish a job spin briefly for the next one (draws follow each other within
 // microseconds), then sleep until woken, so an idle program costs no processor time.
@@ -14,15 +14,17 @@
 #include <thread>
 #include <vector>
 
-class KrvThreadPool {
+namespace krvi {
+
+class ThreadPool {
 public:
     typedef void (*Job)(void* context, int worker, int workers);
 
     // The process's pool. Its first use reads KRV_THREADS (a count >= 1); without it the pool
     // has one worker per hardware thread.
-    static KrvThreadPool& Shared();
+    static ThreadPool& Shared();
 
-    ~KrvThreadPool();
+    ~ThreadPool();
 
     // Workers in all, the caller included (>= 1).
     int Threads() const;
@@ -37,7 +39,7 @@ public:
     static int HardwareThreads();
 
 private:
-    KrvThreadPool();
+    ThreadPool();
     void Start(int n);
     void Stop();
     void WorkerLoop(int index, unsigned seen);
@@ -66,19 +68,19 @@ private:
 // On two threads bands timed the same for the filter and the copies, and 8 to 11 % slower for
 // the smoothing blit, whose line cache starts afresh at each band.
 template <class Body>
-void KrvRunSlices(int rows, int maxSlices, const Body& body)
+void RunSlices(int rows, int maxSlices, const Body& body)
 {
     struct Slices {
         const Body* body;
         int rows, slices;
     };
-    const int slices = std::min(std::min(rows, maxSlices), KrvThreadPool::Shared().Threads());
+    const int slices = std::min(std::min(rows, maxSlices), ThreadPool::Shared().Threads());
     if (slices <= 1) {
         if (rows > 0) body(0, rows, 0);
         return;
     }
     Slices job{&body, rows, slices};
-    KrvThreadPool::Shared().Run(
+    ThreadPool::Shared().Run(
         [](void* context, int worker, int workers) {
             const Slices& s = *static_cast<const Slices*>(context);
             // The pool may have shrunk since the count was taken: fewer, larger slices.
@@ -93,8 +95,10 @@ void KrvRunSlices(int rows, int maxSlices, const Body& body)
 
 // Slices for `units` of work (bytes, pixels) when a slice should have at least `minUnits`:
 // splitting costs a wake-up of the workers, which a small image does not repay.
-inline int KrvSlicesFor(int64_t units, int64_t minUnits)
+inline int SlicesFor(int64_t units, int64_t minUnits)
 {
     const int64_t n = minUnits > 0 ? units / minUnits : units;
     return n < 1 ? 1 : (n > 256 ? 256 : static_cast<int>(n));
 }
+
+}  // namespace krvi

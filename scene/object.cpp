@@ -75,7 +75,7 @@ void CObject::GetMinMax()
 
 void CObject::Translate3fv(const vec3& d)
 {
-    KrvTranslatePositions(Vertex, VertexCount(*this), d);
+    krvi::TranslatePositions(Vertex, VertexCount(*this), d);
     Min += d;
     Max += d;
 }
@@ -83,24 +83,27 @@ void CObject::Translate3fv(const vec3& d)
 // The box is scaled, not recomputed: a negative factor leaves Min and Max swapped on that axis.
 void CObject::Scale3fv(vec3 s)
 {
-    KrvScalePositions(Vertex, VertexCount(*this), s);
+    krvi::ScalePositions(Vertex, VertexCount(*this), s);
     Min = Min * s;
     Max = Max * s;
 }
 
 void CObject::Rotate3fv(float angle, const vec3& axis)
 {
-    KrvRotateVertices(Vertex, VertexCount(*this), angle, axis);
+    krvi::RotateVertices(Vertex, VertexCount(*this), angle, axis);
     GetMinMax();
 }
 
-void CObject::TexTranslate2fv(const vec2& d) { KrvTranslateTexCoords(Vertex, VertexCount(*this), d); }
+void CObject::TexTranslate2fv(const vec2& d)
+{
+    krvi::TranslateTexCoords(Vertex, VertexCount(*this), d);
+}
 
-void CObject::TexScale2fv(vec2 s) { KrvScaleTexCoords(Vertex, VertexCount(*this), s); }
+void CObject::TexScale2fv(vec2 s) { krvi::ScaleTexCoords(Vertex, VertexCount(*this), s); }
 
 void CObject::TexRotate2fv(float angle, const vec3& axis)
 {
-    KrvRotateTexCoords(Vertex, VertexCount(*this), angle, axis);
+    krvi::RotateTexCoords(Vertex, VertexCount(*this), angle, axis);
 }
 
 // ---------------------------------------------------------------------------------------------

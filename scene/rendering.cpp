@@ -158,7 +158,7 @@ void _3D_Korvane_Rendering::Translate3fv(const vec3& v)
 {
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
-        KrvTranslatePositions(Buffer + lo, hi - lo, v);
+        krvi::TranslatePositions(Buffer + lo, hi - lo, v);
 }
 
 void _3D_Korvane_Rendering::Translate3f(float x, float y, float z) { Translate3fv(vec3(x, y, z)); }
@@ -166,7 +166,8 @@ void _3D_Korvane_Rendering::Translate3f(float x, float y, float z) { Translate3f
 void _3D_Korvane_Rendering::Scale3fv(vec3 s)
 {
     int lo, hi;
-    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) KrvScalePositions(Buffer + lo, hi - lo, s);
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        krvi::ScalePositions(Buffer + lo, hi - lo, s);
 }
 
 void _3D_Korvane_Rendering::Scale3f(float x, float y, float z) { Scale3fv(vec3(x, y, z)); }
@@ -175,7 +176,7 @@ void _3D_Korvane_Rendering::Rotate3fv(float angle, const vec3& axis)
 {
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
-        KrvRotateVertices(Buffer + lo, hi - lo, angle, axis);
+        krvi::RotateVertices(Buffer + lo, hi - lo, angle, axis);
 }
 
 void _3D_Korvane_Rendering::Rotate3f(float angle, float x, float y, float z)
@@ -187,18 +188,19 @@ void _3D_Korvane_Rendering::TexTranslate2fv(const vec2& d)
 {
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
-        KrvTranslateTexCoords(Buffer + lo, hi - lo, d);
+        krvi::TranslateTexCoords(Buffer + lo, hi - lo, d);
 }
 
 void _3D_Korvane_Rendering::TexScale2fv(vec2 s)
 {
     int lo, hi;
-    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi)) KrvScaleTexCoords(Buffer + lo, hi - lo, s);
+    if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
+        krvi::ScaleTexCoords(Buffer + lo, hi - lo, s);
 }
 
 void _3D_Korvane_Rendering::TexRotate2fv(float angle, const vec3& axis)
 {
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
-        KrvRotateTexCoords(Buffer + lo, hi - lo, angle, axis);
+        krvi::RotateTexCoords(Buffer + lo, hi - lo, angle, axis);
 }

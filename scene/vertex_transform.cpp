@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-void KrvTranslatePositions(CVertex* v, int n, const vec3& d)
+void krvi::TranslatePositions(CVertex* v, int n, const vec3& d)
 {
     for (int i = 0; v && i < n; ++i) {
         v[i].x += d.x;
@@ -11,7 +11,7 @@ void KrvTranslatePositions(CVertex* v, int n, const vec3& d)
     }
 }
 
-void KrvScalePositions(CVertex* v, int n, const vec3& s)
+void krvi::ScalePositions(CVertex* v, int n, const vec3& s)
 {
     for (int i = 0; v && i < n; ++i) {
         v[i].x *= s.x;
@@ -20,7 +20,7 @@ void KrvScalePositions(CVertex* v, int n, const vec3& s)
     }
 }
 
-void KrvRotateVertices(CVertex* v, int n, float angle, const vec3& axis)
+void krvi::RotateVertices(CVertex* v, int n, float angle, const vec3& axis)
 {
     if (!v || n <= 0) return;
     const mat3x3 m(rotate(angle, axis));
@@ -37,7 +37,7 @@ void KrvRotateVertices(CVertex* v, int n, float angle, const vec3& axis)
     }
 }
 
-void KrvTranslateTexCoords(CVertex* v, int n, const vec2& d)
+void krvi::TranslateTexCoords(CVertex* v, int n, const vec2& d)
 {
     for (int i = 0; v && i < n; ++i) {
         v[i].u += d.x;
@@ -45,7 +45,7 @@ void KrvTranslateTexCoords(CVertex* v, int n, const vec2& d)
     }
 }
 
-void KrvScaleTexCoords(CVertex* v, int n, const vec2& s)
+void krvi::ScaleTexCoords(CVertex* v, int n, const vec2& s)
 {
     for (int i = 0; v && i < n; ++i) {
         v[i].u *= s.x;
@@ -53,7 +53,7 @@ void KrvScaleTexCoords(CVertex* v, int n, const vec2& s)
     }
 }
 
-void KrvRotateTexCoords(CVertex* v, int n, float angle, const vec3& axis)
+void krvi::RotateTexCoords(CVertex* v, int n, float angle, const vec3& axis)
 {
     char which = 0;
     if (axis.x == 1.0f) which = 'x';

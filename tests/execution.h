@@ -21,7 +21,7 @@ inline std::vector<Execution> Executions()
     std::vector<Execution> all;
     for (int threads : {1, 2, 3, 7})
         for (int lanes : {1, 4, 8})
-            if (lanes == 1 || lanes <= KrvSimdLanesAvailable()) all.push_back({threads, lanes});
+            if (lanes == 1 || lanes <= krvi::SimdLanesAvailable()) all.push_back({threads, lanes});
     return all;
 }
 

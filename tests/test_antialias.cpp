@@ -29,7 +29,7 @@ std::vector<uint8> ReferenceFilter(const _3D_Korvane_Core& core, int f)
     return out;
 }
 
-int Factor(int mode) { return KrvAntiAliasingFactor(mode); }
+int Factor(int mode) { return krvi::AntiAliasingFactor(mode); }
 
 // Fills the f x f block of output pixel (0, 0), channel k, with the given samples (row-major).
 void FillBlock(_3D_Korvane_Core& core, int f, int k, const std::vector<int>& samples)

@@ -327,7 +327,7 @@ TEST_F(ApiState, ClearCodes)
 TEST_F(ApiState, ThreadsAndSimdWidth)
 {
     const int threads = krvGetThreads(), lanes = krvGetSimdWidth();
-    const int hardware = KrvThreadPool::HardwareThreads(), widest = KrvSimdLanesAvailable();
+    const int hardware = krvi::ThreadPool::HardwareThreads(), widest = krvi::SimdLanesAvailable();
     struct Case {
         void (*set)(int);
         int (*get)();

@@ -41,7 +41,7 @@ std::vector<Piece> Clip(_3D_Korvane_Shader a, _3D_Korvane_Shader b, _3D_Korvane_
 {
     _3D_Korvane_Shader v[3] = {a, b, c};
     Recorder r;
-    KrvClipTriangle(v, plane, features, r);
+    krvi::ClipTriangle(v, plane, features, r);
     return r.pieces;
 }
 

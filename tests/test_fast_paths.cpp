@@ -55,7 +55,7 @@ TEST(FastPaths, ByteTableHoldsTheRuntimeProducts)
     volatile float scale = 0.003921569f;  // kept from folding: the product the loop would form
     for (volatile int i = 0; i < 256; ++i) {
         const float product = static_cast<float>(i) * scale;
-        EXPECT_EQ(Bits(kKrvByteToUnit.value[i]), Bits(product)) << "byte " << i;
+        EXPECT_EQ(Bits(krvi::kByteToUnit.value[i]), Bits(product)) << "byte " << i;
     }
 }
 
@@ -65,7 +65,7 @@ TEST(FastPaths, WrapIsCMinusTruncBitForBit)
         float w = c - std::trunc(c);
         if (w < 0.0f) w += 1.0f;
         if (!(w == w)) w = 0.0f;
-        ASSERT_EQ(Bits(KrvWrap(c)), Bits(w)) << "c = " << c;
+        ASSERT_EQ(Bits(krvi::Wrap(c)), Bits(w)) << "c = " << c;
     }
 }
 
@@ -86,7 +86,7 @@ TEST(FastPaths, TruncToIntSaturatesAndZeroesNaN)
 }
 
 // The rows between two edges as the design walks them: one CSpan a row from the scalar
-// records (KrvLerp, CSpan::Set, SetDeltas) and the reference span loop.
+// records (krvi::Lerp, CSpan::Set, SetDeltas) and the reference span loop.
 void ReferenceRows(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge)
 {
     const unsigned features = core.drawFeatures;
@@ -107,11 +107,11 @@ void ReferenceRows(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& s
         const float tL = (centre - longEdge.first->position.y) * longScale;
         const float tS = (centre - shortEdge.first->position.y) * shortScale;
         if (tL >= 0.0f && tL <= 1.0f && tS >= 0.0f && tS <= 1.0f) {
-            KrvLerp(p, *longEdge.first, longEdge, tL, features);
-            KrvLerp(q, *shortEdge.first, shortEdge, tS, features);
+            krvi::Lerp(p, *longEdge.first, longEdge, tL, features);
+            krvi::Lerp(q, *shortEdge.first, shortEdge, tS, features);
             span.Set(&p, &q);
             span.SetDeltas(*span.first, *span.second, features);
-            KrvDrawSpanReference(core, &span, y);
+            krvi::DrawSpanReference(core, &span, y);
         }
     }
 }

@@ -89,7 +89,7 @@ protected:
     std::vector<int> Run(std::vector<int> old = {0, 0, 0}, bool* depthWrite = nullptr)
     {
         core.useColor = true;
-        unsigned mask = KrvDrawFeatures(core);
+        unsigned mask = krvi::DrawFeatures(core);
         for (int j = 0; j < 3; ++j) target.color[j] = uint8(old[j]);
         ShadeState state;
         state.Load(core, span);
@@ -300,8 +300,8 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     std::vector<int> lanes = {1};
-    if (KrvSimdLanesAvailable() >= 4) lanes.push_back(4);
-    if (KrvSimdLanesAvailable() >= 8) lanes.push_back(8);
+    if (krvi::SimdLanesAvailable() >= 4) lanes.push_back(4);
+    if (krvi::SimdLanesAvailable() >= 8) lanes.push_back(8);
     int simdSpans = 0;
 
     for (int trial = 0; trial < 600; ++trial) {
@@ -377,8 +377,8 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             CSpan span;
             span.Set(&ends[0], &ends[1]);
             span.SetDeltas(*span.first, *span.second, mask);
-            const FlatPoint left = KrvFlatten(*span.first, mask);
-            const FlatPoint delta = KrvFlatten(span, mask);
+            const FlatPoint left = krvi::Flatten(*span.first, mask);
+            const FlatPoint delta = krvi::Flatten(span, mask);
             const float rightX = span.second->position.x;
             shade.SetSpan(span);
 
@@ -387,7 +387,7 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             const std::vector<uint8> color = target.color;
             const std::vector<unsigned short> depth = target.depth;
             unsigned short referenceLast = 1234;
-            const bool referenceReached = KrvReferenceSpan(mask, spanTarget, shade, left, delta,
+            const bool referenceReached = krvi::ReferenceSpan(mask, spanTarget, shade, left, delta,
                                                            rightX, 1, referenceLast);
             const std::vector<uint8> referenceColor = target.color;
             const std::vector<unsigned short> referenceDepth = target.depth;
@@ -399,15 +399,15 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
                     if (n == 1 && deferred) continue;
                     SpanFlush flush = nullptr;
                     const SpanRoutine routine =
-                        n == 1       ? KrvScalarSpanRoutine(mask)
-                        : !deferred ? KrvSimdSpanRoutine(n, mask, shade)
-                                    : KrvSimdDrawRoutine(n, mask, shade, flush);
+                        n == 1       ? krvi::ScalarSpanRoutine(mask)
+                        : !deferred ? krvi::SimdSpanRoutine(n, mask, shade)
+                                    : krvi::SimdDrawRoutine(n, mask, shade, flush);
                     if (!routine) continue;
                     simdSpans += n > 1;
                     target.color = color;
                     target.depth = depth;
                     unsigned short last = 1234;
-                    KrvPixelQueue queue;
+                    krvi::PixelQueue queue;
                     ShadeState withQueue = shade;
                     withQueue.queue = &queue;
                     const bool reached =

@@ -72,18 +72,19 @@ constexpr uint32_t kMaxSide = static_cast<uint32_t>(kMaxImageSide);
 int CheckPng(FileBytes& f)
 {
     uint8 head[8 + 8 + 13];
-    if (!f.Read(0, head, sizeof head)) return KrvImage_NoBitmap;
-    if (Big32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0) return KrvImage_NoBitmap;
-    if (Big32(head + 16) > kMaxSide || Big32(head + 20) > kMaxSide) return KrvImage_TooLarge;
+    if (!f.Read(0, head, sizeof head)) return krvi::Image_NoBitmap;
+    if (Big32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0)
+        return krvi::Image_NoBitmap;
+    if (Big32(head + 16) > kMaxSide || Big32(head + 20) > kMaxSide) return krvi::Image_TooLarge;
     uint64_t at = 8;
     for (;;) {
         uint8 chunk[8];
-        if (!f.Read(at, chunk, sizeof chunk)) return KrvImage_NoBitmap;
+        if (!f.Read(at, chunk, sizeof chunk)) return krvi::Image_NoBitmap;
         const uint32_t length = Big32(chunk);
-        if (length > 0x7FFFFFFFu) return KrvImage_NoBitmap;  // the format's own limit
+        if (length > 0x7FFFFFFFu) return krvi::Image_NoBitmap;  // the format's own limit
         const uint64_t end = at + 12 + length;  // length, type, data, CRC
-        if (end > f.Size()) return KrvImage_NoBitmap;
-        if (std::memcmp(chunk + 4, "IEND", 4) == 0) return KrvImage_Ok;
+        if (end > f.Size()) return krvi::Image_NoBitmap;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0) return krvi::Image_Ok;
         at = end;
     }
 }
@@ -126,7 +127,7 @@ int CheckJpeg(FileBytes& f)
     while (f.Read(at, m, 2)) {
         const uint8 marker = m[1];
         if (m[0] != 0xFF || marker == 0x00 || marker == 0xFF) {  // stray or fill byte
-            if (++skipped > (uint64_t{1} << 20)) return KrvImage_Ok;
+            if (++skipped > (uint64_t{1} << 20)) return krvi::Image_Ok;
             ++at;
             continue;
         }
@@ -134,8 +135,8 @@ int CheckJpeg(FileBytes& f)
             at += 2;
             continue;
         }
-        if (marker == 0xD9 || marker == 0xDA) return KrvImage_Ok;  // no frame before the scan
-        if (!f.Read(at, m, 4)) return KrvImage_Ok;
+        if (marker == 0xD9 || marker == 0xDA) return krvi::Image_Ok;  // no frame before the scan
+        if (!f.Read(at, m, 4)) return krvi::Image_Ok;
         const uint32_t length = Big16(m + 2);
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
@@ -143,18 +144,18 @@ int CheckJpeg(FileBytes& f)
             // Up to 255 components of 3 bytes after 8 bytes of header.
             uint8 header[8 + 3 * 255];
             const size_t have = std::min<size_t>(length, sizeof header);
-            if (have < 8 || !f.Read(at + 2, header, have)) return KrvImage_Ok;
+            if (have < 8 || !f.Read(at + 2, header, have)) return krvi::Image_Ok;
             if (Big16(header + 3) > kMaxSide || Big16(header + 5) > kMaxSide)
-                return KrvImage_TooLarge;
+                return krvi::Image_TooLarge;
             // Only the Huffman-coded frames: arithmetic coding can spend less than a bit a block.
             const bool huffman = marker == 0xC0 || marker == 0xC1 || marker == 0xC2;
             return huffman && TooShortForFrame(f, header, static_cast<uint32_t>(have))
-                       ? KrvImage_NoBitmap
-                       : KrvImage_Ok;
+                       ? krvi::Image_NoBitmap
+                       : krvi::Image_Ok;
         }
         at += 2 + length;
     }
-    return KrvImage_Ok;
+    return krvi::Image_Ok;
 }
 
 // BMP: the size from the info header, whose own size tells its layout (12 bytes: 16-bit sides;
@@ -162,7 +163,7 @@ int CheckJpeg(FileBytes& f)
 int CheckBmp(FileBytes& f)
 {
     uint8 h[26];
-    if (!f.Read(0, h, sizeof h)) return KrvImage_Ok;
+    if (!f.Read(0, h, sizeof h)) return krvi::Image_Ok;
     uint32_t width, height;
     if (Little32(h + 14) == 12) {
         width = Little16(h + 18);
@@ -171,9 +172,9 @@ int CheckBmp(FileBytes& f)
         width = Little32(h + 18);
         const int64_t signedHeight = static_cast<int32_t>(Little32(h + 22));
         height = static_cast<uint32_t>(signedHeight < 0 ? -signedHeight : signedHeight);
-        if (static_cast<int32_t>(width) < 0) return KrvImage_Ok;  // the decoder refuses it
+        if (static_cast<int32_t>(width) < 0) return krvi::Image_Ok;  // the decoder refuses it
     }
-    return width > kMaxSide || height > kMaxSide ? KrvImage_TooLarge : KrvImage_Ok;
+    return width > kMaxSide || height > kMaxSide ? krvi::Image_TooLarge : krvi::Image_Ok;
 }
 
 // TGA (no signature; known by its name): an 18-byte header, an identification field of up to
@@ -184,7 +185,7 @@ int CheckBmp(FileBytes& f)
 int CheckTga(FileBytes& f)
 {
     uint8 h[18];
-    if (!f.Read(0, h, sizeof h)) return KrvImage_NoBitmap;
+    if (!f.Read(0, h, sizeof h)) return krvi::Image_NoBitmap;
     const uint32_t idLength = h[0];
     const uint32_t mapType = h[1];
     const uint32_t imageType = h[2];
@@ -193,23 +194,23 @@ int CheckTga(FileBytes& f)
     const uint32_t width = Little16(h + 12);
     const uint32_t height = Little16(h + 14);
     const uint32_t texelBytes = (h[16] + 7u) / 8u;
-    if (width > kMaxSide || height > kMaxSide) return KrvImage_TooLarge;
+    if (width > kMaxSide || height > kMaxSide) return krvi::Image_TooLarge;
     const uint64_t mapBytes = mapType == 1 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
     const uint64_t pixelsAt = 18 + idLength + mapBytes;
-    if (pixelsAt > f.Size()) return KrvImage_NoBitmap;
+    if (pixelsAt > f.Size()) return krvi::Image_NoBitmap;
     if ((imageType == 9 || imageType == 10 || imageType == 11) && texelBytes > 0) {
         const uint64_t packets = (uint64_t{width} * height + 127) / 128;
-        if (f.Size() - pixelsAt < packets * (1 + texelBytes)) return KrvImage_NoBitmap;
+        if (f.Size() - pixelsAt < packets * (1 + texelBytes)) return krvi::Image_NoBitmap;
     }
-    return KrvImage_Ok;
+    return krvi::Image_Ok;
 }
 
 // What the decoder's open does with a name it cannot read by content: the format the name
 // tells, which then fails to load.
 int ByName(const char* path)
 {
-    return FreeImage_GetFIFFromFilename(path) == FIF_UNKNOWN ? KrvImage_UnknownType
-                                                             : KrvImage_NoBitmap;
+    return FreeImage_GetFIFFromFilename(path) == FIF_UNKNOWN ? krvi::Image_UnknownType
+                                                             : krvi::Image_NoBitmap;
 }
 
 }  // namespace
@@ -218,14 +219,14 @@ int krvCheckImageFile(const char* nativePath)
 {
     // A directory or device is no image, and is not even opened: opening some devices acts.
     struct stat st;
-    if (stat(nativePath, &st) == 0 && !S_ISREG(st.st_mode)) return KrvImage_NoBitmap;
+    if (stat(nativePath, &st) == 0 && !S_ISREG(st.st_mode)) return krvi::Image_NoBitmap;
     // Non-blocking, so that a FIFO put in the file's place meanwhile cannot hold the open; it is
     // refused below.
     int fd = open(nativePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ByName(nativePath);
-    int status = KrvImage_Ok;
+    int status = krvi::Image_Ok;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        status = KrvImage_NoBitmap;
+        status = krvi::Image_NoBitmap;
     } else if (st.st_size == 0) {
         status = ByName(nativePath);
     } else {
@@ -240,7 +241,7 @@ int krvCheckImageFile(const char* nativePath)
         else if (magic[0] == 'B' && magic[1] == 'M')
             status = CheckBmp(f);
         else if (magic[0] == 'B' && magic[1] == 'A')
-            status = KrvImage_Ok;  // read as a BMP by content
+            status = krvi::Image_Ok;  // read as a BMP by content
         else if (FreeImage_GetFIFFromFilename(nativePath) == FIF_TARGA)
             status = CheckTga(f);
     }

@@ -1,7 +1,7 @@
 // Decoding an image file in a child process (texture/image_decode.h): the child opens and
 // decodes it with FreeImage and streams the result; the parent takes nothing on trust.
 //
-// The stream: a StreamHeader; when its status is KrvImage_Ok, the palette (RGBQUAD entries),
+// The stream: a StreamHeader; when its status is krvi::Image_Ok, the palette (RGBQUAD entries),
 // the transparency table, `height` rows of the caller's row size, and kTrailerMagic. Every
 // field is checked against what the caller asked for before a byte is allocated for it.
 #include "texture/image_decode.h"
@@ -69,10 +69,10 @@ FIBITMAP* Open(const char* path, int& status)
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path, 0);
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path);
     if (fif == FIF_UNKNOWN) {
-        status = KrvImage_UnknownType;
+        status = krvi::Image_UnknownType;
         return nullptr;
     }
-    status = KrvImage_NoBitmap;
+    status = krvi::Image_NoBitmap;
     if (!FreeImage_FIFSupportsReading(fif)) return nullptr;
     // The header alone first: an image that claims a huge size is refused before its pixels are
     // allocated and decoded.
@@ -82,7 +82,7 @@ FIBITMAP* Open(const char* path, int& status)
     const uint64_t pixels = uint64_t{FreeImage_GetWidth(header)} * FreeImage_GetHeight(header);
     FreeImage_Unload(header);
     if (tooLarge) {
-        status = KrvImage_TooLarge;
+        status = krvi::Image_TooLarge;
         return nullptr;
     }
     krvplat::LimitProcessorTime(kDecodeCpuSeconds +
@@ -90,10 +90,10 @@ FIBITMAP* Open(const char* path, int& status)
     FIBITMAP* dib = FreeImage_Load(fif, path, 0);
     if (!dib) return nullptr;
     if (TooLarge(dib)) {  // the file may have changed between the two reads
-        status = KrvImage_TooLarge;
+        status = krvi::Image_TooLarge;
         return nullptr;
     }
-    status = KrvImage_Ok;
+    status = krvi::Image_Ok;
     return dib;
 }
 
@@ -101,11 +101,11 @@ FIBITMAP* Open(const char* path, int& status)
 int LoaderStatus(FIBITMAP* dib)
 {
     const unsigned bpp = FreeImage_GetBPP(dib);
-    if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0) return KrvImage_NoSize;
+    if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0) return krvi::Image_NoSize;
     if ((bpp != 24 && bpp != 32) || FreeImage_GetImageType(dib) != FIT_BITMAP)
-        return KrvImage_BadDepth;
-    if (!FreeImage_GetBits(dib)) return KrvImage_NoBits;
-    return KrvImage_Ok;
+        return krvi::Image_BadDepth;
+    if (!FreeImage_GetBits(dib)) return krvi::Image_NoBits;
+    return krvi::Image_Ok;
 }
 
 // 24- or 32-bit rows cut down to what the loader keeps, sent a batch of rows at a time.
@@ -114,7 +114,7 @@ bool SendTexels(int fd, FIBITMAP* dib, int rows)
     const size_t width = FreeImage_GetWidth(dib);
     const unsigned height = FreeImage_GetHeight(dib);
     const size_t step = FreeImage_GetBPP(dib) / 8;
-    const size_t out = rows == KrvRows_BGR ? 3 : 1;
+    const size_t out = rows == krvi::Rows_BGR ? 3 : 1;
     const size_t rowBytes = width * out;
     const size_t batchRows = rowBytes >= (size_t{1} << 18) ? 1 : (size_t{1} << 18) / rowBytes;
     std::vector<uint8> batch(batchRows * rowBytes);
@@ -122,7 +122,7 @@ bool SendTexels(int fd, FIBITMAP* dib, int rows)
     for (unsigned y = 0; y < height; ++y) {
         const uint8* src = FreeImage_GetScanLine(dib, static_cast<int>(y));
         uint8* dst = batch.data() + filled * rowBytes;
-        if (rows == KrvRows_BGR) {
+        if (rows == krvi::Rows_BGR) {
             for (size_t x = 0; x < width; ++x, src += step, dst += 3) {
                 dst[0] = src[0];
                 dst[1] = src[1];
@@ -145,23 +145,23 @@ bool DecodeJob(int fd, void* context)
     StreamHeader h;
     std::memset(&h, 0, sizeof h);
     h.magic = kStreamMagic;
-    int status = KrvImage_Ok;
+    int status = krvi::Image_Ok;
     FIBITMAP* dib = Open(request.path, status);
     if (dib) {
-        if (request.rows != KrvRows_Bitmap)
+        if (request.rows != krvi::Rows_Bitmap)
             status = LoaderStatus(dib);
         else if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0 ||
                  !FreeImage_HasPixels(dib))
-            status = KrvImage_NoBitmap;
+            status = krvi::Image_NoBitmap;
     }
     h.status = status;
-    if (status != KrvImage_Ok) return krvplat::WriteAll(fd, &h, sizeof h);
+    if (status != krvi::Image_Ok) return krvplat::WriteAll(fd, &h, sizeof h);
 
     h.width = static_cast<int32_t>(FreeImage_GetWidth(dib));
     h.height = static_cast<int32_t>(FreeImage_GetHeight(dib));
     h.type = FreeImage_GetImageType(dib);
     h.bpp = static_cast<int32_t>(FreeImage_GetBPP(dib));
-    if (request.rows != KrvRows_Bitmap) {
+    if (request.rows != krvi::Rows_Bitmap) {
         return krvplat::WriteAll(fd, &h, sizeof h) && SendTexels(fd, dib, request.rows) &&
                krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
     }
@@ -204,16 +204,16 @@ bool KnownLayout(int type, int bpp)
 }
 
 bool ReceiveTexels(krvplat::ChildProcess& child, const StreamHeader& h, int rows,
-                   KrvDecodedImage& image)
+                   krvi::DecodedImage& image)
 {
     if (h.type != FIT_BITMAP || (h.bpp != 24 && h.bpp != 32)) return false;
     const size_t bytes = static_cast<size_t>(h.width) * static_cast<size_t>(h.height) *
-                         (rows == KrvRows_BGR ? 3u : 1u);
+                         (rows == krvi::Rows_BGR ? 3u : 1u);
     image.texels.reset(new uint8[bytes]);
     return child.Read(image.texels.get(), bytes);
 }
 
-bool ReceiveBitmap(krvplat::ChildProcess& child, const StreamHeader& h, KrvDecodedImage& image)
+bool ReceiveBitmap(krvplat::ChildProcess& child, const StreamHeader& h, krvi::DecodedImage& image)
 {
     if (!KnownLayout(h.type, h.bpp)) return false;
     const int entries = h.type == FIT_BITMAP && h.bpp <= 8 ? 1 << h.bpp : 0;
@@ -244,11 +244,11 @@ bool ReceiveBitmap(krvplat::ChildProcess& child, const StreamHeader& h, KrvDecod
 }
 
 bool ReceivePicture(krvplat::ChildProcess& child, const StreamHeader& h, int rows,
-                    KrvDecodedImage& image)
+                    krvi::DecodedImage& image)
 {
     if (h.width < 1 || h.width > kMaxImageSide || h.height < 1 || h.height > kMaxImageSide)
         return false;
-    bool ok = rows == KrvRows_Bitmap ? ReceiveBitmap(child, h, image)
+    bool ok = rows == krvi::Rows_Bitmap ? ReceiveBitmap(child, h, image)
                                      : ReceiveTexels(child, h, rows, image);
     uint32_t trailer = 0;
     if (!ok || !child.Read(&trailer, sizeof trailer) || trailer != kTrailerMagic) return false;
@@ -259,14 +259,14 @@ bool ReceivePicture(krvplat::ChildProcess& child, const StreamHeader& h, int row
 
 }  // namespace
 
-int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image)
+int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
 {
-    if (rows != KrvRows_BGR && rows != KrvRows_Red && rows != KrvRows_Bitmap)
-        return KrvImage_NoBitmap;
+    if (rows != krvi::Rows_BGR && rows != krvi::Rows_Red && rows != krvi::Rows_Bitmap)
+        return krvi::Image_NoBitmap;
     // In the parent, before any fork: the child must find the library ready, not initialise it.
     krvRestrictImageDecoders();
     int status = krvCheckImageFile(nativePath);
-    if (status != KrvImage_Ok) return status;
+    if (status != krvi::Image_Ok) return status;
 
     krvplat::ChildLimits limits;
     limits.cpuSeconds = kDecodeCpuSeconds;
@@ -277,32 +277,32 @@ int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image)
     limits.memoryBytes = kDecodeMemoryBytes;
     DecodeRequest request = {nativePath, rows};
     krvplat::ChildProcess child;
-    if (!child.Start(DecodeJob, &request, limits)) return KrvImage_NoBitmap;
+    if (!child.Start(DecodeJob, &request, limits)) return krvi::Image_NoBitmap;
 
-    KrvDecodedImage received;
+    krvi::DecodedImage received;
     StreamHeader h;
     bool complete = false;
-    status = KrvImage_NoBitmap;
+    status = krvi::Image_NoBitmap;
     if (child.Read(&h, sizeof h) && h.magic == kStreamMagic) {
-        if (h.status == KrvImage_Ok) {
+        if (h.status == krvi::Image_Ok) {
             complete = ReceivePicture(child, h, rows, received);
-            if (complete) status = KrvImage_Ok;
+            if (complete) status = krvi::Image_Ok;
         } else {
             complete = true;
-            if (h.status > KrvImage_Ok && h.status < KrvImage_StatusCount &&
-                h.status != KrvImage_TooSlow)
+            if (h.status > krvi::Image_Ok && h.status < krvi::Image_StatusCount &&
+                h.status != krvi::Image_TooSlow)
                 status = h.status;
         }
     }
     const krvplat::ChildEnd end = child.Finish(complete);
     if (end == krvplat::ChildEnd_TooSlow)
-        status = KrvImage_TooSlow;
+        status = krvi::Image_TooSlow;
     else if (end != krvplat::ChildEnd_Done)
-        status = KrvImage_NoBitmap;
-    if (status != KrvImage_Ok) {
+        status = krvi::Image_NoBitmap;
+    if (status != krvi::Image_Ok) {
         if (received.dib) FreeImage_Unload(received.dib);
         return status;
     }
     image = std::move(received);
-    return KrvImage_Ok;
+    return krvi::Image_Ok;
 }

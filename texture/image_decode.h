@@ -29,37 +29,41 @@ constexpr unsigned kDecodePixelsPerSecond = 16u << 20;
 constexpr int kDecodeWallMilliseconds = 20000;
 constexpr size_t kDecodeMemoryBytes = size_t{640} << 20;
 
-enum KrvImageStatus_ {
-    KrvImage_Ok = 0,
-    KrvImage_UnknownType, // neither content nor name tells a readable format
-    KrvImage_NoBitmap,    // not a regular file, format not readable, or decoding failed
-    KrvImage_TooLarge,    // wider or taller than kMaxImageSide
-    KrvImage_NoSize,      // zero width or height (loaders only)
-    KrvImage_BadDepth,    // not 24 or 32 bits a pixel (loaders only)
-    KrvImage_NoBits,      // the decoder gave no pixels (loaders only)
-    KrvImage_TooSlow,     // the decoder ran out of time
-    KrvImage_StatusCount
+namespace krvi {
+
+enum ImageStatus_ {
+    Image_Ok = 0,
+    Image_UnknownType, // neither content nor name tells a readable format
+    Image_NoBitmap,    // not a regular file, format not readable, or decoding failed
+    Image_TooLarge,    // wider or taller than kMaxImageSide
+    Image_NoSize,      // zero width or height (loaders only)
+    Image_BadDepth,    // not 24 or 32 bits a pixel (loaders only)
+    Image_NoBits,      // the decoder gave no pixels (loaders only)
+    Image_TooSlow,     // the decoder ran out of time
+    Image_StatusCount
 };
 
 // What the caller wants of the picture. Rows come bottom row first, as the library stores them.
-enum KrvImageRows_ {
-    KrvRows_BGR = 0, // 24- or 32-bit images only: blue, green, red of each texel, no padding
-    KrvRows_Red,     // 24- or 32-bit images only: the red byte of each texel, no padding
-    KrvRows_Bitmap   // any image: a FreeImage bitmap of the same type, depth and palette
+enum ImageRows_ {
+    Rows_BGR = 0, // 24- or 32-bit images only: blue, green, red of each texel, no padding
+    Rows_Red,     // 24- or 32-bit images only: the red byte of each texel, no padding
+    Rows_Bitmap   // any image: a FreeImage bitmap of the same type, depth and palette
 };
 
-struct KrvDecodedImage {
+struct DecodedImage {
     int width = 0;
     int height = 0;
-    std::unique_ptr<uint8[]> texels;  // KrvRows_BGR and KrvRows_Red
-    FIBITMAP* dib = nullptr;          // KrvRows_Bitmap; the caller unloads it
+    std::unique_ptr<uint8[]> texels;  // Rows_BGR and Rows_Red
+    FIBITMAP* dib = nullptr;          // Rows_Bitmap; the caller unloads it
 };
 
-// Decodes the file at nativePath. On KrvImage_Ok the image holds the picture; otherwise it is
-// left empty. Nothing is reported: the caller words the error.
-int krvDecodeImage(const char* nativePath, int rows, KrvDecodedImage& image);
+}  // namespace krvi
 
-// The checks made in the program's own process before any decoder sees the file: KrvImage_Ok
+// Decodes the file at nativePath. On krvi::Image_Ok the image holds the picture; otherwise it is
+// left empty. Nothing is reported: the caller words the error.
+int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image);
+
+// The checks made in the program's own process before any decoder sees the file: krvi::Image_Ok
 // when the file may go to the decoder, or the status that refuses it. They read headers and
 // chunk lengths only, and refuse what the decoder would crash on, fail on, or take far too long
 // over: a header or identification field running past the end of the file, a chunk longer

@@ -169,8 +169,8 @@ FIBITMAP* krvGetBitmap(const char* file, int& width, int& height, int& bpp)
 {
     if (!file) return nullptr;
     const std::string native = krvplat::NativePath(file);
-    KrvDecodedImage image;
-    if (krvDecodeImage(native.c_str(), KrvRows_Bitmap, image) != KrvImage_Ok) return nullptr;
+    krvi::DecodedImage image;
+    if (krvDecodeImage(native.c_str(), krvi::Rows_Bitmap, image) != krvi::Image_Ok) return nullptr;
     width = image.width;
     height = image.height;
     bpp = static_cast<int>(FreeImage_GetBPP(image.dib));

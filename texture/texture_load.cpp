@@ -75,20 +75,20 @@ void CTexture::Create(int width, int height, int& bytesPerTexel, int format, uin
 
 // Decodes file (named relative to the program's directory) into the rows a loader needs, or
 // reports one line and leaves the image empty.
-static bool DecodeForLoader(const char* file, int rows, KrvDecodedImage& image)
+static bool DecodeForLoader(const char* file, int rows, krvi::DecodedImage& image)
 {
     // The path is reported as the program builds it, before it becomes a native name.
     std::string path = std::string(ModuleDirectory.c_str()) + (file ? file : "");
     std::string native = krvplat::NativePath(path.c_str());
     const char* problem = nullptr;
     switch (krvDecodeImage(native.c_str(), rows, image)) {
-    case KrvImage_Ok: return true;
-    case KrvImage_UnknownType: problem = "FIF is FIF_UNKNOWN!"; break;
-    case KrvImage_TooLarge: problem = "Image is larger than 8192 pixels a side!"; break;
-    case KrvImage_NoSize: problem = "Width or Height is 0!"; break;
-    case KrvImage_BadDepth: problem = "BPP is not 24 nor 32!"; break;
-    case KrvImage_NoBits: problem = "Bits is NULL!"; break;
-    case KrvImage_TooSlow: problem = "Image took too long to decode!"; break;
+    case krvi::Image_Ok: return true;
+    case krvi::Image_UnknownType: problem = "FIF is FIF_UNKNOWN!"; break;
+    case krvi::Image_TooLarge: problem = "Image is larger than 8192 pixels a side!"; break;
+    case krvi::Image_NoSize: problem = "Width or Height is 0!"; break;
+    case krvi::Image_BadDepth: problem = "BPP is not 24 nor 32!"; break;
+    case krvi::Image_NoBits: problem = "Bits is NULL!"; break;
+    case krvi::Image_TooSlow: problem = "Image took too long to decode!"; break;
     default: problem = "DIB is NULL!"; break;
     }
     krvReportError(("Error loading file " + path + " -> " + problem + "\r\n").c_str());
@@ -97,8 +97,8 @@ static bool DecodeForLoader(const char* file, int rows, KrvDecodedImage& image)
 
 bool CTexture::LoadTexture(const char* file)
 {
-    KrvDecodedImage image;
-    if (!DecodeForLoader(file, KrvRows_BGR, image)) return false;
+    krvi::DecodedImage image;
+    if (!DecodeForLoader(file, krvi::Rows_BGR, image)) return false;
     // The decoded rows are the texture's own layout (bottom row of the picture first, blue,
     // green, red, alpha dropped): the buffer is taken over as it is. At most 8192 x 8192 x 3
     // bytes, within the INT_MAX bytes of any texture.
@@ -116,8 +116,8 @@ bool CTexture::LoadTextureToDot3(const char* file, float scale)
     // Only the height is needed: the red byte (byte 2 in blue-green-red order) of each texel.
     // The other channels would each be computed and overwritten by red, so only red is
     // computed. A 32-bit source is read the same way.
-    KrvDecodedImage image;
-    if (!DecodeForLoader(file, KrvRows_Red, image)) return false;
+    krvi::DecodedImage image;
+    if (!DecodeForLoader(file, krvi::Rows_Red, image)) return false;
     Create(image.width, image.height, KrvFormat_BGR);
     const int w = image.width;
     const int h = image.height;

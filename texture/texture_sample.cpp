@@ -5,22 +5,22 @@
 
 void CTexture::GetColorNearest(float u, float v, vec3& color) const
 {
-    KrvSampleNearest(KrvTexelSource(*this), u, v, color);
+    krvi::SampleNearest(krvi::TexelSource(*this), u, v, color);
 }
 
 void CTexture::GetColorBilinear(float u, float v, vec3& color) const
 {
-    KrvSampleBilinear(KrvTexelSource(*this), u, v, color);
+    krvi::SampleBilinear(krvi::TexelSource(*this), u, v, color);
 }
 
 float CTexture::GetShadowNearest(vec4& coord) const
 {
-    return KrvShadowNearest(KrvTexelSource(*this), coord);
+    return krvi::ShadowNearest(krvi::TexelSource(*this), coord);
 }
 
 float CTexture::GetShadowBilinear(vec4& coord) const
 {
-    return KrvShadowBilinear(KrvTexelSource(*this), coord);
+    return krvi::ShadowBilinear(krvi::TexelSource(*this), coord);
 }
 
 // trunc(trunc(i / k) * k) in double: the texel a coarser level of step k would hold. Never
@@ -36,10 +36,10 @@ void CTexture::GetColorMipMapNearest(float u, float v, vec3& color) const
         color = vec3(1.0f, 1.0f, 1.0f);
         return;
     }
-    const KrvTexelSource t(*this);
+    const krvi::TexelSource t(*this);
     int xs[4], ys[4];
-    xs[0] = KrvWrappedIndex(KrvWrap(u), t.width, t.widthF);
-    ys[0] = KrvWrappedIndex(KrvWrap(v), t.height, t.heightF);
+    xs[0] = krvi::WrappedIndex(krvi::Wrap(u), t.width, t.widthF);
+    ys[0] = krvi::WrappedIndex(krvi::Wrap(v), t.height, t.heightF);
     static const double kSteps[3] = {1.1, 1.2, 1.3};
     for (int n = 0; n < 3; ++n) {
         xs[n + 1] = CoarseIndex(xs[0], kSteps[n]);
@@ -49,14 +49,14 @@ void CTexture::GetColorMipMapNearest(float u, float v, vec3& color) const
         float c[3] = {0.0f, 0.0f, 0.0f};
         for (int n = 0; n < 4; ++n) {
             const uint8* p = t.TexelBGR(xs[n], ys[n]);
-            for (int k = 0; k < 3; ++k) c[k] += kKrvByteToUnit.value[p[k]];
+            for (int k = 0; k < 3; ++k) c[k] += krvi::kByteToUnit.value[p[k]];
         }
         color.x = 0.25f * c[2];
         color.y = 0.25f * c[1];
         color.z = 0.25f * c[0];
     } else if (Format == KrvFormat_Depth16) {
         float sum = 0.0f;
-        for (int n = 0; n < 4; ++n) sum += t.Depth(xs[n], ys[n]) * kKrvDepthScale;
+        for (int n = 0; n < 4; ++n) sum += t.Depth(xs[n], ys[n]) * krvi::kDepthScale;
         color = vec3(0.25f * sum);
     }
 }

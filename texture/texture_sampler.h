@@ -14,28 +14,30 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr float kKrvByteScale = 0.003921569f;     // 1/255
-constexpr float kKrvDepthScale = 0.000015259022f; // 1/65535
+namespace krvi {
+
+constexpr float kByteScale = 0.003921569f;     // 1/255
+constexpr float kDepthScale = 0.000015259022f; // 1/65535
 
 // byte * (1/255) for every byte. Float multiplication is correctly rounded both when the
 // compiler folds it and at run time, so a table entry is the very product the loop would form.
-struct KrvByteToUnit {
+struct ByteToUnit {
     float value[256];
-    constexpr KrvByteToUnit() : value()
+    constexpr ByteToUnit() : value()
     {
-        for (int i = 0; i < 256; ++i) value[i] = static_cast<float>(i) * kKrvByteScale;
+        for (int i = 0; i < 256; ++i) value[i] = static_cast<float>(i) * kByteScale;
     }
 };
-inline constexpr KrvByteToUnit kKrvByteToUnit{};
+inline constexpr ByteToUnit kByteToUnit{};
 
 // What the lookups read of a texture, with the sizes also as floats.
-struct KrvTexelSource {
+struct TexelSource {
     const uint8* bits = nullptr;
     int width = 0, height = 0, pitch = 0, format = 0;
     float widthF = 0.0f, heightF = 0.0f;
 
-    KrvTexelSource() = default;
-    explicit KrvTexelSource(const CTexture& t)
+    TexelSource() = default;
+    explicit TexelSource(const CTexture& t)
         : bits(t.Bits), width(t.Width), height(t.Height), pitch(t.Pitch), format(t.Format),
           widthF(static_cast<float>(t.Width)), heightF(static_cast<float>(t.Height))
     {
@@ -61,7 +63,7 @@ struct KrvTexelSource {
 // For lookups that read four bytes at a texel's offset (SIMD gathers): the last offset that
 // still has four bytes of the texture behind it, or -1 when the texture cannot be read so (no
 // texels, rows shorter than their texels, fewer than four bytes, offsets beyond int).
-inline int KrvGatherLimit(const KrvTexelSource& t)
+inline int GatherLimit(const TexelSource& t)
 {
     if (!t.bits || t.width <= 0 || t.height <= 0) return -1;
     long long end;
@@ -84,7 +86,7 @@ inline int KrvGatherLimit(const KrvTexelSource& t)
 // integer, so c - trunc(c) is 0, and for infinities and NaN it is NaN, which becomes 0 as well.
 // The int conversion gives +0 where trunc gives -0 (c in (-1, 0]), which changes nothing but
 // the sign of a zero result; adding +0 makes that +0 too, as c - trunc(c) has it.
-KRV_ALWAYS_INLINE float KrvWrap(float c)
+KRV_ALWAYS_INLINE float Wrap(float c)
 {
     if (!(std::fabs(c) < 8388608.0f)) return 0.0f;
     const float w = c - static_cast<float>(static_cast<int>(c));
@@ -92,7 +94,7 @@ KRV_ALWAYS_INLINE float KrvWrap(float c)
 }
 
 // Texel index of a wrapped coordinate: trunc(w * size), kept below size.
-KRV_ALWAYS_INLINE int KrvWrappedIndex(float w, int size, float sizeF)
+KRV_ALWAYS_INLINE int WrappedIndex(float w, int size, float sizeF)
 {
     int i = TruncToInt(w * sizeF);
     return i < size ? i : size - 1;
@@ -100,28 +102,28 @@ KRV_ALWAYS_INLINE int KrvWrappedIndex(float w, int size, float sizeF)
 
 // Colour lookups: (red, green, blue) in 0..1; white without texels; a format other than '0'
 // and '2' leaves the colour as it was.
-KRV_ALWAYS_INLINE void KrvSampleNearest(const KrvTexelSource& t, float u, float v, vec3& color)
+KRV_ALWAYS_INLINE void SampleNearest(const TexelSource& t, float u, float v, vec3& color)
 {
     if (!t.bits) {
         color = vec3(1.0f, 1.0f, 1.0f);
         return;
     }
-    const int x = KrvWrappedIndex(KrvWrap(u), t.width, t.widthF);
-    const int y = KrvWrappedIndex(KrvWrap(v), t.height, t.heightF);
+    const int x = WrappedIndex(Wrap(u), t.width, t.widthF);
+    const int y = WrappedIndex(Wrap(v), t.height, t.heightF);
     if (t.format == KrvFormat_BGR) {
         const uint8* p = t.TexelBGR(x, y);
-        color.x = kKrvByteToUnit.value[p[2]];
-        color.y = kKrvByteToUnit.value[p[1]];
-        color.z = kKrvByteToUnit.value[p[0]];
+        color.x = kByteToUnit.value[p[2]];
+        color.y = kByteToUnit.value[p[1]];
+        color.z = kByteToUnit.value[p[0]];
     } else if (t.format == KrvFormat_Depth16) {
-        color = vec3(t.Depth(x, y) * kKrvDepthScale);
+        color = vec3(t.Depth(x, y) * kDepthScale);
     }
 }
 
 // One axis of the bilinear footprint: the two wrapped texel indices and the weight of the second.
-KRV_ALWAYS_INLINE void KrvBilinearAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
+KRV_ALWAYS_INLINE void BilinearAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
 {
-    float g = KrvWrap(c) * sizeF - 0.5f;
+    float g = Wrap(c) * sizeF - 0.5f;
     if (g < 0.0f) g += sizeF;
     i0 = TruncToInt(g);
     // g + size can round up to size itself; the texel below then takes the whole weight of
@@ -131,7 +133,7 @@ KRV_ALWAYS_INLINE void KrvBilinearAxis(float c, int size, float sizeF, int& i0, 
     i1 = i0 + 1 < size ? i0 + 1 : 0;
 }
 
-KRV_ALWAYS_INLINE void KrvSampleBilinear(const KrvTexelSource& t, float u, float v, vec3& color)
+KRV_ALWAYS_INLINE void SampleBilinear(const TexelSource& t, float u, float v, vec3& color)
 {
     if (!t.bits) {
         color = vec3(1.0f, 1.0f, 1.0f);
@@ -139,8 +141,8 @@ KRV_ALWAYS_INLINE void KrvSampleBilinear(const KrvTexelSource& t, float u, float
     }
     int x0, x1, y0, y1;
     float fx, fy;
-    KrvBilinearAxis(u, t.width, t.widthF, x0, x1, fx);
-    KrvBilinearAxis(v, t.height, t.heightF, y0, y1, fy);
+    BilinearAxis(u, t.width, t.widthF, x0, x1, fx);
+    BilinearAxis(v, t.height, t.heightF, y0, y1, fy);
     const float w00 = (1.0f - fy) * (1.0f - fx);
     const float w10 = (1.0f - fy) * fx;
     const float w11 = fy * fx;
@@ -153,7 +155,7 @@ KRV_ALWAYS_INLINE void KrvSampleBilinear(const KrvTexelSource& t, float u, float
         const uint8* t10 = row0 + c1;
         const uint8* t11 = row1 + c1;
         const uint8* t01 = row1 + c0;
-        const float* unit = kKrvByteToUnit.value;
+        const float* unit = kByteToUnit.value;
         auto channel = [&](int k) {
             return w00 * unit[t00[k]] + w10 * unit[t10[k]] + w11 * unit[t11[k]] +
                    w01 * unit[t01[k]];
@@ -162,17 +164,17 @@ KRV_ALWAYS_INLINE void KrvSampleBilinear(const KrvTexelSource& t, float u, float
         color.y = channel(1);
         color.z = channel(0);
     } else if (t.format == KrvFormat_Depth16) {
-        color = vec3(w00 * (t.Depth(x0, y0) * kKrvDepthScale) +
-                     w10 * (t.Depth(x1, y0) * kKrvDepthScale) +
-                     w11 * (t.Depth(x1, y1) * kKrvDepthScale) +
-                     w01 * (t.Depth(x0, y1) * kKrvDepthScale));
+        color = vec3(w00 * (t.Depth(x0, y0) * kDepthScale) +
+                     w10 * (t.Depth(x1, y0) * kDepthScale) +
+                     w11 * (t.Depth(x1, y1) * kDepthScale) +
+                     w01 * (t.Depth(x0, y1) * kDepthScale));
     }
 }
 
 // The shared front of both shadow tests: divides coord by w and scales its depth to 0..65535.
 // False when the point is lit without a lookup: no depth map, behind the light, or outside the
 // light's frustum (NaN included).
-KRV_ALWAYS_INLINE bool KrvShadowSetup(const KrvTexelSource& t, vec4& coord)
+KRV_ALWAYS_INLINE bool ShadowSetup(const TexelSource& t, vec4& coord)
 {
     if (!t.bits || t.format != KrvFormat_Depth16) return false;
     if (!(coord.w > 0.0f)) return false;
@@ -188,9 +190,9 @@ KRV_ALWAYS_INLINE bool KrvShadowSetup(const KrvTexelSource& t, vec4& coord)
 }
 
 // Shadow tests: 1 lit, 0 shadowed; coord is divided and scaled in place.
-KRV_ALWAYS_INLINE float KrvShadowNearest(const KrvTexelSource& t, vec4& coord)
+KRV_ALWAYS_INLINE float ShadowNearest(const TexelSource& t, vec4& coord)
 {
-    if (!KrvShadowSetup(t, coord)) return 1.0f;
+    if (!ShadowSetup(t, coord)) return 1.0f;
     // x < 1, yet x * Width can round up to Width.
     int x = TruncToInt(coord.x * t.widthF);
     int y = TruncToInt(coord.y * t.heightF);
@@ -200,7 +202,7 @@ KRV_ALWAYS_INLINE float KrvShadowNearest(const KrvTexelSource& t, vec4& coord)
 }
 
 // One axis of the percentage-closer footprint; clamps at the far edge instead of wrapping.
-KRV_ALWAYS_INLINE void KrvShadowAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
+KRV_ALWAYS_INLINE void ShadowAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
 {
     float g = c * sizeF - 0.5f;
     if (g < 0.0f) {
@@ -216,13 +218,13 @@ KRV_ALWAYS_INLINE void KrvShadowAxis(float c, int size, float sizeF, int& i0, in
     if (i1 >= size) i1 = i0;
 }
 
-KRV_ALWAYS_INLINE float KrvShadowBilinear(const KrvTexelSource& t, vec4& coord)
+KRV_ALWAYS_INLINE float ShadowBilinear(const TexelSource& t, vec4& coord)
 {
-    if (!KrvShadowSetup(t, coord)) return 1.0f;
+    if (!ShadowSetup(t, coord)) return 1.0f;
     int x0, x1, y0, y1;
     float fx, fy;
-    KrvShadowAxis(coord.x, t.width, t.widthF, x0, x1, fx);
-    KrvShadowAxis(coord.y, t.height, t.heightF, y0, y1, fy);
+    ShadowAxis(coord.x, t.width, t.widthF, x0, x1, fx);
+    ShadowAxis(coord.y, t.height, t.heightF, y0, y1, fy);
     const float z = coord.z;
     const float s00 = z > t.Depth(x0, y0) ? 0.0f : 1.0f;
     const float s10 = z > t.Depth(x1, y0) ? 0.0f : 1.0f;
@@ -231,3 +233,5 @@ KRV_ALWAYS_INLINE float KrvShadowBilinear(const KrvTexelSource& t, vec4& coord)
     return (1.0f - fx) * (1.0f - fy) * s00 + fx * (1.0f - fy) * s10 + fx * fy * s11 +
            (1.0f - fx) * fy * s01;
 }
+
+}  // namespace krvi

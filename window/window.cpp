@@ -244,8 +244,8 @@ void _3D_Korvane_Window::WMSize(int w, int h)
 {
     width = w;
     height = h;
-    const int bw = KrvInternalSize(rendering.renderMode, w);
-    const int bh = KrvInternalSize(rendering.renderMode, h);
+    const int bw = krvi::InternalSize(rendering.renderMode, w);
+    const int bh = krvi::InternalSize(rendering.renderMode, h);
     rendering.ResizeBuffers(bw, bh);
     rendering.sizeWidth = bw;
     rendering.sizeHeight = bh;
