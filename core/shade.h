@@ -187,81 +187,88 @@ inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3&
 }
 
 // ===== Pixel shading =========================================================================
-// Turns the attributes into the final colour F and writes it over dst (blue, green, red).
-// Returns whether the pixel's depth d may be written.
+// Three stages, each inlined into the span body that calls ShadePixel: the texel stage
+// modulates the vertex colour by the texture units, the light stage lights that colour, and the
+// write stage blends the result into the target.
+
+// The vertex colour times the texture units (with the bump or Dot3 term); the colour itself
+// without texturing.
 template <class Features>
-KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
-                                   unsigned short d, Features f)
+KRV_ALWAYS_INLINE vec3 ShadeTexel(const ShadeState& s, const PixelAttributes& a, Features f)
 {
     vec3 c = a.color;
-
-    // Texturing.
-    if (f.Has(kSpanTexture)) {
-        const float u = a.texCoord.x, v = a.texCoord.y;
-        vec3 T;
-        s.Sample(s.texture0, u, v, T);
-        const bool bump = f.Has(kSpanLight) && s.bumpTexture;
-        vec3 B;
-        if (bump) B = ShadeBumpTexel(s, a);
-        if (s.texture1) {
-            vec3 M1, M2;
-            s.Sample(s.texture1, u, v, M1);
-            if (s.texture2) s.Sample(s.texture2, u, v, M2);
-            if (f.Has(kSpanLight) && s.dot3) T = ShadeDot3(s, a, T, c, M1);
-            for (int i = 0; i < 3; ++i)
-                c[i] = krvi::Clamp01(s.texture2 ? T[i] + M1[i] + M2[i] : T[i] + M1[i]) * c[i];
-        } else if (bump) {
-            // Darkens the texel by 0.18 where the shifted bump texel is bright.
-            for (int i = 0; i < 3; ++i) {
-                float b = B[i] > 0.5f ? 1.0f : (B[i] < 0.5f ? 0.0f : B[i]);
-                b = b < 0.0f ? 0.0f : b;
-                c[i] = krvi::Clamp01(T[i] - (b < 0.18f ? b : 0.18f)) * c[i];
-            }
-        } else {
-            c = T * c;
-        }
-    }
-
-    // Lighting, or the unlit colour.
-    vec3 F;
-    if (f.Has(kSpanLight)) {
-        const vec3& N = a.normal;
-        const vec3& L = a.lightVector;
-        const CLight& l = s.light;
-        const float lenL = length(L);
-        float nl = N.x * L.x + N.y * L.y + N.z * L.z;
-        float kd = 0.0f, ks = 0.0f;
-        if (nl >= 0.0f) {
-            if (f.Has(kSpanShadow)) {
-                vec4 coord = a.shadowCoord;  // the sampler divides it in place
-                nl = nl * (s.bilinear ? krvi::ShadowBilinear(s.shadowMap, coord)
-                                      : krvi::ShadowNearest(s.shadowMap, coord));
-            }
-            if (nl > 0.0f) nl = nl / (length(N) * lenL);
-            kd = nl;
-            ks = nl * nl * nl;
-        }
-        const float lenL2 = lenL * lenL;
-        const float att = s.attenuationFixed && lenL2 <= 3.40282347e38f
-                              ? s.attenuation
-                              : 0.33333334f / (lenL2 * l.quadraticAttenuation +
-                                               lenL * l.linearAttenuation + l.constantAttenuation);
-        if (!s.material) {
-            F = (l.specular * ks + l.diffuse * kd + l.ambient) * att * c;
-        } else {
-            const CMaterial& m = s.materialColor;
-            const float e = m.emission;
-            for (int i = 0; i < 3; ++i)
-                F[i] = (krvi::Clamp01(l.ambient[i] * m.ambient[i] * (e + 1.0f)) +
-                        krvi::Clamp01((l.diffuse[i] * m.diffuse[i] + e) * kd) +
-                        krvi::Clamp01((l.specular[i] * m.specular[i] + e) * ks)) *
-                       att * c[i];
+    if (!f.Has(kSpanTexture)) return c;
+    const float u = a.texCoord.x, v = a.texCoord.y;
+    vec3 T;
+    s.Sample(s.texture0, u, v, T);
+    const bool bump = f.Has(kSpanLight) && s.bumpTexture;
+    vec3 B;
+    if (bump) B = ShadeBumpTexel(s, a);
+    if (s.texture1) {
+        vec3 M1, M2;
+        s.Sample(s.texture1, u, v, M1);
+        if (s.texture2) s.Sample(s.texture2, u, v, M2);
+        if (f.Has(kSpanLight) && s.dot3) T = ShadeDot3(s, a, T, c, M1);
+        for (int i = 0; i < 3; ++i)
+            c[i] = krvi::Clamp01(s.texture2 ? T[i] + M1[i] + M2[i] : T[i] + M1[i]) * c[i];
+    } else if (bump) {
+        // Darkens the texel by 0.18 where the shifted bump texel is bright.
+        for (int i = 0; i < 3; ++i) {
+            float b = B[i] > 0.5f ? 1.0f : (B[i] < 0.5f ? 0.0f : B[i]);
+            b = b < 0.0f ? 0.0f : b;
+            c[i] = krvi::Clamp01(T[i] - (b < 0.18f ? b : 0.18f)) * c[i];
         }
     } else {
-        F = s.material ? c * s.materialColor.ambient : c;
+        c = T * c;
     }
+    return c;
+}
 
-    // The write: blended, or plain.
+// The final colour F of the textured colour c: lit (shadow, attenuation, material), or c
+// itself (times the material's ambient) without lighting.
+template <class Features>
+KRV_ALWAYS_INLINE vec3 ShadeLight(const ShadeState& s, const PixelAttributes& a, const vec3& c,
+                                  Features f)
+{
+    if (!f.Has(kSpanLight)) return s.material ? c * s.materialColor.ambient : c;
+    const vec3& N = a.normal;
+    const vec3& L = a.lightVector;
+    const CLight& l = s.light;
+    const float lenL = length(L);
+    float nl = N.x * L.x + N.y * L.y + N.z * L.z;
+    float kd = 0.0f, ks = 0.0f;
+    if (nl >= 0.0f) {
+        if (f.Has(kSpanShadow)) {
+            vec4 coord = a.shadowCoord;  // the sampler divides it in place
+            nl = nl * (s.bilinear ? krvi::ShadowBilinear(s.shadowMap, coord)
+                                  : krvi::ShadowNearest(s.shadowMap, coord));
+        }
+        if (nl > 0.0f) nl = nl / (length(N) * lenL);
+        kd = nl;
+        ks = nl * nl * nl;
+    }
+    const float lenL2 = lenL * lenL;
+    const float att = s.attenuationFixed && lenL2 <= 3.40282347e38f
+                          ? s.attenuation
+                          : 0.33333334f / (lenL2 * l.quadraticAttenuation +
+                                           lenL * l.linearAttenuation + l.constantAttenuation);
+    if (!s.material) return (l.specular * ks + l.diffuse * kd + l.ambient) * att * c;
+    const CMaterial& m = s.materialColor;
+    const float e = m.emission;
+    vec3 F;
+    for (int i = 0; i < 3; ++i)
+        F[i] = (krvi::Clamp01(l.ambient[i] * m.ambient[i] * (e + 1.0f)) +
+                krvi::Clamp01((l.diffuse[i] * m.diffuse[i] + e) * kd) +
+                krvi::Clamp01((l.specular[i] * m.specular[i] + e) * ks)) *
+               att * c[i];
+    return F;
+}
+
+// Writes F over dst (blue, green, red): blended, with the alpha taken from the textured colour
+// c, or plain. Returns whether the pixel's depth d may be written.
+KRV_ALWAYS_INLINE bool ShadeWrite(const ShadeState& s, const vec3& c, const vec3& F, uint8* dst,
+                                  unsigned short d)
+{
     if (s.blendTransparency || s.alphaBlend) {
         // Alpha from the textured colour before lighting; 0 without texturing.
         float alpha = 0.0f;
@@ -290,4 +297,14 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
     dst[1] = static_cast<uint8>(TruncToInt(F.y * 255.0f));
     dst[2] = static_cast<uint8>(TruncToInt(F.x * 255.0f));
     return true;
+}
+
+// Turns the attributes into the final colour and writes it over dst. Returns whether the
+// pixel's depth d may be written.
+template <class Features>
+KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
+                                   unsigned short d, Features f)
+{
+    const vec3 c = ShadeTexel(s, a, f);
+    return ShadeWrite(s, c, ShadeLight(s, a, c, f), dst, d);
 }

@@ -621,6 +621,170 @@ bool CObject::ParseMtl(const char* directory, const char* fileName)
     return step.ParseMtl(fileName);
 }
 
+namespace {
+
+// What the first pass finds: the number of each kind of line, and whether any matched a form
+// with a number out of range.
+struct ObjCounts {
+    size_t positions = 0, texCoords = 0, normals = 0, faces = 0;
+    bool malformed = false;
+};
+
+// The first pass: counts the lines and parses the material libraries as they come. False when
+// a library failed (it has reported itself).
+bool CountObj(char* buffer, long length, MaterialStep& materials, ObjCounts& n)
+{
+    return ForEachLine(buffer, length, [&](const char* text) {
+        ObjLine line = ClassifyObjLine(text);
+        if (line.bad) n.malformed = true;
+        switch (line.kind) {
+        case kLineMtllib: return materials.ParseMtl(line.name);
+        case kLinePosition: ++n.positions; break;
+        case kLineTexCoord: ++n.texCoords; break;
+        case kLineNormal: ++n.normals; break;
+        case kLineFaceVTN:
+        case kLineFaceVN:
+        case kLineFaceAB:
+        case kLineFaceV: ++n.faces; break;
+        default: break;
+        }
+        return true;
+    });
+}
+
+// The second pass's progress: how many of each attribute have been read so far, and whether
+// the file has any texture coordinates or normals at all.
+struct ObjRead {
+    size_t positions = 0, texCoords = 0, normals = 0, vertices = 0;
+    bool anyTexCoords = false, anyNormals = false;
+};
+
+// The 1-based indices of corner k of a face line (0: the attribute stays zero), checked against
+// what has been read so far. False when an index is out of range.
+bool FaceCorner(const ObjLine& line, int k, const ObjRead& r, int& pos, int& tex, int& nrm)
+{
+    const int* d = line.d;
+    pos = tex = nrm = 0;
+    switch (line.kind) {
+    case kLineFaceVTN:
+        pos = d[3 * k];
+        tex = d[3 * k + 1];
+        nrm = d[3 * k + 2];
+        if (!IsOneBased(tex, r.texCoords) || !IsOneBased(nrm, r.normals)) return false;
+        break;
+    case kLineFaceVN:
+        pos = d[2 * k];
+        nrm = d[2 * k + 1];
+        if (!IsOneBased(nrm, r.normals)) return false;
+        break;
+    case kLineFaceAB: {
+        // The second index is read as whichever attribute it fits, and wins over the first;
+        // it must refer to something.
+        int first = d[2 * k], second = d[2 * k + 1];
+        pos = first;
+        if (!IsOneBased(second, r.texCoords > r.normals ? r.texCoords : r.normals)) return false;
+        if (r.anyTexCoords) {
+            if (IsOneBased(first, r.texCoords)) tex = first;
+            if (IsOneBased(second, r.texCoords)) tex = second;
+        }
+        if (r.anyNormals) {
+            if (IsOneBased(first, r.normals)) nrm = first;
+            if (IsOneBased(second, r.normals)) nrm = second;
+        }
+        break;
+    }
+    default:
+        pos = d[k];
+        if (r.anyTexCoords && IsOneBased(pos, r.texCoords)) tex = pos;
+        if (r.anyNormals && IsOneBased(pos, r.normals)) nrm = pos;
+        break;
+    }
+    return IsOneBased(pos, r.positions);
+}
+
+// The three vertices of a face line, from the attributes read so far.
+bool ReadFace(const ObjLine& line, const ObjArrays& a, const ObjRead& r, CVertex* out)
+{
+    for (int k = 0; k < 3; ++k) {
+        int pos, tex, nrm;
+        if (!FaceCorner(line, k, r, pos, tex, nrm)) return false;
+        CVertex& v = out[k];
+        const vec3& p = a.positions[pos - 1];
+        v.x = p.x;
+        v.y = p.y;
+        v.z = p.z;
+        if (tex) {
+            v.u = a.texCoords[tex - 1].x;
+            v.v = a.texCoords[tex - 1].y;
+        }
+        if (nrm) {
+            v.nx = a.normals[nrm - 1].x;
+            v.ny = a.normals[nrm - 1].y;
+            v.nz = a.normals[nrm - 1].z;
+        }
+    }
+    return true;
+}
+
+// The second pass: the attributes into a's arrays (sized by the counts) and the faces into
+// vertices. Indices are checked against what has been read so far: an index beyond that is
+// out of range (also one that points forward to data further down the file).
+bool ReadObj(ObjArrays& a, long length, const ObjCounts& n, CVertex* vertices)
+{
+    ObjRead r;
+    r.anyTexCoords = n.texCoords != 0;
+    r.anyNormals = n.normals != 0;
+    const size_t numVertices = n.faces * 3;
+    return ForEachLine(a.buffer, length, [&](const char* text) {
+        ObjLine line = ClassifyObjLine(text);
+        switch (line.kind) {
+        case kLinePosition:
+            if (r.positions < n.positions)
+                a.positions[r.positions++] = vec3(line.f[0], line.f[1], line.f[2]);
+            return true;
+        case kLineTexCoord:
+            if (r.texCoords < n.texCoords)
+                a.texCoords[r.texCoords++] = vec2(line.f[0], line.f[1]);
+            return true;
+        case kLineNormal:
+            if (r.normals < n.normals)
+                a.normals[r.normals++] = UnitOrZero(vec3(line.f[0], line.f[1], line.f[2]));
+            return true;
+        case kLineFaceVTN:
+        case kLineFaceVN:
+        case kLineFaceAB:
+        case kLineFaceV:
+            if (r.vertices + 3 > numVertices) return false;
+            if (!ReadFace(line, a, r, vertices + r.vertices)) return false;
+            r.vertices += 3;
+            return true;
+        default: return true;
+        }
+    });
+}
+
+// White vertex colours, and for files without any normal the face normal at every corner, even
+// where a face used none.
+void FinishVertices(CVertex* v, int count, bool flatNormals)
+{
+    for (int i = 0; i < count; ++i) {
+        v[i].r = 1.0f;
+        v[i].g = 1.0f;
+        v[i].b = 1.0f;
+    }
+    if (!flatNormals) return;
+    for (int i = 0; i + 2 < count; i += 3) {
+        vec3 n = FlatNormal(v[i], v[i + 1], v[i + 2]);
+        for (int k = 0; k < 3; ++k) {
+            v[i + k].nx = n.x;
+            v[i + k].ny = n.y;
+            v[i + k].nz = n.z;
+        }
+    }
+}
+
+}  // namespace
+
 bool CObject::LoadObj(const char* directory, const char* fileName)
 {
     Destroy();
@@ -629,26 +793,9 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
     long length = 0;
     if (!ReadSource(directory, fileName, a.buffer, length)) return false;
 
-    // First pass: counts, and the material libraries at once.
-    size_t numPositions = 0, numTexCoords = 0, numNormals = 0, numFaces = 0;
-    bool malformed = false;
+    ObjCounts n;
     MaterialStep materials(Texture, directory);
-    bool mtlOk = ForEachLine(a.buffer, length, [&](const char* text) {
-        ObjLine line = ClassifyObjLine(text);
-        if (line.bad) malformed = true;
-        switch (line.kind) {
-        case kLineMtllib: return materials.ParseMtl(line.name);
-        case kLinePosition: ++numPositions; break;
-        case kLineTexCoord: ++numTexCoords; break;
-        case kLineNormal: ++numNormals; break;
-        case kLineFaceVTN:
-        case kLineFaceVN:
-        case kLineFaceAB:
-        case kLineFaceV: ++numFaces; break;
-        default: break;
-        }
-        return true;
-    });
+    const bool mtlOk = CountObj(a.buffer, length, materials, n);
     // A failing material library has reported itself; the texture it loaded stays.
     materials.Finish();
     if (!mtlOk) return false;
@@ -658,10 +805,10 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
         Destroy();
         return false;
     };
-    if (length == 0 || numFaces == 0 || malformed) return fail();
+    if (length == 0 || n.faces == 0 || n.malformed) return fail();
     // Refused before anything is allocated: a file of short face lines would otherwise ask for
     // 21 bytes of vertices for each byte it has.
-    if (numFaces > static_cast<size_t>(kMaxObjVertices) / 3) {
+    if (n.faces > static_cast<size_t>(kMaxObjVertices) / 3) {
         CString line;
         line.Set("Error loading file %s: more than %d vertices!\r\n", fileName ? fileName : "",
                  kMaxObjVertices);
@@ -670,113 +817,18 @@ bool CObject::LoadObj(const char* directory, const char* fileName)
         return false;
     }
 
-    const size_t numVertices = numFaces * 3;
-    if (numPositions) a.positions = new (std::nothrow) vec3[numPositions];
-    if (numTexCoords) a.texCoords = new (std::nothrow) vec2[numTexCoords];
-    if (numNormals) a.normals = new (std::nothrow) vec3[numNormals];
+    const size_t numVertices = n.faces * 3;
+    if (n.positions) a.positions = new (std::nothrow) vec3[n.positions];
+    if (n.texCoords) a.texCoords = new (std::nothrow) vec2[n.texCoords];
+    if (n.normals) a.normals = new (std::nothrow) vec3[n.normals];
     Vertex = new (std::nothrow) CVertex[numVertices]();
-    if ((numPositions && !a.positions) || (numTexCoords && !a.texCoords) ||
-        (numNormals && !a.normals) || !Vertex)
+    if ((n.positions && !a.positions) || (n.texCoords && !a.texCoords) ||
+        (n.normals && !a.normals) || !Vertex)
         return fail();
     NumVertex = static_cast<int>(numVertices);
 
-    // Second pass. Indices are checked against what has been read so far: an index beyond
-    // that is out of range (also one that points forward to data further down the file).
-    size_t ip = 0, it = 0, in = 0, iv = 0;
-    bool valid = ForEachLine(a.buffer, length, [&](const char* text) {
-        ObjLine line = ClassifyObjLine(text);
-        const int* d = line.d;
-        switch (line.kind) {
-        case kLinePosition:
-            if (ip < numPositions) a.positions[ip++] = vec3(line.f[0], line.f[1], line.f[2]);
-            return true;
-        case kLineTexCoord:
-            if (it < numTexCoords) a.texCoords[it++] = vec2(line.f[0], line.f[1]);
-            return true;
-        case kLineNormal:
-            if (in < numNormals)
-                a.normals[in++] = UnitOrZero(vec3(line.f[0], line.f[1], line.f[2]));
-            return true;
-        case kLineFaceVTN:
-        case kLineFaceVN:
-        case kLineFaceAB:
-        case kLineFaceV: break;
-        default: return true;
-        }
-        if (iv + 3 > numVertices) return false;
-        for (int k = 0; k < 3; ++k) {
-            int pos = 0, tex = 0, nrm = 0;  // 1-based; 0 leaves the attribute at zero
-            switch (line.kind) {
-            case kLineFaceVTN:
-                pos = d[3 * k];
-                tex = d[3 * k + 1];
-                nrm = d[3 * k + 2];
-                if (!IsOneBased(tex, it) || !IsOneBased(nrm, in)) return false;
-                break;
-            case kLineFaceVN:
-                pos = d[2 * k];
-                nrm = d[2 * k + 1];
-                if (!IsOneBased(nrm, in)) return false;
-                break;
-            case kLineFaceAB: {
-                // The second index is read as whichever attribute it fits, and wins over the
-                // first; it must refer to something.
-                int first = d[2 * k], second = d[2 * k + 1];
-                pos = first;
-                if (!IsOneBased(second, it > in ? it : in)) return false;
-                if (numTexCoords) {
-                    if (IsOneBased(first, it)) tex = first;
-                    if (IsOneBased(second, it)) tex = second;
-                }
-                if (numNormals) {
-                    if (IsOneBased(first, in)) nrm = first;
-                    if (IsOneBased(second, in)) nrm = second;
-                }
-                break;
-            }
-            default:
-                pos = d[k];
-                if (numTexCoords && IsOneBased(pos, it)) tex = pos;
-                if (numNormals && IsOneBased(pos, in)) nrm = pos;
-                break;
-            }
-            if (!IsOneBased(pos, ip)) return false;
-            CVertex& v = Vertex[iv + static_cast<size_t>(k)];
-            const vec3& p = a.positions[pos - 1];
-            v.x = p.x;
-            v.y = p.y;
-            v.z = p.z;
-            if (tex) {
-                v.u = a.texCoords[tex - 1].x;
-                v.v = a.texCoords[tex - 1].y;
-            }
-            if (nrm) {
-                v.nx = a.normals[nrm - 1].x;
-                v.ny = a.normals[nrm - 1].y;
-                v.nz = a.normals[nrm - 1].z;
-            }
-        }
-        iv += 3;
-        return true;
-    });
-    if (!valid) return fail();
-
-    for (int i = 0; i < NumVertex; ++i) {
-        Vertex[i].r = 1.0f;
-        Vertex[i].g = 1.0f;
-        Vertex[i].b = 1.0f;
-    }
-    // Flat shading only for files without any normal, even where a face used none.
-    if (numNormals == 0) {
-        for (int i = 0; i + 2 < NumVertex; i += 3) {
-            vec3 n = FlatNormal(Vertex[i], Vertex[i + 1], Vertex[i + 2]);
-            for (int k = 0; k < 3; ++k) {
-                Vertex[i + k].nx = n.x;
-                Vertex[i + k].ny = n.y;
-                Vertex[i + k].nz = n.z;
-            }
-        }
-    }
+    if (!ReadObj(a, length, n, Vertex)) return fail();
+    FinishVertices(Vertex, NumVertex, n.normals == 0);
     GetMinMax();
     return true;
 }
