@@ -4,12 +4,14 @@
 //   core.cpp        Clear, binds, BindFrameBuffer (targets), ResizeBuffers
 //   submit.cpp      DrawTriangles: transform by modelViewProjection, vertex colour and fog
 //   clip.cpp        ClipTriangle: six planes in homogeneous clip space
-//   rasterize.cpp   RasterizeTriangle: divide by w, cull, viewport, edges;
-//                   DrawSpansBetweenEdges: the rows between two edges
-//   draw_span.cpp   the rows' spans (krvi::DrawRows) and DrawSpan: coverage, depth test,
-//                   attributes, shading (shade.h, texture/texture_sampler.h), depth write
+//   rasterize.cpp   krvi::SetUpTriangle: divide by w, cull, viewport, edges;
+//                   krvi::DrawSetupTriangle: the rows, one span routine call a row
+//   draw_span.cpp   the scalar span routines and DrawSpan: coverage, depth test, attributes,
+//                   shading (shade.h, texture/texture_sampler.h), depth write; span_simd.h
+//                   the same in SSE2 and AVX2 lanes
 //   antialias.cpp   SetAntiAliasingFilter: box filter of the supersampled buffer
-//   present.cpp     SwapBuffers: the GDI blit by render mode; SetPixel and the debug lines
+//   present.cpp     SwapBuffers: the GDI blit by the render-mode table (render_mode.h);
+//                   SetPixel and the debug lines
 //
 // The rendering context (_3D_Korvane_Rendering, scene/rendering.h) derives from this class and
 // adds the camera, meshes and vertex buffer. The render switches and shading parameters that the
