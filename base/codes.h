@@ -1,7 +1,7 @@
 // The integer codes of the interface, every one in this header. They stay plain ints in the
-// calls (a program may pass the numbers); the names are for reading. A value outside a call's
-// set leaves the call a no-op. The codes sit at the bottom of the layers because the core,
-// textures and scene interpret them as much as the interface does.
+// calls (a program may pass the numbers); the names are for reading, and krv.h says what each
+// call does with a value outside its set. The codes sit at the bottom of the layers because the
+// core, textures and scene interpret them as much as the interface does.
 #pragma once
 
 // krvSwitch: one render switch each.
@@ -46,6 +46,7 @@ enum KrvCullMode_ {
     KrvCullMode_Back = 17,  // the default
     KrvCullMode_All = 18
 };
+
 // krvSetFog: what the fog distance is measured along.
 enum KrvFogMode_ {
     KrvFogMode_Height = 32,
@@ -54,9 +55,12 @@ enum KrvFogMode_ {
     KrvFogMode_Exp = 35,
     KrvFogMode_Exp2 = 36
 };
+
 // krvSetAntiAliasing: supersampling 2, 3 or 4 times in each direction (64 the default).
 enum KrvAntiAliasing_ { KrvAA_Off = 0, KrvAA_2x2 = 64, KrvAA_3x3 = 65, KrvAA_4x4 = 66 };
-// krvSetRenderingMode: the internal image size and the blit (core/render_mode.h; 130 the default).
+
+// krvSetRenderingMode: the internal image size and the blit (core/render_mode.h); 130 the
+// default.
 enum KrvRenderMode_ {
     KrvRenderMode_Normal = 128,   // StretchDIBits 1:1
     KrvRenderMode_Device = 129,   // SetDIBitsToDevice
@@ -64,7 +68,9 @@ enum KrvRenderMode_ {
     KrvRenderMode_Boost = 131,    // 1/2, HALFTONE
     KrvRenderMode_Nearest = 132   // 1/2.75, HALFTONE
 };
-// getPixel: which buffer a pixel is read from.
+
+// getPixel: the colour target's pixel as its three bytes (weighted 1, 256, 65536), or one byte
+// of the target read as 255 minus it.
 enum KrvPixelRead_ { KrvPixelRead_Color = 48, KrvPixelRead_Byte = 50 };
 
 // Matrix modes: what the transform calls of the interface change.
