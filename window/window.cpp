@@ -2,6 +2,7 @@
 // render mode, pacing, the frame-rate title and the input helpers.
 #include "window/window.h"
 
+#include "base/compiler.h"
 #include "base/string.h"
 
 #include <climits>
