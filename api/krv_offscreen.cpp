@@ -3,6 +3,7 @@
 // drawn here has the bytes it would have in a window of the NORMAL render mode.
 #include "api/krv.h"
 
+#include "core/render_mode.h"
 #include "texture/image_save.h"
 
 #include <cerrno>
@@ -36,7 +37,7 @@ bool SizeBuffers(const char* call, int width, int height)
     r.renderMode = KrvRenderMode_Normal;
     _3D_KRV_Wnd.WMSize(width, height);
     if (r.width != width || r.height != height || !r.colorBuffer) {
-        const int f = r.antiAliasing != KrvAA_Off ? KrvAntiAliasingFactor(r.antiAliasing) : 1;
+        const int f = r.antiAliasing != KrvAA_Off ? krvi::AntiAliasingFactor(r.antiAliasing) : 1;
         Report(std::string(call) + ": no memory for buffers of " + Size(width, height) +
                " pixels sampled " + Size(f, f) + " times");
         return false;
