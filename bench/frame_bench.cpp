@@ -12,7 +12,7 @@
 // fields, which keep their form; --json writes every figure of the run for them instead.
 #include "demo/demo_scene.h"
 #include "platform/platform.h"
-#include "tools/options.h"
+#include "base/options.h"
 
 #include <korvane/version.h>
 

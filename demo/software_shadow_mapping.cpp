@@ -5,7 +5,7 @@
 // without a user.
 #include "demo/demo_scene.h"
 #include "platform/sdl/sdl_backend.h"
-#include "tools/options.h"
+#include "base/options.h"
 
 #include <korvane/version.h>
 

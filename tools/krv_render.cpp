@@ -11,7 +11,7 @@
 // light position is given in the same frame. A bad path, a bad file or a bad option gives one
 // line on stderr and a non-zero exit status.
 #include "api/krv.h"
-#include "tools/options.h"
+#include "base/options.h"
 
 #include <korvane/version.h>
 
