@@ -52,11 +52,11 @@ void _3D_Korvane_Rendering::Destroy()
 // ---------------------------------------------------------------------------------------------
 // The shadow pass.
 
-void _3D_Korvane_Rendering::RenderShadowMap(CLight light, void (*draw)())
+void _3D_Korvane_Rendering::RenderShadowMap(CLight caster, void (*draw)())
 {
     if (!ShadowPass || !shadowMapping) return;
     // The light always looks at the world origin.
-    LightView = look(light.position, vec3(0.0f, 0.0f, 0.0f), vec3(0.0f, 1.0f, 0.0f));
+    LightView = look(caster.position, vec3(0.0f, 0.0f, 0.0f), vec3(0.0f, 1.0f, 0.0f));
     LightViewProjection = LightProjection * LightView;
     BindFrameBuffer(&ShadowFrameBuffer);
     Viewport(0, 0, ShadowTexture.Width, ShadowTexture.Height);

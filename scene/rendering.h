@@ -21,7 +21,7 @@ public:
     void Destroy();  // releases the current object, the vertex buffer and the shadow texture
 
     // The shadow-map pass: renders draw() from the light into ShadowTexture.
-    void RenderShadowMap(CLight light, void (*draw)());
+    void RenderShadowMap(CLight caster, void (*draw)());
     void LoadTexShadowMatrix();  // shadowMapMatrix = BiasMatrix * LightViewProjection
     void BindTexShadow();        // shadowMap = &ShadowTexture
     CTexture GetTexShadow() const { return ShadowTexture; }

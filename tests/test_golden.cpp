@@ -99,8 +99,8 @@ TEST_P(Golden, SupersampledCubeResolved)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sweep, Golden, ::testing::ValuesIn(Executions()),
-                         [](const ::testing::TestParamInfo<Execution>& info) {
-                             return ExecutionName(info.param);
+                         [](const ::testing::TestParamInfo<Execution>& named) {
+                             return ExecutionName(named.param);
                          });
 
 }  // namespace

@@ -208,14 +208,14 @@ const ShadowCase kShadowCases[] = {{"shadow_aa4_bilinear", KrvAA_2x2, true},
 INSTANTIATE_TEST_SUITE_P(
     Scenes, GoldenShadow,
     ::testing::Combine(::testing::ValuesIn(kShadowCases), ::testing::ValuesIn(Executions())),
-    [](const ::testing::TestParamInfo<std::tuple<ShadowCase, Execution>>& info) {
-        return std::string(std::get<0>(info.param).golden) + "_" +
-               ExecutionName(std::get<1>(info.param));
+    [](const ::testing::TestParamInfo<std::tuple<ShadowCase, Execution>>& named) {
+        return std::string(std::get<0>(named.param).golden) + "_" +
+               ExecutionName(std::get<1>(named.param));
     });
 
 INSTANTIATE_TEST_SUITE_P(Scenes, ShadowFactor, ::testing::ValuesIn(kShadowCases),
-                         [](const ::testing::TestParamInfo<ShadowCase>& info) {
-                             return std::string(info.param.golden);
+                         [](const ::testing::TestParamInfo<ShadowCase>& named) {
+                             return std::string(named.param.golden);
                          });
 
 }  // namespace

@@ -670,8 +670,8 @@ TEST_P(DrawExecution, SameBytesAndLastDepthAsOneThread)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sweep, DrawExecution, ::testing::ValuesIn(Executions()),
-                         [](const ::testing::TestParamInfo<Execution>& info) {
-                             return ExecutionName(info.param);
+                         [](const ::testing::TestParamInfo<Execution>& named) {
+                             return ExecutionName(named.param);
                          });
 
 }  // namespace

@@ -239,24 +239,24 @@ public:
         }
         const Uint32 enter = SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
         const Uint32 escape = SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
-        SDL_MessageBoxButtonData buttons[2] = {{enter | escape, IDOK, "OK"}, {0, 0, nullptr}};
+        SDL_MessageBoxButtonData choices[2] = {{enter | escape, IDOK, "OK"}, {0, 0, nullptr}};
         int count = 1;
         if ((type & 0xF) == MB_OKCANCEL) {
-            buttons[0] = {enter, IDOK, "OK"};
-            buttons[1] = {escape, IDCANCEL, "Cancel"};
+            choices[0] = {enter, IDOK, "OK"};
+            choices[1] = {escape, IDCANCEL, "Cancel"};
             count = 2;
         } else if ((type & 0xF) == MB_YESNO) {
-            buttons[0] = {enter, IDYES, "Yes"};
-            buttons[1] = {escape, IDNO, "No"};
+            choices[0] = {enter, IDYES, "Yes"};
+            choices[1] = {escape, IDNO, "No"};
             count = 2;
         }
-        SDL_MessageBoxData box = {flags, nullptr, caption, text, count, buttons, nullptr};
+        SDL_MessageBoxData box = {flags, nullptr, caption, text, count, choices, nullptr};
         int pressed = 0;
         if (SDL_ShowMessageBox(&box, &pressed) == 0 && pressed > 0)
             return pressed;
         // No display to ask on: report it where a user will see it, and take the first button.
         std::fprintf(stderr, "%s: %s\n", caption, text);
-        return buttons[0].buttonid;
+        return choices[0].buttonid;
     }
 
 private:

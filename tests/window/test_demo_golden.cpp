@@ -86,9 +86,9 @@ const Config kConfigs[] = {
 INSTANTIATE_TEST_SUITE_P(
     Scene, DemoGolden,
     ::testing::Combine(::testing::ValuesIn(kConfigs), ::testing::ValuesIn(Executions())),
-    [](const ::testing::TestParamInfo<std::tuple<Config, Execution>>& info) {
-        return std::string(std::get<0>(info.param).name) + "_" +
-               ExecutionName(std::get<1>(info.param));
+    [](const ::testing::TestParamInfo<std::tuple<Config, Execution>>& named) {
+        return std::string(std::get<0>(named.param).name) + "_" +
+               ExecutionName(std::get<1>(named.param));
     });
 
 }  // namespace
