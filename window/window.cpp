@@ -14,41 +14,26 @@
 
 namespace {
 
-// Statics of the frame loop, shared by WMPaint and EqualizeFrame.
-DWORD LastFPSTime = 0;
-DWORD LastFrameTime = 0;
-bool FirstPaint = true;
-int FPS = 0;
-int QueryFPS = 0;
-float QueryFrameTime = 0.0f;
-bool PacerStarted = false;
-DWORD lastTick = 0;  // tick count at the previous pacing decision
-float elapsedTime = 0.0f;
-
-// True while Redraw's message loop runs: a second Redraw (a resolution or render-mode change from
-// inside a message handler) then only re-places and shows the window instead of nesting a loop,
-// so one quit request always ends the program.
-bool LoopRunning = false;
-
 // One pacing decision: at most one step of `interval` seconds per call.
 //
 // The time since the last decision is the unsigned difference of two tick counts. Seconds since
 // boot kept as floats (now minus then) would run backwards, by 49.7 days, when the 32-bit counter
 // wraps, and no step would be granted again; they would also lose the milliseconds as the uptime
 // grows. The difference is exact across the wrap and at any uptime.
-bool Pace(float interval, float& frameStep)
+bool Pace(FrameLoopState& loop, float interval, float& frameStep)
 {
     frameStep = 0.0f;
     const DWORD now = GetTickCount();
-    if (!PacerStarted) {
-        lastTick = now;
-        PacerStarted = true;
+    if (!loop.pacerStarted) {
+        loop.lastTick = now;
+        loop.pacerStarted = true;
     }
-    elapsedTime = static_cast<float>(static_cast<DWORD>(now - lastTick)) * 0.001f + elapsedTime;
-    lastTick = now;
-    if (elapsedTime > interval) {
+    loop.elapsedTime =
+        static_cast<float>(static_cast<DWORD>(now - loop.lastTick)) * 0.001f + loop.elapsedTime;
+    loop.lastTick = now;
+    if (loop.elapsedTime > interval) {
         frameStep = interval;
-        elapsedTime -= interval;
+        loop.elapsedTime -= interval;
         return true;
     }
     return false;
@@ -160,9 +145,9 @@ int _3D_Korvane_Window::Redraw(bool maximised)
 {
     if (!hwnd) return -1;
     PlaceAndShow(*this, maximised);
-    if (LoopRunning) return 0;
+    if (loop.loopRunning) return 0;
     SetTimer(hwnd, 100, 10, nullptr);
-    LoopRunning = true;
+    loop.loopRunning = true;
     MSG msg;
     BOOL result;
     for (;;) {
@@ -173,53 +158,53 @@ int _3D_Korvane_Window::Redraw(bool maximised)
             DispatchMessageA(&msg);
         }
     }
-    LoopRunning = false;
+    loop.loopRunning = false;
     return result;
 }
 
 void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
 {
-    QueryFPS += 1;
+    loop.queryFPS += 1;
     LARGE_INTEGER li;
     QueryPerformanceFrequency(&li);
     frequency = li.QuadPart;
     PAINTSTRUCT ps;
     BeginPaint(hwnd, &ps);
 
-    const bool first = FirstPaint;
-    if (FirstPaint) {
-        LastFPSTime = GetTickCount();
-        LastFrameTime = LastFPSTime;
-        FirstPaint = false;
+    const bool first = loop.firstPaint;
+    if (loop.firstPaint) {
+        loop.lastFPSTime = GetTickCount();
+        loop.lastFrameTime = loop.lastFPSTime;
+        loop.firstPaint = false;
     }
     DWORD now = GetTickCount();
-    frameTime = static_cast<float>(static_cast<DWORD>(now - LastFrameTime)) * 0.001f;
-    LastFrameTime = now;
+    frameTime = static_cast<float>(static_cast<DWORD>(now - loop.lastFrameTime)) * 0.001f;
+    loop.lastFrameTime = now;
 
     // The title shows one counter, the paints per second since the last update, measured over
     // the real interval (which is a little over a second). The paint that starts an interval
     // (the first one, or the one that updated the title) is not counted in it.
     // Milliseconds since the last title update, an unsigned difference so that the counter's
-    // wrap does not stop the updates. QueryFrameTime, in seconds, moves the threshold by a
+    // wrap does not stop the updates. queryFrameTime, in seconds, moves the threshold by a
     // fraction of a millisecond.
-    const DWORD sinceTitle = now - LastFPSTime;
-    if (static_cast<float>(sinceTitle) - QueryFrameTime > 1000.0f) {
-        int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(FPS + 1) * 1000.0 /
+    const DWORD sinceTitle = now - loop.lastFPSTime;
+    if (static_cast<float>(sinceTitle) - loop.queryFrameTime > 1000.0f) {
+        int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(loop.fps + 1) * 1000.0 /
                                                static_cast<double>(sinceTitle) + 0.5)
                                   : 0;
         _3D_KRV_Title_Text = title ? title : "";
         _3D_KRV_Title_Text.Append(" - FPS: %d", rate);
         if (frameWorks) frameWorks();
         SetWindowTextA(hwnd, _3D_KRV_Title_Text.c_str());
-        LastFPSTime = now;
-        FPS = 0;
+        loop.lastFPSTime = now;
+        loop.fps = 0;
     } else if (!first) {
-        FPS += 1;
+        loop.fps += 1;
     }
 
     rendering.frustum.Update(rendering.Camera.ProjectionMatrix, rendering.Camera.ViewMatrix);
 
-    if (Pace(0.0002f, frameStep)) {
+    if (Pace(loop, 0.0002f, frameStep)) {
         if (render) render();
     } else {
         Sleep(1);
@@ -232,8 +217,8 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
     int64_t ticks = counter - lastCounter;
     if (ticks > 0 && frequency > 0) {
         double seconds = static_cast<double>(ticks) / static_cast<double>(frequency);
-        QueryFrameTime = static_cast<float>(seconds);
-        QueryFPS = TruncToInt(1.0 / seconds);
+        loop.queryFrameTime = static_cast<float>(seconds);
+        loop.queryFPS = TruncToInt(1.0 / seconds);
     }
     lastCounter = counter;
 
@@ -262,7 +247,7 @@ bool _3D_Korvane_Window::EqualizeFrame(int hz)
         frameStep = 0.0f;
         return false;
     }
-    return Pace(1.0f / static_cast<float>(hz), frameStep);
+    return Pace(loop, 1.0f / static_cast<float>(hz), frameStep);
 }
 
 BOOL _3D_Korvane_Window::Destroy()

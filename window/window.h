@@ -8,6 +8,34 @@
 
 #include <cstdint>
 
+// The frame loop's state between paints: the tick counts of the last frame and of the last title
+// update, the paints counted since, the pacer's unspent time and the measured frame time. Time
+// comes from GetTickCount, which a test can set (krvplat::SetTickCount), so the loop can be
+// driven through any sequence of ticks, the counter's wrap included, without waiting.
+struct FrameLoopState {
+    DWORD lastFPSTime = 0;    // tick of the last title update
+    DWORD lastFrameTime = 0;  // tick of the last paint
+    bool firstPaint = true;
+    int fps = 0;  // paints since the title update, not counting the one that made it
+    int queryFPS = 0;
+    float queryFrameTime = 0.0f;  // seconds of the last paint, by the performance counter
+    bool pacerStarted = false;
+    DWORD lastTick = 0;        // tick at the previous pacing decision
+    float elapsedTime = 0.0f;  // seconds not yet granted as steps
+    // True while Redraw's message loop runs: a second Redraw (a resolution or render-mode change
+    // from inside a message handler) then only re-places and shows the window instead of
+    // nesting a loop, so one quit request always ends the program.
+    bool loopRunning = false;
+
+    // Starts the timing afresh, as for a new process; a running message loop keeps running.
+    void Reset()
+    {
+        const bool running = loopRunning;
+        *this = FrameLoopState();
+        loopRunning = running;
+    }
+};
+
 class _3D_Korvane_Window {
 public:
     _3D_Korvane_Window();
@@ -43,6 +71,7 @@ public:
     int64_t counter = 0;
     float frameTime = 0.0f;
     float frameStep = 0.0f;
+    FrameLoopState loop;
 };
 
 extern _3D_Korvane_Window _3D_KRV_Wnd;

@@ -1,6 +1,6 @@
-// The window and its frame loop without a screen: buffer sizes per render mode, the pacer, the
-// first second of frames (frame time, title line, presentation), placement on the desktop, the
-// ready-made window procedure and the input helpers.
+// The window and its frame loop without a screen: buffer sizes per render mode, the pacer and the
+// frames on the test's clock (frame time, title line, presentation), placement on the desktop,
+// the ready-made window procedure and the input helpers.
 #include "tests/window/demo_window.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <regex>
-#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -72,45 +72,74 @@ TEST_F(WindowSize, BuffersFollowTheClientSizeByRenderMode)
 }
 
 // ---------------------------------------------------------------------------------------------
-using FramePacing = WindowTest;
+// The frame loop on the test's clock: every tick is set, so nothing here waits or depends on how
+// long the machine has been up.
+class FrameLoopTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        _3D_KRV_Wnd.loop.Reset();
+    }
+    void TearDown() override
+    {
+        krvplat::ClearTickCount();
+        _3D_KRV_Wnd.loop.Reset();
+        WindowTest::TearDown();
+    }
+};
 
+using FramePacing = FrameLoopTest;
+
+// EqualizeFrame(60) called until it refuses, at each tick of a sequence: it grants one step of
+// 1/60 s a call for the time passed since the previous decision, and keeps the rest. The first
+// call starts the clock. Started just before the tick count's wrap too, where the difference of
+// two ticks must still be the time between them.
 TEST_F(FramePacing, GrantsOneFixedStepPerCallAndKeepsTheSurplus)
 {
-    _3D_Korvane_Window& w = _3D_KRV_Wnd;
-    const float step = 1.0f / 60.0f;
-    const double sleepMs = 100.0;
-
-    for (int i = 0; i < 10000 && w.EqualizeFrame(60); ++i) {
+    struct Call {
+        DWORD after;  // milliseconds after the start
+        int steps;
+    };
+    const Call calls[] = {
+        {0, 0},    // starts the pacer
+        {110, 6},  // 6 steps of 16.67 ms, 10 ms kept
+        {117, 1},  // 17 ms: one more, 0.33 kept
+        {133, 0},  // 16.33 ms: not yet
+        {134, 1},  // 17.33 ms
+        {134, 0},  // no time passed
+        {1134, 60},
+    };
+    for (DWORD start : {DWORD(5000), DWORD(0u - 120u)}) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        _3D_Korvane_Window& w = _3D_KRV_Wnd;
+        w.loop.Reset();
+        for (const Call& c : calls) {
+            krvplat::SetTickCount(start + c.after);
+            int granted = 0;
+            while (w.EqualizeFrame(60)) {
+                EXPECT_EQ(w.frameStep, 1.0f / 60.0f);
+                ASSERT_LT(++granted, 1000);
+            }
+            EXPECT_EQ(w.frameStep, 0.0f);
+            EXPECT_EQ(granted, c.steps) << "at " << c.after << " ms";
+        }
     }
-    EXPECT_EQ(w.frameStep, 0.0f);
-    const DWORD start = GetTickCount();
-    Sleep(static_cast<DWORD>(sleepMs));
-    int granted = 0;
-    while (w.EqualizeFrame(60)) {
-        EXPECT_EQ(w.frameStep, step);
-        ++granted;
-        ASSERT_LT(granted, 10000);
-    }
-    const double elapsedMs = static_cast<double>(GetTickCount() - start) + 1.0;
-    EXPECT_EQ(w.frameStep, 0.0f);
-    // The whole time since the drain is granted in steps of 1/60 s, one per call.
-    const double stepMs = 1000.0 / 60.0;
-    EXPECT_GE(granted, static_cast<int>(sleepMs / stepMs) - 1);
-    EXPECT_LE(granted, static_cast<int>(elapsedMs / stepMs) + 2);
 }
 
 TEST_F(FramePacing, NoRateGrantsNoStep)
 {
+    krvplat::SetTickCount(1000);
+    EXPECT_FALSE(_3D_KRV_Wnd.EqualizeFrame(60));
     for (int hz : {0, -60}) {
-        Sleep(20);
+        krvplat::SetTickCount(1500);
         EXPECT_FALSE(_3D_KRV_Wnd.EqualizeFrame(hz));
         EXPECT_EQ(_3D_KRV_Wnd.frameStep, 0.0f);
     }
 }
 
 // ---------------------------------------------------------------------------------------------
-// The first second of frames. The frame loop keeps its state in statics that only a new process
-// starts afresh, so this runs in a child process of its own.
+using FrameLoop = FrameLoopTest;
 
 int renders = 0;
 
@@ -129,157 +158,75 @@ std::string WindowTitle(HWND hwnd)
     return text;
 }
 
-// Paints every 10 ms until the title changes; returns what went wrong, empty when nothing did.
-std::string FirstSecondOfFrames()
+// Paints 10 ms apart on the test's clock, from a start tick, with the demo's title callback.
+// Every paint after the first renders once with a frame time of 10 ms; the title is rewritten
+// once more than a second has passed since the last time (or the first paint), 1010 ms, and
+// then shows the paints of that interval per second, 100. Started 1.5 s before the tick count
+// wraps, the updates fall on both sides of the wrap.
+TEST_F(FrameLoop, RendersEveryPaintAndTitlesOncePerSecondAcrossTheTickWrap)
 {
-    std::ostringstream failures;
-    HWND hwnd = OpenDemoWindow();
-    if (!hwnd) return "the window could not be created";
-    ResetDemoState();
+    static const std::regex format("^3D Korvane Demo - FPS: 100 - 160x120, TF: ON, AA: 4x, "
+                                   "RM: SPEED, NT: ([0-9]+)$");
     _3D_Korvane_Window& w = _3D_KRV_Wnd;
-    const std::string caption = "3D Korvane Demo";
-
-    const DWORD firstBefore = GetTickCount();
-    w.WMPaint(FillGrey, FrameWorks);
-    const DWORD firstAfter = GetTickCount();
-    if (w.GetFrame() != 0.0f)
-        failures << "the first paint's frame time is " << w.GetFrame() << "\n";
-    if (WindowTitle(hwnd) != caption) failures << "the first paint set the title\n";
-
-    const double slackMs = 2.0;
-    int paints = 1;
-    DWORD previousBefore = firstBefore, previousAfter = firstAfter;
-    for (;;) {
-        Sleep(10);
-        const DWORD before = GetTickCount();
-        w.WMPaint(FillGrey, FrameWorks);
-        const DWORD after = GetTickCount();
-        const double frameMs = static_cast<double>(w.GetFrame()) * 1000.0;
-        if (frameMs < before - previousAfter - 0.5 || frameMs > after - previousBefore + 0.5)
-            failures << "paint " << paints << ": frame time " << frameMs << " ms, not within "
-                     << before - previousAfter << ".." << after - previousBefore << "\n";
-
-        const std::string title = WindowTitle(hwnd);
-        if (title != caption) {
-            if (after - firstBefore + slackMs <= 1000.0)
-                failures << "the title changed " << after - firstBefore << " ms after the "
-                         << "first paint\n";
+    for (DWORD start : {DWORD(5000), DWORD(0u - 1500u)}) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        w.loop.Reset();
+        w.WMSize(160, 120);  // small buffers: the paints are about the clock, not the picture
+        const char* untouched = "untouched";
+        SetWindowTextA(hwnd, untouched);
+        std::vector<int> titledAt;
+        renders = 0;
+        const int paints = 320;
+        for (int i = 0; i < paints; ++i) {
+            krvplat::SetTickCount(start + 10u * static_cast<DWORD>(i));
+            w.WMPaint(FillGrey, FrameWorks);
+            EXPECT_EQ(w.GetFrame(), i == 0 ? 0.0f : 10.0f * 0.001f) << "paint " << i;
+            const std::string title = WindowTitle(hwnd);
+            if (title == untouched) continue;
+            titledAt.push_back(i);
             std::smatch m;
-            static const std::regex format("^3D Korvane Demo - FPS: ([0-9]+) - 800x600, TF: ON, "
-                                           "AA: 4x, RM: SPEED, NT: ([0-9]+)$");
-            if (!std::regex_match(title, m, format)) {
-                failures << "title \"" << title << "\"\n";
-                break;
-            }
-            if (std::atoi(m[2].str().c_str()) != DemoTriangleCount())
-                failures << "NT " << m[2] << ", the models have " << DemoTriangleCount() << "\n";
-            // The paints before this one, over the time since the first.
-            const int fps = std::atoi(m[1].str().c_str());
-            const double low = paints * 1000.0 / (after - firstBefore) - 1.0;
-            const double high = paints * 1000.0 / std::max(1u, before - firstAfter) + 1.0;
-            if (fps < low || fps > high)
-                failures << "FPS " << fps << " for " << paints << " paints in "
-                         << before - firstAfter << ".." << after - firstBefore << " ms\n";
-            break;
-        }
-        if (before - firstAfter > 1000.0 + slackMs) {
-            failures << "no title " << before - firstAfter << " ms after the first paint\n";
-            break;
-        }
-        ++paints;
-        previousBefore = before;
-        previousAfter = after;
-    }
-
-    // What the frames rendered reached the window's client area, as far as the stretch of the
-    // 533 x 400 buffers by 1.5 (truncated) covers it: 799 x 600.
-    int width = 0, height = 0;
-    const unsigned char* pixels = nullptr;
-    const int shownWidth = TruncToInt(1.5f * static_cast<float>(krvRendering().width));
-    const int shownHeight = TruncToInt(1.5f * static_cast<float>(krvRendering().height));
-    if (!krvplat::GetWindowImage(hwnd, width, height, pixels) || width != 800 || height != 600) {
-        failures << "the window's image is " << width << "x" << height << "\n";
-    } else if (renders > 0) {
-        int other = 0, firstX = 0, firstY = 0;
-        for (int y = 0; y < shownHeight; ++y) {
-            for (int x = 0; x < shownWidth; ++x) {
-                const unsigned char* p = pixels + (size_t(y) * width + x) * 3;
-                if ((p[0] != 0x80 || p[1] != 0x80 || p[2] != 0x80) && other++ == 0) {
-                    firstX = x;
-                    firstY = y;
-                }
-            }
-        }
-        if (other > 0)
-            failures << other << " pixels of the window do not show the frame, the first at ("
-                     << firstX << ", " << firstY << ")\n";
-    }
-    return failures.str();
-}
-
-TEST(FrameLoop, FirstPaintHasNoFrameTimeAndTheTitleComesAfterASecond)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            const std::string failures = FirstSecondOfFrames();
-            std::fputs(failures.c_str(), stderr);
-            std::exit(failures.empty() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-
-// The millisecond counter wraps to 0 about 49.7 days after boot. Started 1.5 s before the wrap,
-// 400 paints 10 ms apart (on the test's clock) must each render once after the first, report a
-// frame time of 10 ms, and rewrite the title about once a second, on both sides of the wrap.
-std::string PaintsAcrossTheTickWrap()
-{
-    std::ostringstream failures;
-    const DWORD start = 0u - 1500u;
-    krvplat::SetTickCount(start);
-    HWND hwnd = OpenDemoWindow();
-    if (!hwnd) return "the window could not be created";
-    ResetDemoState();
-    _3D_Korvane_Window& w = _3D_KRV_Wnd;
-    w.WMSize(160, 120);  // small buffers: the paints are about the clock, not the picture
-
-    const char* untouched = "untouched";
-    SetWindowTextA(hwnd, untouched);
-    int titlesBefore = 0, titlesAfter = 0;
-    renders = 0;
-    const int paints = 400;
-    for (int i = 0; i < paints; ++i) {
-        const DWORD now = start + 10u * static_cast<DWORD>(i);
-        krvplat::SetTickCount(now);
-        w.WMPaint(FillGrey, nullptr);
-        if (i > 0 && w.GetFrame() != 10.0f * 0.001f)
-            failures << "paint " << i << " at tick " << now << ": frame time " << w.GetFrame()
-                     << "\n";
-        if (WindowTitle(hwnd) != untouched) {
-            ++(now >= start ? titlesBefore : titlesAfter);
+            if (std::regex_match(title, m, format))
+                EXPECT_EQ(std::atoi(m[1].str().c_str()), DemoTriangleCount());
+            else
+                ADD_FAILURE() << "paint " << i << ": title \"" << title << "\"";
             SetWindowTextA(hwnd, untouched);
         }
+        EXPECT_EQ(renders, paints - 1);
+        EXPECT_EQ(titledAt, (std::vector<int>{101, 202, 303}));
     }
-    krvplat::ClearTickCount();
-    if (renders != paints - 1)
-        failures << renders << " renders in " << paints << " paints\n";
-    // Updates after 1.01 s, 2.02 s and 3.03 s: the first before the wrap, two after it.
-    if (titlesBefore != 1 || titlesAfter != 2)
-        failures << "title updates: " << titlesBefore << " before the wrap, " << titlesAfter
-                 << " after it\n";
-    return failures.str();
 }
 
-TEST(FrameLoop, KeepsRenderingAndTitlingAcrossTheTickCountWrap)
+// What the frames render reaches the window's client area, as far as the stretch of the
+// 533 x 400 buffers by 1.5 (truncated) covers it: 799 x 600.
+TEST_F(FrameLoop, PaintsShowTheFrameInTheWindow)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            const std::string failures = PaintsAcrossTheTickWrap();
-            std::fputs(failures.c_str(), stderr);
-            std::exit(failures.empty() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    renders = 0;
+    for (DWORD tick : {1000u, 1010u}) {
+        krvplat::SetTickCount(tick);
+        _3D_KRV_Wnd.WMPaint(FillGrey, FrameWorks);
+    }
+    ASSERT_EQ(renders, 1);
+    int width = 0, height = 0;
+    const unsigned char* pixels = nullptr;
+    ASSERT_TRUE(krvplat::GetWindowImage(hwnd, width, height, pixels));
+    ASSERT_EQ(width, 800);
+    ASSERT_EQ(height, 600);
+    const int shownWidth = TruncToInt(1.5f * static_cast<float>(krvRendering().width));
+    const int shownHeight = TruncToInt(1.5f * static_cast<float>(krvRendering().height));
+    EXPECT_EQ(shownWidth, 799);
+    EXPECT_EQ(shownHeight, 600);
+    int other = 0, firstX = 0, firstY = 0;
+    for (int y = 0; y < shownHeight; ++y) {
+        for (int x = 0; x < shownWidth; ++x) {
+            const unsigned char* p = pixels + (size_t(y) * width + x) * 3;
+            if ((p[0] != 0x80 || p[1] != 0x80 || p[2] != 0x80) && other++ == 0) {
+                firstX = x;
+                firstY = y;
+            }
+        }
+    }
+    EXPECT_EQ(other, 0) << "pixels of the window that do not show the frame, the first at ("
+                        << firstX << ", " << firstY << ")";
 }
 
 // ---------------------------------------------------------------------------------------------
