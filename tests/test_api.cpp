@@ -5,6 +5,7 @@
 #include "core/span.h"
 #include "platform/platform.h"
 #include "platform/thread_pool.h"
+#include "tests/test_util.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,18 +13,7 @@
 
 namespace {
 
-void ExpectMatEq(const mat4x4& a, const mat4x4& b)
-{
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
-}
 
-void ExpectViewport(const _3D_Korvane_Rendering& r, int x, int y, int w, int h)
-{
-    EXPECT_EQ(r.viewportX, x);
-    EXPECT_EQ(r.viewportY, y);
-    EXPECT_EQ(r.viewportWidth, w);
-    EXPECT_EQ(r.viewportHeight, h);
-}
 
 // n buffer vertices through the interface: vertex i at (i, 10 i, 100 i), texture (i, -i).
 void RecordBuffer(int n)

@@ -1,5 +1,6 @@
 #include "scene/camera.h"
 #include "scene/rendering.h"
+#include "tests/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -7,24 +8,8 @@
 
 namespace {
 
-void ExpectVecEq(const vec3& a, const vec3& b)
-{
-    EXPECT_EQ(a.x, b.x);
-    EXPECT_EQ(a.y, b.y);
-    EXPECT_EQ(a.z, b.z);
-}
 
-void ExpectVecNear(const vec3& a, const vec3& b, float tol)
-{
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
-}
 
-void ExpectMatEq(const mat4x4& a, const mat4x4& b)
-{
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
-}
 
 // The invariant every operation keeps: the view matrix takes the eye to the origin, and the
 // product follows the view matrix.

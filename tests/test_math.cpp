@@ -1,4 +1,5 @@
 #include "math/glmath.h"
+#include "tests/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -8,22 +9,8 @@ namespace {
 
 const float kPi = 3.1415927f;
 
-void ExpectMatEq(const mat4x4& a, const mat4x4& b)
-{
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
-}
 
-void ExpectMatNear(const mat4x4& a, const mat4x4& b, float tol)
-{
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(a[i], b[i], tol) << "flat element " << i;
-}
 
-void ExpectVecNear(const vec3& a, const vec3& b, float tol)
-{
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
-}
 
 bool AllFinite(const float* m, int n)
 {

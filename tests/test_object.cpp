@@ -1,5 +1,6 @@
 #include "scene/object.h"
 #include "scene/rendering.h"
+#include "tests/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,6 @@
 
 namespace {
 
-void ExpectVecEq(const vec3& a, const vec3& b)
-{
-    EXPECT_EQ(a.x, b.x);
-    EXPECT_EQ(a.y, b.y);
-    EXPECT_EQ(a.z, b.z);
-}
 
 vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
 vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }

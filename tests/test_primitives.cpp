@@ -3,6 +3,7 @@
 // counts, and the billboards rendered into a tiny target.
 #include "rendering_fixture.h"
 #include "tests/golden.h"
+#include "tests/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +16,6 @@ namespace {
 vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
 vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
 
-void ExpectNear(const vec3& a, const vec3& b, float eps = 1e-5f)
-{
-    EXPECT_NEAR(a.x, b.x, eps);
-    EXPECT_NEAR(a.y, b.y, eps);
-    EXPECT_NEAR(a.z, b.z, eps);
-}
 
 // Twice the area vector of triangle t.
 vec3 AreaVector(const CObject& o, int t)
@@ -54,13 +49,13 @@ TEST_F(Primitives, CubeFacesOrderAndBox)
 {
     o.Cube(0.0f, 0.0f, 0.0f, 1.0f);
     ASSERT_EQ(o.NumVertex, 36);
-    ExpectNear(Pos(o.Vertex[0]), vec3(-1.0f, -1.0f, -1.0f), 0.0f);
-    ExpectNear(Nrm(o.Vertex[0]), vec3(-1.0f, 0.0f, 0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), vec3(-1.0f, -1.0f, -1.0f), 0.0f);
+    ExpectVecNear(Nrm(o.Vertex[0]), vec3(-1.0f, 0.0f, 0.0f), 0.0f);
     EXPECT_EQ(o.Vertex[0].u, 0.0f);
     EXPECT_EQ(o.Vertex[2].u, 1.0f);
     EXPECT_EQ(o.Vertex[4].v, 1.0f);
-    ExpectNear(o.Min, vec3(-1.0f), 0.0f);
-    ExpectNear(o.Max, vec3(1.0f), 0.0f);
+    ExpectVecNear(o.Min, vec3(-1.0f), 0.0f);
+    ExpectVecNear(o.Max, vec3(1.0f), 0.0f);
     EXPECT_TRUE(AllWhite(o, 0, 36));
 
     // Off centre: every vertex on its face's plane, every triangle counter-clockwise from
@@ -72,22 +67,22 @@ TEST_F(Primitives, CubeFacesOrderAndBox)
                              vec3(0, 1, 0),  vec3(0, 0, -1), vec3(0, 0, 1)};
     for (int i = 0; i < 36; ++i) {
         SCOPED_TRACE(i);
-        ExpectNear(Nrm(o.Vertex[i]), normals[i / 6], 0.0f);
+        ExpectVecNear(Nrm(o.Vertex[i]), normals[i / 6], 0.0f);
         EXPECT_EQ(dot(Pos(o.Vertex[i]) - c, normals[i / 6]), 0.5f);
     }
     for (int t = 0; t < 12; ++t) EXPECT_GT(dot(AreaVector(o, t), normals[t / 2]), 0.0f) << t;
-    ExpectNear(o.Min, vec3(0.5f, 1.5f, 2.5f), 0.0f);
-    ExpectNear(o.Max, vec3(1.5f, 2.5f, 3.5f), 0.0f);
+    ExpectVecNear(o.Min, vec3(0.5f, 1.5f, 2.5f), 0.0f);
+    ExpectVecNear(o.Max, vec3(1.5f, 2.5f, 3.5f), 0.0f);
 }
 
 TEST_F(Primitives, SpherePolesRadiusAndWinding)
 {
     o.Sphere(0.0f, 0.0f, 0.0f, 2.0f, 8, 16, 1.0f, 1.0f);
     ASSERT_EQ(o.NumVertex, 768);
-    ExpectNear(Pos(o.Vertex[0]), vec3(0.0f, 2.0f, 0.0f), 0.0f);
-    ExpectNear(Nrm(o.Vertex[0]), vec3(0.0f, 1.0f, 0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), vec3(0.0f, 2.0f, 0.0f), 0.0f);
+    ExpectVecNear(Nrm(o.Vertex[0]), vec3(0.0f, 1.0f, 0.0f), 0.0f);
     // The third vertex of the last band's first triangle lies on phi = pi.
-    ExpectNear(Pos(o.Vertex[6 * 7 * 16 + 2]), vec3(0.0f, -2.0f, 0.0f));
+    ExpectVecNear(Pos(o.Vertex[6 * 7 * 16 + 2]), vec3(0.0f, -2.0f, 0.0f));
     for (int i = 0; i < 768; ++i) {
         EXPECT_NEAR(length(Nrm(o.Vertex[i])), 1.0f, 1e-6f) << i;
         EXPECT_NEAR(length(Pos(o.Vertex[i])), 2.0f, 1e-5f) << i;
@@ -111,7 +106,7 @@ TEST_F(Primitives, SphereMirroredHalfAndTextureDivisors)
         for (int j = 1; j < slices; ++j) {
             const CVertex& mirrored = o.Vertex[6 * (i * slices + j) + 3];
             const CVertex& plain = o.Vertex[6 * (i * slices + (slices - j)) + 0];
-            ExpectNear(Pos(mirrored), Pos(plain));
+            ExpectVecNear(Pos(mirrored), Pos(plain));
         }
     }
     // Texture coordinates: the sphere map of the offset from the centre, divided (centred on
@@ -130,8 +125,8 @@ TEST_F(Primitives, TorusRingZeroAndUnusedTail)
 {
     o.Torus(0.0f, 0.0f, 0.0f, 3.0f, 1.0f, 8, 4, 1.0f, 1.0f);
     ASSERT_EQ(o.NumVertex, 384);
-    ExpectNear(Pos(o.Vertex[0]), vec3(4.0f, 0.0f, 0.0f), 0.0f);
-    ExpectNear(Nrm(o.Vertex[0]), vec3(1.0f, 0.0f, 0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), vec3(4.0f, 0.0f, 0.0f), 0.0f);
+    ExpectVecNear(Nrm(o.Vertex[0]), vec3(1.0f, 0.0f, 0.0f), 0.0f);
     for (int t = 0; t < 16; ++t) EXPECT_EQ(length(AreaVector(o, t)), 0.0f) << t;
     for (int i = 0; i < 240; ++i) {
         // On the tube: distance 1 from the ring of radius 3, normal along that offset.
@@ -139,7 +134,7 @@ TEST_F(Primitives, TorusRingZeroAndUnusedTail)
         float ring = std::sqrt(p.x * p.x + p.y * p.y);
         vec3 centre(p.x * 3.0f / ring, p.y * 3.0f / ring, 0.0f);
         EXPECT_NEAR(length(p - centre), 1.0f, 1e-5f) << i;
-        ExpectNear(Nrm(o.Vertex[i]), p - centre);
+        ExpectVecNear(Nrm(o.Vertex[i]), p - centre);
     }
     EXPECT_TRUE(AllWhite(o, 0, 240));
     static const CVertex zero = {};
@@ -159,10 +154,10 @@ TEST_F(Primitives, CylinderNormalsFollowTheRadii)
     o.Cylinder(0.0f, 1.0f, 0.0f, 2.0f, 1.0f, 3.0f, s, 1.0f, 1.0f);
     ASSERT_EQ(o.NumVertex, 12 * s);
     for (int i = 0; i < 3 * s; ++i) {
-        ExpectNear(Nrm(o.Vertex[i]), vec3(0.0f, 1.0f, 0.0f), 0.0f);
+        ExpectVecNear(Nrm(o.Vertex[i]), vec3(0.0f, 1.0f, 0.0f), 0.0f);
         EXPECT_EQ(o.Vertex[i].y, 4.0f);
     }
-    ExpectNear(Pos(o.Vertex[0]), vec3(0.0f, 4.0f, 0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), vec3(0.0f, 4.0f, 0.0f), 0.0f);
     EXPECT_EQ(o.Vertex[0].u, 0.0f);
     for (int i = 3 * s; i < 9 * s; ++i) {
         const CVertex& v = o.Vertex[i];
@@ -176,7 +171,7 @@ TEST_F(Primitives, CylinderNormalsFollowTheRadii)
     EXPECT_EQ(o.Vertex[3 * s + 3].y, 4.0f);
     EXPECT_EQ(o.Vertex[3 * s + 5].y, 1.0f);
     for (int i = 9 * s; i < 12 * s; ++i) {
-        ExpectNear(Nrm(o.Vertex[i]), vec3(0.0f, -1.0f, 0.0f), 0.0f);
+        ExpectVecNear(Nrm(o.Vertex[i]), vec3(0.0f, -1.0f, 0.0f), 0.0f);
         EXPECT_EQ(o.Vertex[i].y, 1.0f);
     }
     // Cap texture coordinates: the rim offset divided.
@@ -195,18 +190,18 @@ TEST_F(Primitives, ConeApexHasNoNormal)
     ASSERT_EQ(o.NumVertex, 6 * s);
     for (int k = 0; k < s; ++k) {
         const CVertex& apex = o.Vertex[3 * k];
-        ExpectNear(Pos(apex), vec3(1.0f, 3.0f, 0.0f), 0.0f);
-        ExpectNear(Nrm(apex), vec3(0.0f), 0.0f);
+        ExpectVecNear(Pos(apex), vec3(1.0f, 3.0f, 0.0f), 0.0f);
+        ExpectVecNear(Nrm(apex), vec3(0.0f), 0.0f);
         // Side rim normals are unit and radial.
         const CVertex& rim = o.Vertex[3 * k + 1];
-        ExpectNear(Nrm(rim) * 2.0f, Pos(rim) - vec3(1.0f, 0.0f, 0.0f));
+        ExpectVecNear(Nrm(rim) * 2.0f, Pos(rim) - vec3(1.0f, 0.0f, 0.0f));
         EXPECT_NEAR(rim.u * rim.u + rim.v * rim.v, 4.0f, 1e-5f);
     }
     for (int i = 3 * s; i < 6 * s; ++i) {
-        ExpectNear(Nrm(o.Vertex[i]), vec3(0.0f, -1.0f, 0.0f), 0.0f);
+        ExpectVecNear(Nrm(o.Vertex[i]), vec3(0.0f, -1.0f, 0.0f), 0.0f);
         EXPECT_EQ(o.Vertex[i].y, 0.0f);
     }
-    ExpectNear(Pos(o.Vertex[3 * s + 1]), vec3(3.0f, 0.0f, 0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[3 * s + 1]), vec3(3.0f, 0.0f, 0.0f), 0.0f);
 }
 
 TEST_F(Primitives, DiscPlaneChosenByTheLastSelector)
@@ -224,7 +219,7 @@ TEST_F(Primitives, DiscPlaneChosenByTheLastSelector)
         for (int i = 0; i < 24; ++i) {
             const CVertex& v = o.Vertex[i];
             EXPECT_EQ(Pos(v)[k.axis], c[k.axis]) << i;
-            ExpectNear(Nrm(v), Pos(v), 0.0f);
+            ExpectVecNear(Nrm(v), Pos(v), 0.0f);
             EXPECT_NEAR(length(Pos(v) - c), i % 3 == 0 ? 0.0f : 2.0f, 1e-5f) << i;
         }
         EXPECT_EQ(o.Vertex[1].u, 2.0f);  // r cos 0, whatever the selectors
@@ -232,8 +227,8 @@ TEST_F(Primitives, DiscPlaneChosenByTheLastSelector)
     }
     // No selector: rim points stay at zero.
     o.Disck(c.x, c.y, c.z, 4, 2.0f, 0.0f, 0.0f, 0.0f);
-    ExpectNear(Pos(o.Vertex[1]), vec3(0.0f), 0.0f);
-    ExpectNear(Pos(o.Vertex[0]), c, 0.0f);
+    ExpectVecNear(Pos(o.Vertex[1]), vec3(0.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), c, 0.0f);
 }
 
 TEST_F(Primitives, TetrahedronStoresTheFinestLevel)
@@ -246,7 +241,7 @@ TEST_F(Primitives, TetrahedronStoresTheFinestLevel)
         for (int i = 0; i < o.NumVertex; ++i) {
             const CVertex& v = o.Vertex[i];
             EXPECT_NEAR(length(Pos(v)), 1.0f, 2e-5f) << i;
-            ExpectNear(Nrm(v), Pos(v), 0.0f);
+            ExpectVecNear(Nrm(v), Pos(v), 0.0f);
             EXPECT_EQ(v.u, v.x / 2.0f);
             EXPECT_EQ(v.v, v.y / 4.0f);
         }
@@ -254,8 +249,8 @@ TEST_F(Primitives, TetrahedronStoresTheFinestLevel)
         o.Destroy();
     }
     o.Tetrahedron(0, 0, 0, 0, 0, 0, 1.0f, 1.0f);
-    ExpectNear(Pos(o.Vertex[0]), vec3(0.0f, 0.0f, 1.0f), 0.0f);
-    ExpectNear(Pos(o.Vertex[3]), vec3(0.816497f, -0.471405f, -0.333333f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[0]), vec3(0.0f, 0.0f, 1.0f), 0.0f);
+    ExpectVecNear(Pos(o.Vertex[3]), vec3(0.816497f, -0.471405f, -0.333333f), 0.0f);
 }
 
 TEST_F(Primitives, BadCountsGiveAnEmptyObject)

@@ -1,21 +1,11 @@
 // The rendering context: resize, release, the shadow pass, camera moves and the vertex
 // buffer's range operations.
 #include "rendering_fixture.h"
+#include "tests/test_util.h"
 
 namespace {
 
-void ExpectMatEq(const mat4x4& a, const mat4x4& b)
-{
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
-}
 
-void ExpectViewport(const _3D_Korvane_Rendering& r, int x, int y, int w, int h)
-{
-    EXPECT_EQ(r.viewportX, x);
-    EXPECT_EQ(r.viewportY, y);
-    EXPECT_EQ(r.viewportWidth, w);
-    EXPECT_EQ(r.viewportHeight, h);
-}
 
 // Vertex i of an n-vertex buffer at (i, 10 i, 100 i) with texture coordinate (i, -i).
 void FillBuffer(_3D_Korvane_Rendering& r, int n)

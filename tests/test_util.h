@@ -1,0 +1,40 @@
+// Comparisons the unit tests share: matrices and vectors element by element (exactly, or within
+// a tolerance), and the viewport of a rendering context. A failure names the element.
+#pragma once
+
+#include "math/glmath.h"
+#include "scene/rendering.h"
+
+#include <gtest/gtest.h>
+
+inline void ExpectMatEq(const mat4x4& a, const mat4x4& b)
+{
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
+}
+
+inline void ExpectMatNear(const mat4x4& a, const mat4x4& b, float tol)
+{
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(a[i], b[i], tol) << "flat element " << i;
+}
+
+inline void ExpectVecEq(const vec3& a, const vec3& b)
+{
+    EXPECT_EQ(a.x, b.x);
+    EXPECT_EQ(a.y, b.y);
+    EXPECT_EQ(a.z, b.z);
+}
+
+inline void ExpectVecNear(const vec3& a, const vec3& b, float tol = 1e-5f)
+{
+    EXPECT_NEAR(a.x, b.x, tol);
+    EXPECT_NEAR(a.y, b.y, tol);
+    EXPECT_NEAR(a.z, b.z, tol);
+}
+
+inline void ExpectViewport(const _3D_Korvane_Rendering& r, int x, int y, int w, int h)
+{
+    EXPECT_EQ(r.viewportX, x);
+    EXPECT_EQ(r.viewportY, y);
+    EXPECT_EQ(r.viewportWidth, w);
+    EXPECT_EQ(r.viewportHeight, h);
+}
