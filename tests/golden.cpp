@@ -2,12 +2,13 @@
 
 #include "base/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 TestTarget::TestTarget(int w, int h, bool withColor, bool withDepth) : width(w), height(h)
 {
@@ -125,15 +126,42 @@ bool ReadPpm(const std::string& path, std::vector<uint8>& rgb, int& width, int& 
 // The test of the echo turns it on for itself.
 [[maybe_unused]] static const bool kQuietReport = (krvSetErrorEcho(false), true);
 
-static std::string ExecutableDirectory()
+// Where a failing comparison leaves its pictures: <build>/golden-failures/<name>/.
+static std::string FailureFolder(const std::string& name)
 {
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return ".";
-    buffer[n] = '\0';
-    char* slash = std::strrchr(buffer, '/');
-    if (slash) *slash = '\0';
-    return buffer;
+    const std::string folder = std::string(KRV_GOLDEN_FAILURE_DIR) + "/" + name;
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
+// The difference picture: equal pixels as a dim grey copy of the expected image, so the scene
+// stays recognisable; differing pixels red, brighter the larger their largest channel difference.
+static std::vector<uint8> DifferencePicture(const std::vector<uint8>& expected,
+                                            const std::vector<uint8>& actual)
+{
+    std::vector<uint8> diff(expected.size());
+    for (size_t i = 0; i < expected.size(); i += 3) {
+        int largest = 0;
+        for (int c = 0; c < 3; ++c)
+            largest = std::max(largest, std::abs(int(expected[i + c]) - int(actual[i + c])));
+        if (largest == 0) {
+            const uint8 grey = uint8((expected[i] + expected[i + 1] + expected[i + 2]) / 12);
+            diff[i] = diff[i + 1] = diff[i + 2] = grey;
+        } else {
+            diff[i] = uint8(std::min(255, 128 + 2 * largest));
+            diff[i + 1] = diff[i + 2] = 0;
+        }
+    }
+    return diff;
+}
+
+static std::string Rgb(const uint8* p)
+{
+    std::ostringstream s;
+    s << "(" << int(p[0]) << ", " << int(p[1]) << ", " << int(p[2]) << ")";
+    return s.str();
 }
 
 ::testing::AssertionResult MatchesGolden(const std::string& name, const uint8* bgr, int width,
@@ -159,30 +187,44 @@ static std::string ExecutableDirectory()
 
     std::vector<uint8> expected;
     int ew = 0, eh = 0;
-    const std::string actual = ExecutableDirectory() + "/" + name + ".actual.ppm";
     if (!ReadPpm(reference, expected, ew, eh)) {
-        WritePpm(actual, rgb, width, height);
+        const std::string folder = FailureFolder(name);
+        WritePpm(folder + "/actual.ppm", rgb, width, height);
         return ::testing::AssertionFailure()
                << "no reference " << reference << " (run with KRV_UPDATE_GOLDEN=1); actual image "
-               << actual;
+               << folder << "/actual.ppm";
     }
     if (ew != width || eh != height) {
-        WritePpm(actual, rgb, width, height);
+        const std::string folder = FailureFolder(name);
+        WritePpm(folder + "/expected.ppm", expected, ew, eh);
+        WritePpm(folder + "/actual.ppm", rgb, width, height);
         return ::testing::AssertionFailure() << name << ": reference is " << ew << "x" << eh
-                                             << ", image is " << width << "x" << height;
+                                             << ", image is " << width << "x" << height
+                                             << "; both in " << folder;
     }
-    size_t differing = 0, first = 0;
+    size_t differing = 0, worst = 0;
+    int largest = 0;
     for (size_t i = 0; i < rgb.size(); i += 3) {
-        if (std::memcmp(&rgb[i], &expected[i], 3) != 0) {
-            if (differing == 0) first = i / 3;
-            ++differing;
+        if (std::memcmp(&rgb[i], &expected[i], 3) == 0) continue;
+        ++differing;
+        for (int c = 0; c < 3; ++c) {
+            const int d = std::abs(int(rgb[i + c]) - int(expected[i + c]));
+            if (d > largest) {
+                largest = d;
+                worst = i / 3;
+            }
         }
     }
     if (differing == 0) return ::testing::AssertionSuccess();
-    WritePpm(actual, rgb, width, height);
+    const std::string folder = FailureFolder(name);
+    WritePpm(folder + "/expected.ppm", expected, width, height);
+    WritePpm(folder + "/actual.ppm", rgb, width, height);
+    WritePpm(folder + "/diff.ppm", DifferencePicture(expected, rgb), width, height);
     std::ostringstream msg;
-    msg << name << ": " << differing << " pixels differ, first at (" << first % width << ", "
-        << first / width << ") from the top; actual image " << actual;
+    msg << name << ": " << differing << " pixels differ; the largest difference, " << largest
+        << ", is at (" << worst % width << ", " << worst / width << ") from the top left: expected "
+        << Rgb(&expected[worst * 3]) << ", actual " << Rgb(&rgb[worst * 3])
+        << "; expected, actual and diff pictures in " << folder;
     return ::testing::AssertionFailure() << msg.str();
 }
 

@@ -44,8 +44,9 @@ CVertex ScreenVertex(const _3D_Korvane_Core& core, float sx, float sy, float z =
 
 // ---------------------------------------------------------------------------------------------
 // Golden images: binary PPM files under KRV_TEST_DATA_DIR/golden. With KRV_UPDATE_GOLDEN=1 in
-// the environment the reference is rewritten; on a mismatch the actual image is written beside
-// the test executable as <name>.actual.ppm.
+// the environment the reference is rewritten. On a mismatch the message gives the number of
+// differing pixels and the largest channel difference with its place and both colours, and
+// expected.ppm, actual.ppm and diff.ppm are written to <build>/golden-failures/<name>/.
 
 // bgr: bottom-up rows of `stride` pixels, 3 bytes each (the core's buffer layout).
 ::testing::AssertionResult MatchesGolden(const std::string& name, const uint8* bgr, int width,
