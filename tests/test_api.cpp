@@ -259,19 +259,32 @@ TEST_F(ApiGeometry, SettersAcceptOnlyTheirCodes)
 // ---------------------------------------------------------------------------------------------
 // State.
 
+// Each named switch turns its own field on and off and leaves the others; codes outside the
+// set change nothing.
 TEST_F(ApiState, EachSwitchCodeSetsItsOwnField)
 {
-    bool* const fields[] = {&r.interlace,     &r.texturing,   &r.lighting,    &r.material,
-                            &r.shadowMapping, &r.depthTest,   &r.cullEnabled, &r.bilinearFilter,
-                            &r.fog,           &r.multiTexture, &r.bumpMapping, &r.dot3,
-                            &r.transparency,  &r.alphaBlend,  &r.depthColorCompare};
-    for (bool* f : fields) *f = false;
+    using R = _3D_Korvane_Rendering;
+    const struct {
+        int code;
+        bool R::*field;
+    } switches[] = {
+        {KrvSwitch_Interlace, &R::interlace},         {KrvSwitch_Texturing, &R::texturing},
+        {KrvSwitch_Lighting, &R::lighting},           {KrvSwitch_Material, &R::material},
+        {KrvSwitch_ShadowMapping, &R::shadowMapping}, {KrvSwitch_DepthTest, &R::depthTest},
+        {KrvSwitch_CullFace, &R::cullEnabled},        {KrvSwitch_Fog, &R::fog},
+        {KrvSwitch_BilinearFilter, &R::bilinearFilter}, {KrvSwitch_Dot3, &R::dot3},
+        {KrvSwitch_MultiTexture, &R::multiTexture},   {KrvSwitch_BumpMapping, &R::bumpMapping},
+        {KrvSwitch_Transparency, &R::transparency},   {KrvSwitch_AlphaBlend, &R::alphaBlend},
+        {KrvSwitch_DepthColorCompare, &R::depthColorCompare},
+    };
+    for (const auto& s : switches) r.*s.field = false;
     for (int code : {0, 16, -1}) krvSwitch(code, true);
-    for (bool* f : fields) EXPECT_FALSE(*f);
-    for (int code = 1; code <= 15; ++code) {
-        krvSwitch(code, true);
-        for (int k = 0; k < 15; ++k) EXPECT_EQ(*fields[k], k == code - 1) << "code " << code;
-        krvSwitch(code, false);
+    for (const auto& s : switches) EXPECT_FALSE(r.*s.field);
+    for (const auto& on : switches) {
+        krvSwitch(on.code, true);
+        for (const auto& s : switches) EXPECT_EQ(r.*s.field, &s == &on) << "code " << on.code;
+        krvSwitch(on.code, false);
+        EXPECT_FALSE(r.*on.field) << "code " << on.code;
     }
 }
 

@@ -225,18 +225,33 @@ TEST(CoreFrameBuffer, TargetsAndLimitsFromAttachments)
 
 // ---------------------------------------------------------------------------------------------
 
+// A setter takes a code of its set and ignores anything else: from a known state, each value
+// leaves the state given.
 TEST(CoreBinds, SettersIgnoreValuesOutsideTheirSets)
 {
-    _3D_Korvane_Core core;
-    for (int bad : {5, 15, 19, -16}) core.SetCullFace(bad);
-    EXPECT_EQ(core.GetCullFace(), KrvCullMode_Back);
-    core.SetCullFace(KrvCullMode_None);
-    EXPECT_EQ(core.GetCullFace(), KrvCullMode_None);
-    core.SetFogMode(KrvFogMode_Exp2);
-    for (int bad : {31, 37, 0}) core.SetFogMode(bad);
-    EXPECT_EQ(core.fogMode, KrvFogMode_Exp2);
-    core.SetFogMode(KrvFogMode_Height);
-    EXPECT_EQ(core.fogMode, KrvFogMode_Height);
+    const struct {
+        int value, cullFace;
+    } cull[] = {{KrvCullMode_None, KrvCullMode_None}, {KrvCullMode_Front, KrvCullMode_Front},
+                {KrvCullMode_Back, KrvCullMode_Back}, {KrvCullMode_All, KrvCullMode_All},
+                {5, KrvCullMode_Back},                {15, KrvCullMode_Back},
+                {19, KrvCullMode_Back},               {-16, KrvCullMode_Back}};
+    for (const auto& c : cull) {
+        _3D_Korvane_Core core;  // culls back faces
+        core.SetCullFace(c.value);
+        EXPECT_EQ(core.GetCullFace(), c.cullFace) << c.value;
+    }
+    const struct {
+        int value, fogMode;
+    } fog[] = {{KrvFogMode_Height, KrvFogMode_Height}, {KrvFogMode_Depth, KrvFogMode_Depth},
+               {KrvFogMode_Linear, KrvFogMode_Linear}, {KrvFogMode_Exp, KrvFogMode_Exp},
+               {KrvFogMode_Exp2, KrvFogMode_Exp2},     {31, KrvFogMode_Linear},
+               {37, KrvFogMode_Linear},                {0, KrvFogMode_Linear}};
+    for (const auto& c : fog) {
+        _3D_Korvane_Core core;
+        core.SetFogMode(KrvFogMode_Linear);
+        core.SetFogMode(c.value);
+        EXPECT_EQ(core.fogMode, c.fogMode) << c.value;
+    }
 }
 
 TEST(CoreBinds, SwitchesGateTheBinds)

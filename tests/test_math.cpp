@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 
 namespace {
 
 const float kPi = 3.1415927f;
-
-
-
 
 bool AllFinite(const float* m, int n)
 {
@@ -24,6 +22,18 @@ mat4x4 Sample4()
 {
     return mat4x4(2.0f, 0.5f, -1.0f, 0.25f, 1.0f, 3.0f, 0.0f, -0.5f,
                   0.0f, -1.0f, 4.0f, 1.0f, 0.5f, 2.0f, 1.0f, 1.5f);
+}
+
+// A matrix given row by row, as it is written on paper; mat4x4 itself takes columns.
+mat4x4 Rows(std::initializer_list<float> rows)
+{
+    mat4x4 m;
+    int i = 0;
+    for (float v : rows) {
+        m[(i % 4) * 4 + i / 4] = v;
+        ++i;
+    }
+    return m;
 }
 
 }  // namespace
@@ -55,38 +65,40 @@ TEST(MathMatrix, Constructors)
     EXPECT_EQ(translate(1.0f, 2.0f, 3.0f)[13], 2.0f);
 }
 
-// The right-hand factor applies first.
-TEST(MathMatrix, ProductOrder)
+// Products of small integer matrices (exact in float) against results worked out by hand: a
+// general pair, a translation after a shear and before it (the right-hand factor applies first,
+// so only the first shears the translation), and the identity on either side. Matrices are
+// written here row by row.
+TEST(MathMatrix, ProductsOfKnownMatrices)
 {
-    vec4 p(1.0f, 1.0f, 1.0f, 1.0f);
-    vec4 ts = translate(1.0f, 2.0f, 3.0f) * scale(2.0f, 2.0f, 2.0f) * p;
-    vec4 st = scale(2.0f, 2.0f, 2.0f) * translate(1.0f, 2.0f, 3.0f) * p;
-    ExpectVecNear(vec3(ts.x, ts.y, ts.z), vec3(3.0f, 4.0f, 5.0f), 0.0f);
-    ExpectVecNear(vec3(st.x, st.y, st.z), vec3(4.0f, 6.0f, 8.0f), 0.0f);
-    EXPECT_EQ(ts.w, 1.0f);
-}
-
-// The products are written out by hand; compare each element with the summation they stand for.
-TEST(MathMatrix, UnrolledProductsMatchTheSum)
-{
-    mat4x4 a = Sample4();
-    mat4x4 b = transpose(Sample4());
-    b[3] = 7.0f;
-    mat4x4 r = a * b;
-    for (int c = 0; c < 4; ++c)
-        for (int row = 0; row < 4; ++row) {
-            float s = a[row] * b[c * 4];
-            for (int k = 1; k < 4; ++k) s = s + a[k * 4 + row] * b[c * 4 + k];
-            EXPECT_EQ(r[c * 4 + row], s) << "row " << row << " column " << c;
-        }
-    vec4 v(1.5f, -2.0f, 0.25f, 3.0f);
-    vec4 mv = a * v;
-    for (int row = 0; row < 4; ++row) {
-        float s = a[row] * v[0];
-        for (int k = 1; k < 4; ++k) s = s + a[k * 4 + row] * v[k];
-        EXPECT_EQ(mv[row], s) << row;
+    struct Case {
+        const char* what;
+        mat4x4 a, b, product;
+    };
+    const mat4x4 general = Rows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+    const mat4x4 sparse = Rows({1, 0, 2, 0, 0, 1, 0, 3, 4, 0, 1, 0, 0, 5, 0, 1});
+    const mat4x4 shear = Rows({1, 2, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});  // x += 2y
+    const Case cases[] = {
+        {"general * sparse", general, sparse,
+         Rows({13, 22, 5, 10, 33, 46, 17, 26, 53, 70, 29, 42, 73, 94, 41, 58})},
+        {"sparse * general", sparse, general,
+         Rows({19, 22, 25, 28, 44, 48, 52, 56, 13, 18, 23, 28, 38, 44, 50, 56})},
+        {"shear * translate", shear, translate(1, 2, 3),
+         Rows({1, 2, 0, 5, 0, 1, 0, 2, 0, 0, 1, 3, 0, 0, 0, 1})},
+        {"translate * shear", translate(1, 2, 3), shear,
+         Rows({1, 2, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3, 0, 0, 0, 1})},
+        {"identity * general", mat4x4(1.0f), general, general},
+        {"general * identity", general, mat4x4(1.0f), general},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectMatEq(c.a * c.b, c.product);
     }
-    EXPECT_EQ(b[1], a[4]);  // transpose
+    // A matrix times a vector: the rows' dot products with (1, -1, 2, 0.5).
+    const vec4 v = general * vec4(1.0f, -1.0f, 2.0f, 0.5f);
+    ExpectVecNear(vec3(v.x, v.y, v.z), vec3(7.0f, 17.0f, 27.0f), 0.0f);
+    EXPECT_EQ(v.w, 37.0f);
+    ExpectMatEq(transpose(general), Rows({1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 4, 8, 12, 16}));
 }
 
 TEST(MathMatrix, InverseRoundTrips)
