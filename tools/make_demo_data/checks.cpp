@@ -135,7 +135,7 @@ void CheckFileUnits(const PlacedCar& car, const Box3& bb)
 void CheckPlacedWheel(const PlacedCar& car, int i, const Box3& bb, double s, int hubCap)
 {
     Box3 w = Bounds(car.wheels[i]);
-    char name[16];
+    char name[24];
     std::snprintf(name, sizeof(name), "wheel %d", i + 1);
     PrintBox(name, w);
     double zAxle = (i % 2 == 0 ? kAxleZRear : kAxleZFront) - bb.Centre().z;
