@@ -6,11 +6,11 @@
 // After writing, the tool reads the OBJ files back with the renderer's loader, applies the
 // placement the demo gives each model and fails when the car does not fit it: wheels on the
 // floor, axles in the arches, glass on the cabin.
+#include "base/options.h"
 #include "tools/make_demo_data/demo_data.h"
 
 #include <korvane/version.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,28 +67,19 @@ struct Options {
     std::vector<DetailView> views;
 };
 
-bool ParseNumber(const char* text, double& value)
-{
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
 // The eight arguments of --view after argv[i]; false (with the error printed) when any is
 // missing or not a number.
 bool ParseView(int argc, char** argv, int& i, DetailView& v)
 {
     if (i + 8 >= argc) {
-        std::fprintf(stderr, "make_demo_data: --view needs a file name and 7 numbers\n");
+        krvopt::BadOption(argv[0], "--view needs a file name and 7 numbers");
         return false;
     }
     v.path = argv[i + 1];
     double n[7];
     for (int k = 0; k < 7; ++k) {
-        if (!ParseNumber(argv[i + 2 + k], n[k])) {
-            std::fprintf(stderr, "make_demo_data: --view: '%s' is not a number\n",
-                         argv[i + 2 + k]);
+        if (!krvopt::ParseFloat(argv[i + 2 + k], -1e6, 1e6, n[k])) {
+            krvopt::BadOption(argv[0], "--view: '%s' is not a number", argv[i + 2 + k]);
             return false;
         }
     }
@@ -112,30 +103,23 @@ int ParseOptions(int argc, char** argv, Options& o)
             std::printf("make_demo_data %s\n", KRV_VERSION);
             return 0;
         } else if (a == "--preview") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "make_demo_data: --preview needs a file name\n");
-                return 2;
-            }
+            if (i + 1 >= argc) return krvopt::BadOption(argv[0], "--preview needs a file name");
             o.preview = argv[++i];
         } else if (a == "--view") {
             DetailView v;
             if (!ParseView(argc, argv, i, v)) return 2;
             o.views.push_back(v);
         } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "make_demo_data: unknown option '%s' (see --help)\n", a.c_str());
-            return 2;
+            return krvopt::BadOption(argv[0], "unknown option '%s'", a.c_str());
         } else if (folderGiven) {
-            std::fprintf(stderr, "make_demo_data: more than one output folder ('%s')\n", a.c_str());
-            return 2;
+            return krvopt::BadOption(argv[0], "more than one output folder ('%s')", a.c_str());
         } else {
             o.outDir = a;
             folderGiven = true;
         }
     }
-    if (!o.views.empty() && o.preview.empty()) {
-        std::fprintf(stderr, "make_demo_data: --view needs --preview\n");
-        return 2;
-    }
+    if (!o.views.empty() && o.preview.empty())
+        return krvopt::BadOption(argv[0], "--view needs --preview");
     return -1;
 }
 
