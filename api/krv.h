@@ -83,11 +83,11 @@ void krvSetObject(CObject o);
 vec3 krvGetObjectMin();
 vec3 krvGetObjectMax();
 
-void krvCullFace(int mode);              // 0, 16, 17 or 18; others ignored
-void krvSetAlpha(int what, bool on);     // only KrvAlpha_Invert
-void krvSetAlpha(float alpha);           // the alpha value of the blends
-void krvSetTransparency(float t);        // blended transparency with this value
-void krvSetTransparecy(float t);         // the same, under the name programs first used
+void krvCullFace(int mode);           // 0, 16, 17 or 18; others ignored
+void krvSetAlpha(int what, bool on);  // only KrvAlpha_Invert
+void krvSetAlpha(float alpha);        // the alpha value of the blends
+void krvSetTransparency(float t);     // blended transparency with this value
+void krvSetTransparecy(float t);      // the same, under the name programs first used
 
 // Billboards built and drawn at once with the current state (scene/primitives.cpp).
 // A square of half size s centred on p, facing the screen; tu, tv repeat the texture.
@@ -107,8 +107,8 @@ bool krvGetBilinearFilter();
 bool krvGetDepthTest();
 void krvSwitch(int code, bool on);  // KrvSwitch_ codes; 13 also forgets krvSetTransparency
 
-void krvClear(int what);                   // KrvClear_ codes; others ignored
-void krvBindFrameBuffer(CFrameBuffer* fb); // null draws into the window's buffers again
+void krvClear(int what);                    // KrvClear_ codes; others ignored
+void krvBindFrameBuffer(CFrameBuffer* fb);  // null draws into the window's buffers again
 
 // The viewport in window pixels; it is stored scaled to the internal image of the render mode
 // (so 800 x 600 in mode 130 stores 533 x 400). Other modes store it unchanged.

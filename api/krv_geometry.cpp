@@ -125,11 +125,8 @@ void krvMatrixMode(int mode)
     case KrvMatrixMode_BufferModel:
     case KrvMatrixMode_Object:
     case KrvMatrixMode_BufferTexture:
-    case KrvMatrixMode_ObjectTexture:
-        krvRendering().MatrixMode = mode;
-        break;
-    default:
-        break;
+    case KrvMatrixMode_ObjectTexture: krvRendering().MatrixMode = mode; break;
+    default: break;
     }
 }
 

@@ -18,8 +18,7 @@ int krvGetAntiAliasing() { return krvRendering().antiAliasing; }
 void krvSetAntiAliasing(int mode)
 {
     _3D_Korvane_Rendering& r = krvRendering();
-    if (mode != KrvAA_Off && mode != KrvAA_2x2 && mode != KrvAA_3x3 && mode != KrvAA_4x4)
-        return;
+    if (mode != KrvAA_Off && mode != KrvAA_2x2 && mode != KrvAA_3x3 && mode != KrvAA_4x4) return;
     if (mode == r.antiAliasing) return;
     r.antiAliasing = mode;
     r.ResizeBuffers(r.sizeWidth, r.sizeHeight);

@@ -85,8 +85,7 @@ void krvDrawText(int x, int y, int r, int g, int b, const char* text)
 {
     HDC hdc = _3D_KRV_Wnd.hdc;
     if (!hdc || !text) return;
-    const COLORREF colour = static_cast<COLORREF>(r & 0xFF) |
-                            static_cast<COLORREF>(g & 0xFF) << 8 |
+    const COLORREF colour = static_cast<COLORREF>(r & 0xFF) | static_cast<COLORREF>(g & 0xFF) << 8 |
                             static_cast<COLORREF>(b & 0xFF) << 16;
     SetTextColor(hdc, colour);
     SetBkMode(hdc, TRANSPARENT);

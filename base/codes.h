@@ -6,19 +6,19 @@
 
 // krvSwitch: one render switch each.
 enum KrvSwitch_ {
-    KrvSwitch_Interlace = 1,          // rasterize even rows only
+    KrvSwitch_Interlace = 1,  // rasterize even rows only
     KrvSwitch_Texturing = 2,
-    KrvSwitch_Lighting = 3,           // also gates krvAddLight and the light bind
+    KrvSwitch_Lighting = 3,  // also gates krvAddLight and the light bind
     KrvSwitch_Material = 4,
-    KrvSwitch_ShadowMapping = 5,      // gates the shadow pass and its bind, not the pipeline
+    KrvSwitch_ShadowMapping = 5,  // gates the shadow pass and its bind, not the pipeline
     KrvSwitch_DepthTest = 6,
     KrvSwitch_CullFace = 7,
     KrvSwitch_BilinearFilter = 8,
-    KrvSwitch_Fog = 9,                // krvSetFog stores its parameters only while this is on
+    KrvSwitch_Fog = 9,  // krvSetFog stores its parameters only while this is on
     KrvSwitch_MultiTexture = 10,
     KrvSwitch_BumpMapping = 11,
     KrvSwitch_Dot3 = 12,
-    KrvSwitch_Transparency = 13,      // screen-door until krvSetTransparency gives a value
+    KrvSwitch_Transparency = 13,  // screen-door until krvSetTransparency gives a value
     KrvSwitch_AlphaBlend = 14,
     KrvSwitch_DepthColorCompare = 15
 };
@@ -62,11 +62,11 @@ enum KrvAntiAliasing_ { KrvAA_Off = 0, KrvAA_2x2 = 64, KrvAA_3x3 = 65, KrvAA_4x4
 // krvSetRenderingMode: the internal image size and the blit (core/render_mode.h); 130 the
 // default.
 enum KrvRenderMode_ {
-    KrvRenderMode_Normal = 128,   // StretchDIBits 1:1
-    KrvRenderMode_Device = 129,   // SetDIBitsToDevice
-    KrvRenderMode_Speed = 130,    // buffers 1/1.5 of the window, stretched
-    KrvRenderMode_Boost = 131,    // 1/2, HALFTONE
-    KrvRenderMode_Nearest = 132   // 1/2.75, HALFTONE
+    KrvRenderMode_Normal = 128,  // StretchDIBits 1:1
+    KrvRenderMode_Device = 129,  // SetDIBitsToDevice
+    KrvRenderMode_Speed = 130,   // buffers 1/1.5 of the window, stretched
+    KrvRenderMode_Boost = 131,   // 1/2, HALFTONE
+    KrvRenderMode_Nearest = 132  // 1/2.75, HALFTONE
 };
 
 // getPixel: the colour target's pixel as its three bytes (weighted 1, 256, 65536), or one byte
@@ -83,7 +83,7 @@ enum KrvMatrixMode_ {
 
 // Pixel formats, the characters '0', '1', '2'.
 enum KrvTextureFormat_ {
-    KrvFormat_BGR = '0',    // 3 bytes a texel: blue, green, red
-    KrvFormat_RGBA32 = '1', // 4 bytes a texel; allocated only, never sampled
-    KrvFormat_Depth16 = '2' // one unsigned 16-bit value a texel (shadow-map depth); Pitch stays 0
+    KrvFormat_BGR = '0',     // 3 bytes a texel: blue, green, red
+    KrvFormat_RGBA32 = '1',  // 4 bytes a texel; allocated only, never sampled
+    KrvFormat_Depth16 = '2'  // one unsigned 16-bit value a texel (shadow-map depth); Pitch stays 0
 };

@@ -95,8 +95,8 @@ inline const char* ProgramName(const char* argv0)
 
 // One line on stderr, "program: what went wrong (--help lists the options)", and the exit
 // status of a bad command line.
-__attribute__((format(printf, 2, 3))) inline int BadOption(const char* program,
-                                                          const char* format, ...)
+__attribute__((format(printf, 2, 3))) inline int BadOption(const char* program, const char* format,
+                                                           ...)
 {
     std::fprintf(stderr, "%s: ", ProgramName(program));
     va_list args;

@@ -23,10 +23,7 @@ static char* FormatNew(const char* format, va_list args, int& n)
     return text;
 }
 
-static int TextLength(const char* text)
-{
-    return text ? static_cast<int>(std::strlen(text)) : 0;
-}
+static int TextLength(const char* text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
 
 // ---------------------------------------------------------------------------------------------
 // The two primitives every other operation goes through. Both build the new array before

@@ -64,9 +64,11 @@ int ParseMode(const char* s)
 // "off" or "0", and each factor as the lines print it ("4x") or as a sample count ("4").
 int ParseAA(const char* s)
 {
-    static const struct { const char* name; int aa; } names[] = {
-        {"off", KrvAA_Off}, {"0", KrvAA_Off},  {"4x", KrvAA_2x2},  {"4", KrvAA_2x2},
-        {"9x", KrvAA_3x3},  {"9", KrvAA_3x3},  {"16x", KrvAA_4x4}, {"16", KrvAA_4x4}};
+    static const struct {
+        const char* name;
+        int aa;
+    } names[] = {{"off", KrvAA_Off}, {"0", KrvAA_Off}, {"4x", KrvAA_2x2},  {"4", KrvAA_2x2},
+                 {"9x", KrvAA_3x3},  {"9", KrvAA_3x3}, {"16x", KrvAA_4x4}, {"16", KrvAA_4x4}};
     for (const auto& n : names)
         if (krvopt::SameName(s, n.name)) return n.aa;
     return -1;
@@ -101,8 +103,11 @@ Figure FigureOf(const std::vector<double>& v) { return {Percentile(v, 0.5), Perc
 // --simd: a name or the lane count; -1 for neither.
 int ParseSimd(const char* s)
 {
-    static const struct { const char* name; int lanes; } names[] = {
-        {"auto", 0}, {"0", 0}, {"off", 1}, {"1", 1}, {"sse2", 4}, {"4", 4}, {"avx2", 8}, {"8", 8}};
+    static const struct {
+        const char* name;
+        int lanes;
+    } names[] = {{"auto", 0}, {"0", 0}, {"off", 1},  {"1", 1},
+                 {"sse2", 4}, {"4", 4}, {"avx2", 8}, {"8", 8}};
     for (const auto& n : names)
         if (krvopt::SameName(s, n.name)) return n.lanes;
     return -1;
@@ -186,15 +191,15 @@ Result Run(const Config& c, int frames, float step, const CLight& initialLight, 
     res.sceneTriangles = static_cast<long long>(Percentile(t.sceneTriangles, 0.5));
     res.hash = FrameHash(r);
 
-    std::printf("%4dx%-4d %-7s AA %-3s | threads %d simd %d | triangles %lld | frame %7.2f %7.2f "
-                "| shadow %6.2f %6.2f | scene %7.2f %7.2f | filter %6.2f %6.2f | present %6.2f "
-                "%6.2f | hash %016llx\n",
-                c.width, c.height, kModeNames[c.renderMode - KrvRenderMode_Normal],
-                AAName(c.antiAliasing), res.threads, res.simdLanes,
-                res.shadowTriangles + res.sceneTriangles, res.frame.median, res.frame.p90,
-                res.shadow.median, res.shadow.p90, res.scene.median, res.scene.p90,
-                res.filter.median, res.filter.p90, res.present.median, res.present.p90,
-                static_cast<unsigned long long>(res.hash));
+    std::printf(
+        "%4dx%-4d %-7s AA %-3s | threads %d simd %d | triangles %lld | frame %7.2f %7.2f "
+        "| shadow %6.2f %6.2f | scene %7.2f %7.2f | filter %6.2f %6.2f | present %6.2f "
+        "%6.2f | hash %016llx\n",
+        c.width, c.height, kModeNames[c.renderMode - KrvRenderMode_Normal], AAName(c.antiAliasing),
+        res.threads, res.simdLanes, res.shadowTriangles + res.sceneTriangles, res.frame.median,
+        res.frame.p90, res.shadow.median, res.shadow.p90, res.scene.median, res.scene.p90,
+        res.filter.median, res.filter.p90, res.present.median, res.present.p90,
+        static_cast<unsigned long long>(res.hash));
     std::fflush(stdout);
     if (out) {
         // The report's echo has said why when it fails.
@@ -223,12 +228,14 @@ bool WriteJson(FILE* f, int frames, float step, const Config& size,
     std::fprintf(f, "  \"configurations\": [");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
-        std::fprintf(f, "%s\n    {\"mode\": \"%s\", \"aa\": \"%s\", \"threads\": %d, "
-                        "\"simd_lanes\": %d,\n",
+        std::fprintf(f,
+                     "%s\n    {\"mode\": \"%s\", \"aa\": \"%s\", \"threads\": %d, "
+                     "\"simd_lanes\": %d,\n",
                      i ? "," : "", kModeNames[r.config.renderMode - KrvRenderMode_Normal],
                      AAName(r.config.antiAliasing), r.threads, r.simdLanes);
-        std::fprintf(f, "     \"triangles\": {\"shadow\": %lld, \"scene\": %lld, "
-                        "\"frame\": %lld},\n     ",
+        std::fprintf(f,
+                     "     \"triangles\": {\"shadow\": %lld, \"scene\": %lld, "
+                     "\"frame\": %lld},\n     ",
                      r.shadowTriangles, r.sceneTriangles, r.shadowTriangles + r.sceneTriangles);
         WriteFigure(f, "frame", r.frame);
         std::fprintf(f, ", ");
@@ -239,8 +246,7 @@ bool WriteJson(FILE* f, int frames, float step, const Config& size,
         WriteFigure(f, "filter", r.filter);
         std::fprintf(f, ",\n     ");
         WriteFigure(f, "present", r.present);
-        std::fprintf(f, ",\n     \"hash\": \"%016llx\"}",
-                     static_cast<unsigned long long>(r.hash));
+        std::fprintf(f, ",\n     \"hash\": \"%016llx\"}", static_cast<unsigned long long>(r.hash));
     }
     std::fprintf(f, "\n  ]\n}\n");
     const bool ok = !std::ferror(f);
@@ -306,8 +312,8 @@ int main(int argc, char** argv)
             continue;
         }
         static const char* const kWithValue[] = {"--frames", "--size", "--mode", "--aa",
-                                                 "--step", "--data", "--out", "--threads",
-                                                 "--simd", "--json"};
+                                                 "--step",   "--data", "--out",  "--threads",
+                                                 "--simd",   "--json"};
         bool known = false;
         for (const char* name : kWithValue) known = known || std::strcmp(a, name) == 0;
         if (!known) return krvopt::BadOption(program, "unknown option '%s'", a);
@@ -322,8 +328,10 @@ int main(int argc, char** argv)
         } else if (std::strcmp(a, "--mode") == 0) {
             config.renderMode = ParseMode(v);
             if (config.renderMode < 0)
-                return krvopt::BadOption(program, "--mode '%s': not NORMAL, DEVICE, SPEED, "
-                                                  "BOOST or NEAREST", v);
+                return krvopt::BadOption(program,
+                                         "--mode '%s': not NORMAL, DEVICE, SPEED, "
+                                         "BOOST or NEAREST",
+                                         v);
         } else if (std::strcmp(a, "--aa") == 0) {
             config.antiAliasing = ParseAA(v);
             if (config.antiAliasing < 0)
@@ -381,8 +389,8 @@ int main(int argc, char** argv)
     } else {
         // The first twelve configurations keep the order scripts compare them in; the ones
         // added later follow, so each line keeps its place.
-        static const int modes[] = {KrvRenderMode_Normal, KrvRenderMode_Speed,
-                                    KrvRenderMode_Boost, KrvRenderMode_Nearest};
+        static const int modes[] = {KrvRenderMode_Normal, KrvRenderMode_Speed, KrvRenderMode_Boost,
+                                    KrvRenderMode_Nearest};
         static const int aas[] = {KrvAA_Off, KrvAA_2x2, KrvAA_3x3};
         std::vector<std::pair<int, int>> sweep;
         for (int m : modes)

@@ -37,8 +37,10 @@ int main(int argc, char** argv)
 {
     int spanCount = 20000, rounds = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--spans")) spanCount = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--spans"))
+            spanCount = std::max(1, std::atoi(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--rounds"))
+            rounds = std::max(1, std::atoi(argv[i + 1]));
         else {
             std::fprintf(stderr, "usage: %s [--spans N] [--rounds N]\n", argv[0]);
             return 2;
@@ -117,7 +119,8 @@ int main(int argc, char** argv)
                 e->normal = vec3(unit(rng) - 0.5f, 1.0f, unit(rng) - 0.5f) * 0.25f;
                 e->lightVector = vec3(unit(rng), 2.0f, 3.0f) * 0.25f;
                 e->shadowCoord = vec4(0.25f + 0.5f * unit(rng), 0.25f + 0.5f * unit(rng),
-                                      0.4f * unit(rng), 1.0f) * 0.25f;
+                                      0.4f * unit(rng), 1.0f) *
+                                 0.25f;
             }
             krvi::Deltas d;
             d.SetDeltas(a, b, c.mask);

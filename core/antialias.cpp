@@ -18,8 +18,7 @@
 // filter faster split; at 320 x 240 and below the split won or lost with the machine's load.
 static const int64_t kMinFilterSamples = 64 * 1024;
 
-static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8* dst,
-                      int dstWidth)
+static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8* dst, int dstWidth)
 {
     const size_t srcStride = static_cast<size_t>(srcWidth) * 3u;
     const size_t dstStride = static_cast<size_t>(dstWidth) * 3u;
@@ -36,8 +35,7 @@ static void Filter2x2(const uint8* src, int srcWidth, int rows, int cols, uint8*
     }
 }
 
-static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8* dst,
-                      int dstWidth)
+static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8* dst, int dstWidth)
 {
     const size_t srcStride = static_cast<size_t>(srcWidth) * 3u;
     const size_t dstStride = static_cast<size_t>(dstWidth) * 3u;
@@ -48,8 +46,7 @@ static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8*
         uint8* d = dst + static_cast<size_t>(r) * dstStride;
         for (int c = 0; c < cols; ++c, s0 += 9, s1 += 9, s2 += 9, d += 3) {
             for (int k = 0; k < 3; ++k) {
-                const int sum = s0[k] + s0[k + 3] + s0[k + 6] +
-                                s1[k] + s1[k + 3] + s1[k + 6] +
+                const int sum = s0[k] + s0[k + 3] + s0[k + 6] + s1[k] + s1[k + 3] + s1[k + 6] +
                                 s2[k] + s2[k + 3] + s2[k + 6];
                 d[k] = static_cast<uint8>(sum / 9);
             }
@@ -57,8 +54,7 @@ static void Filter3x3(const uint8* src, int srcWidth, int rows, int cols, uint8*
     }
 }
 
-static void Filter4x4(const uint8* src, int srcWidth, int rows, int cols, uint8* dst,
-                      int dstWidth)
+static void Filter4x4(const uint8* src, int srcWidth, int rows, int cols, uint8* dst, int dstWidth)
 {
     const size_t srcStride = static_cast<size_t>(srcWidth) * 3u;
     const size_t dstStride = static_cast<size_t>(dstWidth) * 3u;
@@ -70,9 +66,8 @@ static void Filter4x4(const uint8* src, int srcWidth, int rows, int cols, uint8*
         uint8* d = dst + static_cast<size_t>(r) * dstStride;
         for (int c = 0; c < cols; ++c, s0 += 12, s1 += 12, s2 += 12, s3 += 12, d += 3) {
             for (int k = 0; k < 3; ++k) {
-                const int sum = s0[k] + s0[k + 3] + s0[k + 6] + s0[k + 9] +
-                                s1[k] + s1[k + 3] + s1[k + 6] + s1[k + 9] +
-                                s2[k] + s2[k + 3] + s2[k + 6] + s2[k + 9] +
+                const int sum = s0[k] + s0[k + 3] + s0[k + 6] + s0[k + 9] + s1[k] + s1[k + 3] +
+                                s1[k + 6] + s1[k + 9] + s2[k] + s2[k + 3] + s2[k + 6] + s2[k + 9] +
                                 s3[k] + s3[k + 3] + s3[k + 6] + s3[k + 9];
                 d[k] = static_cast<uint8>(sum / 16);
             }
@@ -99,17 +94,17 @@ void _3D_Korvane_Core::SetAntiAliasingFilter(int mode)
     const size_t srcRowBytes = static_cast<size_t>(srcWidth) * 3u * static_cast<size_t>(f);
     const size_t dstRowBytes = static_cast<size_t>(dstWidth) * 3u;
     krvi::RunSlices(rows, krvi::SlicesFor(int64_t{rows} * cols * f * f, kMinFilterSamples),
-                 [=](int first, int end, int) {
-                     const uint8* s = src + static_cast<size_t>(first) * srcRowBytes;
-                     uint8* d = dst + static_cast<size_t>(first) * dstRowBytes;
-                     const int n = end - first;
-                     switch (f) {
-                     case 2: Filter2x2(s, srcWidth, n, cols, d, dstWidth); break;
-                     case 3: Filter3x3(s, srcWidth, n, cols, d, dstWidth); break;
-                     case 4: Filter4x4(s, srcWidth, n, cols, d, dstWidth); break;
-                     default: break;
-                     }
-                 });
+                    [=](int first, int end, int) {
+                        const uint8* s = src + static_cast<size_t>(first) * srcRowBytes;
+                        uint8* d = dst + static_cast<size_t>(first) * dstRowBytes;
+                        const int n = end - first;
+                        switch (f) {
+                        case 2: Filter2x2(s, srcWidth, n, cols, d, dstWidth); break;
+                        case 3: Filter3x3(s, srcWidth, n, cols, d, dstWidth); break;
+                        case 4: Filter4x4(s, srcWidth, n, cols, d, dstWidth); break;
+                        default: break;
+                        }
+                    });
 }
 
 vec3 _3D_Korvane_Core::AddAntiAliasingLine(int pos) const

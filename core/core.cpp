@@ -99,8 +99,8 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
         depthWidth = dw;
         depthHeight = dh;
         if (ok) {
-            depthBuffer = new (std::nothrow)
-                unsigned short[static_cast<size_t>(dw) * static_cast<size_t>(dh)];
+            depthBuffer = new (
+                std::nothrow) unsigned short[static_cast<size_t>(dw) * static_cast<size_t>(dh)];
             ok = depthBuffer != nullptr;
         }
 
@@ -128,9 +128,8 @@ void _3D_Korvane_Core::Viewport(int x, int y, int w, int h)
 
 void _3D_Korvane_Core::Clear(bool color, bool depth)
 {
-    uint8* c = color && targetColor && targetColorWidth > 0 && targetColorHeight > 0
-                   ? targetColor
-                   : nullptr;
+    uint8* c = color && targetColor && targetColorWidth > 0 && targetColorHeight > 0 ? targetColor
+                                                                                     : nullptr;
     unsigned short* d = depth && targetDepth && targetDepthWidth > 0 && targetDepthHeight > 0
                             ? targetDepth
                             : nullptr;
@@ -142,8 +141,8 @@ void _3D_Korvane_Core::Clear(bool color, bool depth)
     const int depthRows = d ? targetDepthHeight : 0;
     // A bound frame buffer's two targets may differ in size: each slice takes the same share
     // of the rows of both.
-    const int64_t bytes = int64_t(colorRows) * int64_t(colorRow) +
-                          int64_t(depthRows) * int64_t(depthRow);
+    const int64_t bytes =
+        int64_t(colorRows) * int64_t(colorRow) + int64_t(depthRows) * int64_t(depthRow);
     const int rows = colorRows > depthRows ? colorRows : depthRows;
     krvi::RunSlices(rows, krvi::SlicesFor(bytes, kMinClearBytes), [=](int first, int end, int) {
         auto share = [&](int of, int at) { return static_cast<size_t>(int64_t(of) * at / rows); };
@@ -244,10 +243,10 @@ vec3 _3D_Korvane_Core::getPixel(int x, int y, int which) const
 {
     if (x < 0 || y < 0 || x >= width || y >= height || !targetColor) return vec3(0.0f);
     if (x >= targetColorWidth || y >= targetColorHeight) return vec3(0.0f);
-    const size_t index = static_cast<size_t>(y) * static_cast<size_t>(width) +
-                         static_cast<size_t>(x);
-    const size_t bytes = static_cast<size_t>(targetColorWidth) *
-                         static_cast<size_t>(targetColorHeight) * 3u;
+    const size_t index =
+        static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+    const size_t bytes =
+        static_cast<size_t>(targetColorWidth) * static_cast<size_t>(targetColorHeight) * 3u;
     if (which == KrvPixelRead_Color) {
         if (index * 3u + 3u > bytes) return vec3(0.0f);
         const uint8* p = targetColor + index * 3u;

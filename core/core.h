@@ -80,17 +80,16 @@ public:
     // The triangle pipeline.
     void DrawTriangles(CVertex* vertices, int first, int count);  // submit.cpp
     void DrawTriangles();
-    void ClipTriangle(_3D_Korvane_Shader* v, int plane);          // clip.cpp
-    void RasterizeTriangle(_3D_Korvane_Shader* v);                // rasterize.cpp
+    void ClipTriangle(_3D_Korvane_Shader* v, int plane);  // clip.cpp
+    void RasterizeTriangle(_3D_Korvane_Shader* v);        // rasterize.cpp
     void DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge);
-    void DrawSpan(CSpan* span, int y);                            // draw_span.cpp
+    void DrawSpan(CSpan* span, int y);  // draw_span.cpp
     bool FindOcclusionPoint(vec3 v) const;
 
 private:
     void RunDraw(const int viewport[4]);  // the triangle loop over the stored range
 
 public:
-
     // ---- State -------------------------------------------------------------------------------
     int width = 0, height = 0;
     int viewportX = 0, viewportY = 0, viewportWidth = 0, viewportHeight = 0;

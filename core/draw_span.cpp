@@ -50,8 +50,7 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
     const int lastColumn = std::min(TruncToInt(rightX), target.lastColumn);
     if (firstColumn > lastColumn) return false;
     uint8* const colorRow =
-        f.Has(kSpanColor) ? target.color + static_cast<size_t>(y) * target.colorWidth * 3
-                          : nullptr;
+        f.Has(kSpanColor) ? target.color + static_cast<size_t>(y) * target.colorWidth * 3 : nullptr;
     unsigned short* const depthRow =
         target.depth ? target.depth + static_cast<size_t>(y) * target.depthWidth : nullptr;
     const bool testDepth = target.testDepth;
@@ -65,8 +64,8 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
         const float t = (static_cast<float>(x) + 0.5f - left.X()) * scale;
         if (t < 0.0f || t > 1.0f) continue;
 
-        const unsigned short d = static_cast<unsigned short>(
-            TruncToInt((left.Depth() + delta.Depth() * t) * 65535.0f));
+        const unsigned short d =
+            static_cast<unsigned short>(TruncToInt((left.Depth() + delta.Depth() * t) * 65535.0f));
         lastDepth = d;
         reached = true;
         if (testDepth && depthRow[x] < d) continue;
@@ -93,16 +92,15 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
 // One routine a mask, in a table built at compile time.
 
 template <unsigned Mask>
-static bool DrawSpanFixed(const SpanTarget& target, const ShadeState& shade,
-                          const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
-                          unsigned short& lastDepth)
+static bool DrawSpanFixed(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
+                          const FlatPoint& delta, float rightX, int y, unsigned short& lastDepth)
 {
     return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, FixedFeatures<Mask>());
 }
 
 template <unsigned... Masks>
-static constexpr std::array<SpanRoutine, sizeof...(Masks)>
-MakeSpanRoutines(std::integer_sequence<unsigned, Masks...>)
+static constexpr std::array<SpanRoutine, sizeof...(Masks)> MakeSpanRoutines(
+    std::integer_sequence<unsigned, Masks...>)
 {
     return {{&DrawSpanFixed<Masks>...}};
 }
@@ -116,8 +114,8 @@ SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
 }
 
 bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                      const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
-                      unsigned short& lastDepth)
+                         const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+                         unsigned short& lastDepth)
 {
     return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, RuntimeFeatures{mask});
 }

@@ -4,7 +4,8 @@
 int krvi::SimdLanesAvailable()
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const int lanes = __builtin_cpu_supports("avx2") ? 8 : (__builtin_cpu_supports("sse2") ? 4 : 1);
+    static const int lanes =
+        __builtin_cpu_supports("avx2") ? 8 : (__builtin_cpu_supports("sse2") ? 4 : 1);
     return lanes;
 #else
     return 1;
@@ -25,7 +26,7 @@ SpanRoutine krvi::SimdSpanRoutine(int lanes, unsigned mask, const ShadeState& sh
 }
 
 SpanRoutine krvi::SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
-                               SpanFlush& flush)
+                                  SpanFlush& flush)
 {
     flush = nullptr;
     return Choose(lanes, mask, shade, &flush);

@@ -35,8 +35,10 @@ Range TextureRange(const CTexture* t)
 {
     Range r;
     if (!t || !t->Bits || t->Width <= 0 || t->Height <= 0) return r;
-    const size_t texel = t->Format == KrvFormat_Depth16 ? 2u : (t->Format == KrvFormat_RGBA32 ? 4u : 3u);
-    size_t row = t->Pitch > 0 ? static_cast<size_t>(t->Pitch) : static_cast<size_t>(t->Width) * texel;
+    const size_t texel =
+        t->Format == KrvFormat_Depth16 ? 2u : (t->Format == KrvFormat_RGBA32 ? 4u : 3u);
+    size_t row =
+        t->Pitch > 0 ? static_cast<size_t>(t->Pitch) : static_cast<size_t>(t->Width) * texel;
     r.begin = reinterpret_cast<uintptr_t>(t->Bits);
     r.end = r.begin + row * static_cast<size_t>(t->Height);
     return r;
@@ -104,8 +106,8 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
                               static_cast<size_t>(core.targetDepthWidth) *
                                   static_cast<size_t>(core.targetDepthHeight) * 2u};
         aliased = targets[0].Overlaps(targets[1]);
-        const CTexture* sampled[5] = {core.texture0, core.texture1, core.texture2,
-                                      core.bumpTexture, core.shadowMap};
+        const CTexture* sampled[5] = {core.texture0, core.texture1, core.texture2, core.bumpTexture,
+                                      core.shadowMap};
         for (const CTexture* t : sampled)
             for (const Range& target : targets)
                 if (TextureRange(t).Overlaps(target)) aliased = true;

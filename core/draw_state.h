@@ -63,7 +63,7 @@ int SimdLanes();
 // vectors. Only the first `vectors` of each point's five are stored, so a depth-only draw keeps
 // a sixth of what a shaded one does.
 struct PairRows {
-    int first = 0, last = -1;   // rows first, first + step, ... <= last; none when first > last
+    int first = 0, last = -1;  // rows first, first + step, ... <= last; none when first > last
     float longTop = 0.0f, longScale = 0.0f;    // top y and 1 / dy of the long edge
     float shortTop = 0.0f, shortScale = 0.0f;  // the same of the short edge
 };
@@ -123,7 +123,7 @@ struct LastDepth {
 // record's place in the draw (the same on every thread); shade is this thread's copy of the
 // draw's shading state (the Dot3 term reads a per-row value from it).
 void DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                          uint64_t ordinal, const Bands& bands, LastDepth& last);
+                       uint64_t ordinal, const Bands& bands, LastDepth& last);
 
 // ---------------------------------------------------------------------------------------------
 // The core's stage entry points (ClipTriangle, RasterizeTriangle, DrawSpansBetweenEdges) draw

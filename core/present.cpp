@@ -13,9 +13,8 @@ void _3D_Korvane_Core::SwapBuffers(HDC hdc)
 
     const int blit = krvi::RenderModeOf(renderMode).blit;
     if (blit == krvi::Blit_Device) {
-        SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0,
-                          0, static_cast<UINT>(height), colorBuffer, &bitmapInfo,
-                          DIB_RGB_COLORS);
+        SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                          static_cast<UINT>(height), colorBuffer, &bitmapInfo, DIB_RGB_COLORS);
     } else if (blit != krvi::Blit_None) {
         if (blit == krvi::Blit_Halftone) SetStretchBltMode(hdc, HALFTONE);
         StretchDIBits(hdc, 0, 0, krvi::WindowSize(renderMode, width),
@@ -60,8 +59,7 @@ static bool TargetSize(HDC dc, int64_t& w, int64_t& h)
     return true;
 }
 
-void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r, float g,
-                                        float b)
+void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r, float g, float b)
 {
     if (!windowDC) return;
     const COLORREF colour = PackColor(r, g, b);
@@ -119,8 +117,7 @@ void _3D_Korvane_Core::SetLineBresenham(int x0, int y0, int x1, int y1, float r,
     }
 }
 
-void _3D_Korvane_Core::SetLineOptimized(int x0, int y0, int x1, int y1, float r, float g,
-                                        float b)
+void _3D_Korvane_Core::SetLineOptimized(int x0, int y0, int x1, int y1, float r, float g, float b)
 {
     if (!windowDC) return;
     const COLORREF colour = PackColor(r, g, b);

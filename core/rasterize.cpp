@@ -16,7 +16,7 @@
 #include <cstring>
 
 void krvi::Deltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b,
-                          unsigned features)
+                             unsigned features)
 {
     position = b.position - a.position;
     if (!(features & kSpanColor)) return;
@@ -55,7 +55,7 @@ static bool Finite(const vec4& p)
 // to its bottom row (lowered to the target's last), even rows only with a step of 2. False when
 // there are none, or an edge has no height.
 static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float shortDy,
-                     float shortTop, float shortBottom, krvi::PairRows& rows)
+                       float shortTop, float shortBottom, krvi::PairRows& rows)
 {
     rows = krvi::PairRows();
     if (longDy == 0.0f || shortDy == 0.0f) return false;
@@ -147,8 +147,8 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
             deltaOut[k] = points[second].v[k] - points[first].v[k];
         }
         if (e == 0) continue;
-        any |= RowsOfPair(draw, dy[longest], points[top[longest]].Y(), dy[edge],
-                        points[first].Y(), points[second].Y(), header.pairs[e - 1]);
+        any |= RowsOfPair(draw, dy[longest], points[top[longest]].Y(), dy[edge], points[first].Y(),
+                          points[second].Y(), header.pairs[e - 1]);
     }
     std::memcpy(static_cast<void*>(out), &header, sizeof header);
     return any;
@@ -223,7 +223,7 @@ static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<
                                              DrawPair<5>};
 
 void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                          uint64_t ordinal, const krvi::Bands& bands, krvi::LastDepth& last)
+                             uint64_t ordinal, const krvi::Bands& bands, krvi::LastDepth& last)
 {
     krvi::SetupTriangle header;
     std::memcpy(&header, static_cast<const void*>(record), sizeof header);
@@ -271,7 +271,7 @@ void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
     const DrawState& s = draw.state;
     krvi::PairRows rows;
     if (!RowsOfPair(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
-                  shortEdge->first->position.y, shortEdge->second->position.y, rows))
+                    shortEdge->first->position.y, shortEdge->second->position.y, rows))
         return;
     const unsigned f = s.features;
     const FlatPoint points[4] = {krvi::Flatten(*longEdge->first, f), krvi::Flatten(*longEdge, f),

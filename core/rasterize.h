@@ -68,7 +68,7 @@ namespace krvi {
 
 // out = a + d * t for the position and the groups of `features` (out may be a).
 void Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d, float t,
-             unsigned features);
+          unsigned features);
 
 // The span loop with the feature bits tested at run time, for one CSpan with the core's state:
 // the reference that the public DrawSpan (and every routine a draw can pick) must match.

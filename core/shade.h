@@ -40,8 +40,8 @@ struct PixelAttributes {
 
 // What the shading reads from the core, copied once a draw (Load) and once a row (the span's
 // right end): the loop's byte stores may alias any field, so reading the core inside the loop
-// would reload it every pixel. The feature bits cover texture0, the light and the shadow map; the rarer
-// switches are tested here at run time.
+// would reload it every pixel. The feature bits cover texture0, the light and the shadow map; the
+// rarer switches are tested here at run time.
 struct ShadeState {
     // The lookups of every pixel, inlined into the loop.
     krvi::TexelSource texture0;
@@ -52,12 +52,12 @@ struct ShadeState {
     const CTexture* texture1 = nullptr;     // multitexturing on and bound
     const CTexture* texture2 = nullptr;     // also the third texture bound
     const CTexture* bumpTexture = nullptr;  // bump mapping on and bound
-    krvi::PixelQueue* queue = nullptr;  // this thread's, for the deferring SIMD bodies
+    krvi::PixelQueue* queue = nullptr;      // this thread's, for the deferring SIMD bodies
     CLight light{};
     // Zeroed here as well as set by Load: a copy of a state that no draw has loaded yet (a
     // worker's) would otherwise read it uninitialised, which optimised GCC builds flag.
     CMaterial materialColor{};
-    vec3 spanRight;  // screen x, y and depth of the span's right end (Dot3)
+    vec3 spanRight;                   // screen x, y and depth of the span's right end (Dot3)
     const uint8* colorEnd = nullptr;  // one past the colour target
     float bumpScale = 0.0f;
     float alphaValue = 1.0f;
@@ -92,8 +92,8 @@ struct ShadeState {
         }
         if (core.light) {
             light = *core.light;
-            attenuationFixed = PositiveZero(light.quadraticAttenuation) &&
-                               PositiveZero(light.linearAttenuation);
+            attenuationFixed =
+                PositiveZero(light.quadraticAttenuation) && PositiveZero(light.linearAttenuation);
             attenuation = 0.33333334f / ((0.0f + 0.0f) + light.constantAttenuation);
         }
         materialColor = core.Material;
@@ -115,8 +115,8 @@ struct ShadeState {
     void SetSpanRight(const vec3& right) { spanRight = right; }
     void SetSpan(const CSpan& span)
     {
-        SetSpanRight(vec3(span.second->position.x, span.second->position.y,
-                          span.second->position.z));
+        SetSpanRight(
+            vec3(span.second->position.x, span.second->position.y, span.second->position.z));
     }
     void Load(const _3D_Korvane_Core& core, const CSpan& span)
     {
@@ -167,12 +167,12 @@ inline vec3 ShadeBumpTexel(const ShadeState& s, const PixelAttributes& a)
 
 // Dot3: the base texel as a normal, turned by the light vector, lit from the light position
 // seen from the span's right end; returns the texel that replaces T.
-inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3& T,
-                      const vec3& c, const vec3& M1)
+inline vec3 ShadeDot3(const ShadeState& s, const PixelAttributes& a, const vec3& T, const vec3& c,
+                      const vec3& M1)
 {
     const vec3& L = a.lightVector;
-    const vec3 n = normalize(vec3((T.x - 0.5f) * 2.0f * L.x, (T.y - 0.5f) * 2.0f * L.y,
-                                  (T.z - 0.5f) * 2.0f * L.z));
+    const vec3 n = normalize(
+        vec3((T.x - 0.5f) * 2.0f * L.x, (T.y - 0.5f) * 2.0f * L.y, (T.z - 0.5f) * 2.0f * L.z));
     const vec3 v = normalize(vec3((c.x - 0.5f) * L.x, (c.y - 0.5f) * L.y, (c.z - 0.5f) * L.z));
     const mat3x3 m(v, cross(n, v), n);
     const vec3 d = normalize(m * (s.light.position - s.spanRight));
@@ -303,7 +303,7 @@ KRV_ALWAYS_INLINE bool ShadeWrite(const ShadeState& s, const vec3& c, const vec3
 // pixel's depth d may be written.
 template <class Features>
 KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a, uint8* dst,
-                                   unsigned short d, Features f)
+                                  unsigned short d, Features f)
 {
     const vec3 c = ShadeTexel(s, a, f);
     return ShadeWrite(s, c, ShadeLight(s, a, c, f), dst, d);

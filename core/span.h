@@ -127,8 +127,8 @@ namespace krvi {
 SpanRoutine ScalarSpanRoutine(unsigned mask);
 // The same body with the mask tested per pixel: the reference every routine must match.
 bool ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                      const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
-                      unsigned short& lastDepth);
+                   const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+                   unsigned short& lastDepth);
 
 }  // namespace krvi
 
@@ -145,8 +145,7 @@ SpanRoutine SimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
 // The same for a whole draw: the routine may leave colours in shade.queue (when it is set)
 // until `flush` runs, which the draw calls on each thread at its end; flush is null when the
 // routine never defers. Depths are written at once either way.
-SpanRoutine SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
-                               SpanFlush& flush);
+SpanRoutine SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade, SpanFlush& flush);
 // The widest SIMD body this processor runs: 8, 4, or 1 for none.
 int SimdLanesAvailable();
 

@@ -64,10 +64,7 @@ KRV_SIMD_INLINE VF ToFloat(VI v) { return (VF)_mm256_cvtepi32_ps((__m256i)v); }
 KRV_SIMD_INLINE VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
 KRV_SIMD_INLINE int Bits(VI m) { return _mm256_movemask_ps((__m256)m); }
 KRV_SIMD_INLINE VI MinI(VI a, VI b) { return (VI)_mm256_min_epi32((__m256i)a, (__m256i)b); }
-KRV_SIMD_INLINE VI ShiftRight(VI v, VI n)
-{
-    return (VI)_mm256_srlv_epi32((__m256i)v, (__m256i)n);
-}
+KRV_SIMD_INLINE VI ShiftRight(VI v, VI n) { return (VI)_mm256_srlv_epi32((__m256i)v, (__m256i)n); }
 #else
 KRV_SIMD_INLINE VI Trunc(VF v) { return (VI)_mm_cvttps_epi32((__m128)v); }
 KRV_SIMD_INLINE VF ToFloat(VI v) { return (VF)_mm_cvtepi32_ps((__m128i)v); }
@@ -106,8 +103,8 @@ KRV_SIMD_INLINE VI Gather(const GatherSource& s, VI offsets)
 {
 #if KRV_SIMD_LANES == 8
     const VI safe = MinI(offsets, SplatI(s.limit));
-    const VI words = (VI)_mm256_i32gather_epi32(reinterpret_cast<const int*>(s.bits),
-                                                (__m256i)safe, 1);
+    const VI words =
+        (VI)_mm256_i32gather_epi32(reinterpret_cast<const int*>(s.bits), (__m256i)safe, 1);
     return ShiftRight(words, (offsets - safe) * 8);
 #else
     // The same read from `limit` and shift, a lane at a time.
@@ -151,8 +148,10 @@ KRV_SIMD_INLINE void StoreDepths(unsigned short* p, VI d, VI mask, int bits, boo
 {
 #if KRV_SIMD_LANES == 8
     if (whole) {
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32((__m256i)d, (__m256i)d), 0x08);
-        const __m256i keep = _mm256_permute4x64_epi64(_mm256_packs_epi32((__m256i)mask, (__m256i)mask), 0x08);
+        const __m256i packed =
+            _mm256_permute4x64_epi64(_mm256_packus_epi32((__m256i)d, (__m256i)d), 0x08);
+        const __m256i keep =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32((__m256i)mask, (__m256i)mask), 0x08);
         const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i m = _mm256_castsi256_si128(keep);
         const __m128i out = _mm_or_si128(_mm_and_si128(_mm256_castsi256_si128(packed), m),
@@ -182,18 +181,18 @@ KRV_SIMD_INLINE void StoreColors(uint8* dst, VI b, VI g, VI r, VI mask, int bits
         // Each 128-bit half holds four pixels as blue, green, red, 0; the shuffle packs them
         // into its first twelve bytes, and the mask into the same places (the last four bytes
         // keep what was there).
-        const __m256i pick = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1,
-                                              -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1,
-                                              -1, -1);
+        const __m256i pick =
+            _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
+                             6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         const __m256i packed = _mm256_shuffle_epi8((__m256i)(b | (g << 8) | (r << 16)), pick);
         const __m256i keep = _mm256_shuffle_epi8((__m256i)mask, pick);
         __m128i* lo = reinterpret_cast<__m128i*>(dst);
         __m128i* hi = reinterpret_cast<__m128i*>(dst + 12);
         _mm_storeu_si128(lo, _mm_blendv_epi8(_mm_loadu_si128(lo), _mm256_castsi256_si128(packed),
                                              _mm256_castsi256_si128(keep)));
-        _mm_storeu_si128(hi, _mm_blendv_epi8(_mm_loadu_si128(hi),
-                                             _mm256_extracti128_si256(packed, 1),
-                                             _mm256_extracti128_si256(keep, 1)));
+        _mm_storeu_si128(hi,
+                         _mm_blendv_epi8(_mm_loadu_si128(hi), _mm256_extracti128_si256(packed, 1),
+                                         _mm256_extracti128_si256(keep, 1)));
         return;
     }
 #else
@@ -218,9 +217,9 @@ KRV_SIMD_INLINE void LoadColors(const uint8* dst, int count, bool whole, VI& b, 
 {
 #if KRV_SIMD_LANES == 8
     if (whole) {
-        const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,
-                                                -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10,
-                                                11, -1);
+        const __m256i spread =
+            _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3,
+                             4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
         const __m256i both = _mm256_inserti128_si256(
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + 12)), 1);
@@ -247,14 +246,16 @@ KRV_SIMD_INLINE void LoadColors(const uint8* dst, int count, bool whole, VI& b, 
 // ShadeClampedByte: clamped to 0..255 first; NaN gives 0 (the conversion's INT_MIN).
 KRV_SIMD_INLINE VI ClampedByte(VF v)
 {
-    v = Select((VI)(v < Splat(0.0f)), Splat(0.0f), Select((VI)(v > Splat(255.0f)), Splat(255.0f), v));
+    v = Select((VI)(v < Splat(0.0f)), Splat(0.0f),
+               Select((VI)(v > Splat(255.0f)), Splat(255.0f), v));
     return Trunc(v) & 0xFF;
 }
 
 // ShadeClamp: 0..1, NaN stays.
 KRV_SIMD_INLINE VF Clamp01(VF t)
 {
-    return Select((VI)(t < Splat(0.0f)), Splat(0.0f), Select((VI)(t > Splat(1.0f)), Splat(1.0f), t));
+    return Select((VI)(t < Splat(0.0f)), Splat(0.0f),
+                  Select((VI)(t > Splat(1.0f)), Splat(1.0f), t));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -384,7 +385,7 @@ KRV_SIMD_INLINE void DepthPair(const Texture& t, VI row, VI x0, VI x1, VF& d0, V
     const VI pair = Gather(t.source, (row + x0) * 2);
     const VI first = pair & 0xFFFF;
     d0 = ToFloat(first);
-    d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned KRV_VECTOR(4 * W))pair >> 16)));
+    d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned KRV_VECTOR(4 * W)) pair >> 16)));
 }
 
 KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
@@ -451,7 +452,22 @@ static inline bool Covers(unsigned mask, const ShadeState& s)
 
 // The attribute lanes of a FlatPoint (vectors 1..4): colour, u, v, normal, light, shadow.
 enum Attribute {
-    kR = 0, kG, kB, kU, kV, kNx, kNy, kNz, kLx, kLy, kLz, kSx, kSy, kSz, kSw, kAttributes
+    kR = 0,
+    kG,
+    kB,
+    kU,
+    kV,
+    kNx,
+    kNy,
+    kNz,
+    kLx,
+    kLy,
+    kLz,
+    kSx,
+    kSy,
+    kSz,
+    kSw,
+    kAttributes
 };
 
 // The lighting and texturing of W pixels: the textured colour c (the alpha term of the blends
@@ -501,14 +517,13 @@ KRV_SIMD_INLINE void Shade(const ShadeState& shade, const VF* a, VF& cr, VF& cg,
     const VF lenL2 = lenL * lenL;
     // The fixed attenuation holds for every lane whose |L|^2 is finite; the others, if any,
     // divide.
-    const VI fixed =
-        shade.attenuationFixed ? (VI)(lenL2 <= Splat(3.40282347e38f)) : SplatI(0);
+    const VI fixed = shade.attenuationFixed ? (VI)(lenL2 <= Splat(3.40282347e38f)) : SplatI(0);
     VF att = Splat(shade.attenuation);
     if (Bits(fixed) != (1 << W) - 1)
-        att = Select(fixed, att,
-                     Splat(0.33333334f) / (lenL2 * light.quadraticAttenuation +
-                                           lenL * light.linearAttenuation +
-                                           light.constantAttenuation));
+        att = Select(
+            fixed, att,
+            Splat(0.33333334f) / (lenL2 * light.quadraticAttenuation +
+                                  lenL * light.linearAttenuation + light.constantAttenuation));
     fr = (light.specular.x * ks + light.diffuse.x * kd + light.ambient.x) * att * cr;
     fg = (light.specular.y * ks + light.diffuse.y * kd + light.ambient.y) * att * cg;
     fb = (light.specular.z * ks + light.diffuse.z * kd + light.ambient.z) * att * cb;
@@ -561,7 +576,8 @@ KRV_SIMD_TARGET static void ShadeQueue(const SpanTarget& target, const ShadeStat
                                        krvi::PixelQueue& q, bool all)
 {
     int first = 0;
-    for (; q.count - first >= W; first += W) ShadeQueued<Mask, Bilinear>(target, shade, q, first, W);
+    for (; q.count - first >= W; first += W)
+        ShadeQueued<Mask, Bilinear>(target, shade, q, first, W);
     const int rest = q.count - first;
     if (rest > 0 && all) {
         ShadeQueued<Mask, Bilinear>(target, shade, q, first, rest);
@@ -576,7 +592,8 @@ KRV_SIMD_TARGET static void ShadeQueue(const SpanTarget& target, const ShadeStat
 template <unsigned Mask, bool Bilinear>
 KRV_SIMD_TARGET static void FlushQueue(const SpanTarget& target, const ShadeState& shade)
 {
-    if (shade.queue && shade.queue->count > 0) ShadeQueue<Mask, Bilinear>(target, shade, *shade.queue, true);
+    if (shade.queue && shade.queue->count > 0)
+        ShadeQueue<Mask, Bilinear>(target, shade, *shade.queue, true);
 }
 
 // Appends the lanes of `bits` of a (the used attributes) and their colour offsets.
@@ -642,8 +659,7 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
     // With four lanes, packing costs more than the emptier vectors do.
-    krvi::PixelQueue* const queue =
-        kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
+    krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
     unsigned short* const depthRow =
@@ -711,8 +727,8 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
             const float tv = shade.transparencyValue;
             StoreColors(dst, ClampedByte(oldB * alpha * 0.5f + tv * oldB + fb * 255.0f),
                         ClampedByte(oldG * alpha * 0.5f + tv * oldG + fg * 255.0f),
-                        ClampedByte(oldR * alpha * 0.5f + tv * oldR + fr * 255.0f), pass,
-                        passBits, wholeColor);
+                        ClampedByte(oldR * alpha * 0.5f + tv * oldR + fr * 255.0f), pass, passBits,
+                        wholeColor);
         } else {
             StoreColors(dst, ClampedByte(alpha * oldB + fb * 255.0f),
                         ClampedByte(alpha * oldG + fg * 255.0f),
@@ -725,15 +741,15 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
 }
 
 template <bool Bilinear, bool Blend, bool Deferred, unsigned... Masks>
-static constexpr std::array<SpanRoutine, sizeof...(Masks)>
-MakeRoutines(std::integer_sequence<unsigned, Masks...>)
+static constexpr std::array<SpanRoutine, sizeof...(Masks)> MakeRoutines(
+    std::integer_sequence<unsigned, Masks...>)
 {
     return {{&SpanBody<Masks, Bilinear, Blend, Deferred>...}};
 }
 
 template <bool Bilinear, unsigned... Masks>
-static constexpr std::array<SpanFlush, sizeof...(Masks)>
-MakeFlushes(std::integer_sequence<unsigned, Masks...>)
+static constexpr std::array<SpanFlush, sizeof...(Masks)> MakeFlushes(
+    std::integer_sequence<unsigned, Masks...>)
 {
     return {{&FlushQueue<Masks, Bilinear>...}};
 }

@@ -45,7 +45,6 @@ unsigned krvi::DrawFeatures(const _3D_Korvane_Core& core)
     return f;
 }
 
-
 // The exponentials take their float argument and are evaluated in double.
 static float ExpOf(float x) { return static_cast<float>(std::exp(static_cast<double>(x))); }
 
@@ -126,8 +125,7 @@ static void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane
         if (features & kSpanLight) {
             out.normal = vec3(v.nx, v.ny, v.nz);
             out.lightVector = d.lightPosition - vec3(v.x, v.y, v.z);
-            if (features & kSpanShadow)
-                out.shadowCoord = Transform(d.shadowMapMatrix, v);
+            if (features & kSpanShadow) out.shadowCoord = Transform(d.shadowMapMatrix, v);
         }
     }
 }
@@ -279,7 +277,7 @@ void DrawJobRun(void* context, int index, int count)
         const RecordList& list = slot.list;
         for (size_t r = 0; r < list.used; r += stride)
             krvi::DrawSetupTriangle(d, self.shade, list.lanes.data() + r, ordinal++, bands,
-                                 self.last);
+                                    self.last);
         if (slot.drawn.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
             slot.drawn.store(0, std::memory_order_relaxed);
             slot.released.store(c, std::memory_order_release);

@@ -15,11 +15,38 @@
 
 // Key codes of the demo: the ASCII code of the digit or capital letter.
 enum : int {
-    VK_1 = '1', VK_2, VK_3, VK_4, VK_5, VK_6, VK_7, VK_8, VK_9,
-    VK_A = 'A', VK_B, VK_C, VK_D, VK_E, VK_F, VK_G, VK_H, VK_I,
-    VK_K = 'K', VK_L, VK_M, VK_N, VK_O, VK_P,
-    VK_R = 'R', VK_S,
-    VK_U = 'U', VK_V, VK_W, VK_X, VK_Y, VK_Z
+    VK_1 = '1',
+    VK_2,
+    VK_3,
+    VK_4,
+    VK_5,
+    VK_6,
+    VK_7,
+    VK_8,
+    VK_9,
+    VK_A = 'A',
+    VK_B,
+    VK_C,
+    VK_D,
+    VK_E,
+    VK_F,
+    VK_G,
+    VK_H,
+    VK_I,
+    VK_K = 'K',
+    VK_L,
+    VK_M,
+    VK_N,
+    VK_O,
+    VK_P,
+    VK_R = 'R',
+    VK_S,
+    VK_U = 'U',
+    VK_V,
+    VK_W,
+    VK_X,
+    VK_Y,
+    VK_Z
 };
 
 // ---- Switches ---------------------------------------------------------------------------------
@@ -51,15 +78,9 @@ namespace {
 
 int SavedFrames = 0;
 
-void DrawObject(CObject& o)
-{
-    krvRendering().DrawTriangles(o.Vertex, 0, o.NumVertex);
-}
+void DrawObject(CObject& o) { krvRendering().DrawTriangles(o.Vertex, 0, o.NumVertex); }
 
-void RefreshShadowMap()
-{
-    krvRendering().RenderShadowMap(Light0, ShadowMdl);
-}
+void RefreshShadowMap() { krvRendering().RenderShadowMap(Light0, ShadowMdl); }
 
 // Places one car part: turn about y, centre it by its own box in x and z with the table's
 // offsets, then scale by the body's factor.
@@ -127,7 +148,7 @@ bool InitScene()
     krvMatrixMode(KrvMatrixMode_BufferModel);
     krvSetVertex(6);
     static const float floorVertices[6][4] = {
-        {-3.0f, 3.0f, -5.0f, -5.0f}, {3.0f, 3.0f, 5.0f, -5.0f},  {3.0f, -3.0f, 5.0f, 5.0f},
+        {-3.0f, 3.0f, -5.0f, -5.0f}, {3.0f, 3.0f, 5.0f, -5.0f},   {3.0f, -3.0f, 5.0f, 5.0f},
         {3.0f, -3.0f, 5.0f, 5.0f},   {-3.0f, -3.0f, -5.0f, 5.0f}, {-3.0f, 3.0f, -5.0f, -5.0f}};
     for (const auto& fv : floorVertices) {
         krvVertex3f(fv[0], -0.5f, fv[1]);
@@ -363,9 +384,7 @@ LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     _3D_Korvane_Rendering& r = krvRendering();
     switch (msg) {
-    case WM_KEYDOWN:
-        OnKey(static_cast<int>(wParam));
-        break;
+    case WM_KEYDOWN: OnKey(static_cast<int>(wParam)); break;
     // The coordinates are signed words: a drag held past the left or top edge reports them
     // below zero, and read unsigned that would be a jump of some 65,000 pixels.
     case WM_MOUSEMOVE:
@@ -374,17 +393,13 @@ LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-        krvLButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        break;
+    case WM_MBUTTONDOWN: krvLButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); break;
     case WM_MOUSEWHEEL:
         r.Camera.ZoomView(static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)));
         break;
-    default:
-        break;
+    default: break;
     }
     // Input messages go on to the default handling too; closing, sizing and painting are the
     // library's ready-made procedure with this scene's callbacks.
     return krvWindowProcedure(hwnd, msg, wParam, lParam, RenderScene, FrameWorks);
 }
-

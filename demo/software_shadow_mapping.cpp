@@ -81,8 +81,10 @@ int main(int argc, char** argv)
     }
     if (!krvplat::UseSdlBackend()) {
         if (QuitAfter <= 0.0) {
-            std::fprintf(stderr, "%s: no window can be opened; give --quit-after to render "
-                                 "without one\n", program);
+            std::fprintf(stderr,
+                         "%s: no window can be opened; give --quit-after to render "
+                         "without one\n",
+                         program);
             return 1;
         }
         std::fprintf(stderr, "no display: running for %g seconds without a window on screen\n",
@@ -91,8 +93,8 @@ int main(int argc, char** argv)
     StartTick = GetTickCount();
 
     // Start-up failures have been echoed on stderr as the report received them.
-    const bool opened = krvCreateWindow("3D Korvane Demo", 800, 600, 32,
-                                        GetModuleHandleA(nullptr), InitScene);
+    const bool opened =
+        krvCreateWindow("3D Korvane Demo", 800, 600, 32, GetModuleHandleA(nullptr), InitScene);
     if (opened) {
         if (!_3D_KRV_Report_Error.IsEmpty()) {
             // Missing or broken data: say so, then run with what loaded.

@@ -24,9 +24,15 @@ static void FillVertexBuffer()
         krvVertex3f(g[0], g[1], 0.5f);  // behind the triangle
         krvCount();
     }
-    krvColor3f(1, 0.8f, 0); krvVertex3f(-0.8f, -0.7f, 0); krvCount();
-    krvColor3f(0, 1, 0.6f); krvVertex3f(0.8f, -0.7f, 0); krvCount();
-    krvColor3f(1, 0.2f, 0.6f); krvVertex3f(0, 0.8f, 0); krvCount();
+    krvColor3f(1, 0.8f, 0);
+    krvVertex3f(-0.8f, -0.7f, 0);
+    krvCount();
+    krvColor3f(0, 1, 0.6f);
+    krvVertex3f(0.8f, -0.7f, 0);
+    krvCount();
+    krvColor3f(1, 0.2f, 0.6f);
+    krvVertex3f(0, 0.8f, 0);
+    krvCount();
 
     const float square[6][4] = {{-1, -1, 0, 0}, {1, -1, 1, 0}, {1, 1, 1, 1},
                                 {1, 1, 1, 1},   {-1, 1, 0, 1}, {-1, -1, 0, 0}};

@@ -50,7 +50,7 @@ int main(int argc, char** argv)
 
     // The floor: two triangles in the vertex buffer, white so the texture shows as it is,
     // the texture repeated four times across.
-    static const float corners[6][4] = {{-3, 3, 0, 0}, {3, 3, 4, 0},  {3, -3, 4, 4},
+    static const float corners[6][4] = {{-3, 3, 0, 0}, {3, 3, 4, 0},   {3, -3, 4, 4},
                                         {3, -3, 4, 4}, {-3, -3, 0, 4}, {-3, 3, 0, 0}};
     krvSetVertex(6);
     for (const auto& c : corners) {

@@ -16,9 +16,15 @@ int main(int argc, char** argv)
 
     // Three vertices in the context's vertex buffer: attributes first, then krvCount moves on.
     krvSetVertex(3);
-    krvColor3f(1, 0, 0); krvVertex3f(-1, -1, 0); krvCount();
-    krvColor3f(0, 1, 0); krvVertex3f( 1, -1, 0); krvCount();
-    krvColor3f(0, 0, 1); krvVertex3f( 0,  1, 0); krvCount();
+    krvColor3f(1, 0, 0);
+    krvVertex3f(-1, -1, 0);
+    krvCount();
+    krvColor3f(0, 1, 0);
+    krvVertex3f(1, -1, 0);
+    krvCount();
+    krvColor3f(0, 0, 1);
+    krvVertex3f(0, 1, 0);
+    krvCount();
 
     // Every drawn vertex goes through one matrix: a 45 degree lens, the triangle 3 units away.
     krvClear(KrvClear_Both);

@@ -11,9 +11,15 @@ static float angle = 0;  // degrees
 static bool Init()
 {
     krvSetVertex(3);
-    krvColor3f(1, 0, 0); krvVertex3f(-1, -1, 0); krvCount();
-    krvColor3f(0, 1, 0); krvVertex3f( 1, -1, 0); krvCount();
-    krvColor3f(0, 0, 1); krvVertex3f( 0,  1, 0); krvCount();
+    krvColor3f(1, 0, 0);
+    krvVertex3f(-1, -1, 0);
+    krvCount();
+    krvColor3f(0, 1, 0);
+    krvVertex3f(1, -1, 0);
+    krvCount();
+    krvColor3f(0, 0, 1);
+    krvVertex3f(0, 1, 0);
+    krvCount();
     krvCullFace(KrvCullMode_None);  // the back shows as it turns
     return true;
 }
@@ -43,8 +49,7 @@ LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 int main()
 {
     if (!krvplat::UseSdlBackend()) return 1;  // it has said why on stderr
-    if (!krvCreateWindow("korvane: window example", 640, 480, 32, GetModuleHandleA(nullptr),
-                         Init))
+    if (!krvCreateWindow("korvane: window example", 640, 480, 32, GetModuleHandleA(nullptr), Init))
         return 1;
     krvRedrawWindow();  // the message loop: returns when the window closes
     krvDestroyWindow();

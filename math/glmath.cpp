@@ -34,10 +34,7 @@ mat3x3::mat3x3(float m0, float m1, float m2, float m3, float m4, float m5, float
 {
 }
 
-mat3x3::mat3x3(const mat2x2& b)
-    : m{b.m[0], b.m[1], 0.0f, b.m[2], b.m[3], 0.0f, 0.0f, 0.0f, 1.0f}
-{
-}
+mat3x3::mat3x3(const mat2x2& b) : m{b.m[0], b.m[1], 0.0f, b.m[2], b.m[3], 0.0f, 0.0f, 0.0f, 1.0f} {}
 
 mat3x3::mat3x3(const mat4x4& b)
     : m{b.m[0], b.m[1], b.m[2], b.m[4], b.m[5], b.m[6], b.m[8], b.m[9], b.m[10]}
@@ -62,27 +59,25 @@ mat4x4::mat4x4(const vec4& c0, const vec4& c1, const vec4& c2, const vec4& c3)
 }
 
 mat4x4::mat4x4(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
-               float m8, float m9, float m10, float m11, float m12, float m13, float m14,
-               float m15)
+               float m8, float m9, float m10, float m11, float m12, float m13, float m14, float m15)
     : m{m0, m1, m2, m3, m4, m5, m6, m7, m8, m9, m10, m11, m12, m13, m14, m15}
 {
 }
 
 mat4x4::mat4x4(const mat2x2& b)
     : m{b.m[0], b.m[1], 0.0f, 0.0f, b.m[2], b.m[3], 0.0f, 0.0f,
-        0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}
+        0.0f,   0.0f,   1.0f, 0.0f, 0.0f,   0.0f,   0.0f, 1.0f}
 {
 }
 
 mat4x4::mat4x4(const mat3x3& b)
     : m{b.m[0], b.m[1], b.m[2], 0.0f, b.m[3], b.m[4], b.m[5], 0.0f,
-        b.m[6], b.m[7], b.m[8], 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}
+        b.m[6], b.m[7], b.m[8], 0.0f, 0.0f,   0.0f,   0.0f,   1.0f}
 {
 }
 
 // ---------------------------------------------------------------------------------------------
 // Vector functions.
-
 
 float length2(const vec2& v) { return dot(v, v); }
 float length2(const vec3& v) { return dot(v, v); }
@@ -188,15 +183,13 @@ mat4x4 operator*(const mat4x4& A, const mat4x4& B)
 vec2 operator*(const mat2x2& M, const vec2& v)
 {
     const float* m = M.m;
-    return vec2(m[0] * v.x + m[2] * v.y,
-                m[1] * v.x + m[3] * v.y);
+    return vec2(m[0] * v.x + m[2] * v.y, m[1] * v.x + m[3] * v.y);
 }
 
 vec3 operator*(const mat3x3& M, const vec3& v)
 {
     const float* m = M.m;
-    return vec3(m[0] * v.x + m[3] * v.y + m[6] * v.z,
-                m[1] * v.x + m[4] * v.y + m[7] * v.z,
+    return vec3(m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
                 m[2] * v.x + m[5] * v.y + m[8] * v.z);
 }
 
@@ -237,14 +230,10 @@ mat3x3 inverse(const mat3x3& M)
     const float* m = M.m;
     float det = m[0] * (m[4] * m[8] - m[7] * m[5]) - m[3] * (m[1] * m[8] - m[7] * m[2]) +
                 m[6] * (m[5] * m[1] - m[4] * m[2]);
-    return mat3x3((m[4] * m[8] - m[7] * m[5]) / det,
-                  -(m[1] * m[8] - m[7] * m[2]) / det,
-                  (m[5] * m[1] - m[4] * m[2]) / det,
-                  -(m[8] * m[3] - m[5] * m[6]) / det,
-                  (m[8] * m[0] - m[6] * m[2]) / det,
-                  -(m[5] * m[0] - m[2] * m[3]) / det,
-                  (m[7] * m[3] - m[6] * m[4]) / det,
-                  -(m[7] * m[0] - m[1] * m[6]) / det,
+    return mat3x3((m[4] * m[8] - m[7] * m[5]) / det, -(m[1] * m[8] - m[7] * m[2]) / det,
+                  (m[5] * m[1] - m[4] * m[2]) / det, -(m[8] * m[3] - m[5] * m[6]) / det,
+                  (m[8] * m[0] - m[6] * m[2]) / det, -(m[5] * m[0] - m[2] * m[3]) / det,
+                  (m[7] * m[3] - m[6] * m[4]) / det, -(m[7] * m[0] - m[1] * m[6]) / det,
                   (m[0] * m[4] - m[1] * m[3]) / det);
 }
 
@@ -293,8 +282,8 @@ mat3x3 transpose(const mat3x3& M)
 mat4x4 transpose(const mat4x4& M)
 {
     const float* m = M.m;
-    return mat4x4(m[0], m[4], m[8], m[12], m[1], m[5], m[9], m[13],
-                  m[2], m[6], m[10], m[14], m[3], m[7], m[11], m[15]);
+    return mat4x4(m[0], m[4], m[8], m[12], m[1], m[5], m[9], m[13], m[2], m[6], m[10], m[14], m[3],
+                  m[7], m[11], m[15]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -305,10 +294,8 @@ mat4x4 look(const vec3& eye, const vec3& center, const vec3& up)
     vec3 Z = normalize(eye - center);
     vec3 X = normalize(cross(up, Z));
     vec3 Y = cross(Z, X);  // unit already: Z and X are unit and perpendicular
-    return mat4x4(X.x, Y.x, Z.x, 0.0f,
-                  X.y, Y.y, Z.y, 0.0f,
-                  X.z, Y.z, Z.z, 0.0f,
-                  -dot(X, eye), -dot(Y, eye), -dot(Z, eye), 1.0f);
+    return mat4x4(X.x, Y.x, Z.x, 0.0f, X.y, Y.y, Z.y, 0.0f, X.z, Y.z, Z.z, 0.0f, -dot(X, eye),
+                  -dot(Y, eye), -dot(Z, eye), 1.0f);
 }
 
 mat4x4 ortho(float left, float right, float bottom, float top, float n, float f)
@@ -386,40 +373,36 @@ mat4x4 krvRotationX(float a)
 {
     float c = std::cos(a);
     float s = std::sin(a);
-    return mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, c, s, 0.0f,
-                  0.0f, -s, c, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
+    return mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, c, s, 0.0f, 0.0f, -s, c, 0.0f, 0.0f, 0.0f, 0.0f,
+                  1.0f);
 }
 
 mat4x4 krvRotationY(float a)
 {
     float c = std::cos(a);
     float s = std::sin(a);
-    return mat4x4(c, 0.0f, -s, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
-                  s, 0.0f, c, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
+    return mat4x4(c, 0.0f, -s, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, s, 0.0f, c, 0.0f, 0.0f, 0.0f, 0.0f,
+                  1.0f);
 }
 
 mat4x4 krvRotationZ(float a)
 {
     float c = std::cos(a);
     float s = std::sin(a);
-    return mat4x4(c, s, 0.0f, 0.0f, -s, c, 0.0f, 0.0f,
-                  0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
+    return mat4x4(c, s, 0.0f, 0.0f, -s, c, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f,
+                  1.0f);
 }
 
 // Powers of two only, so BiasMatrix * BiasMatrixInverse is the identity to the bit. The
 // constructor is not constexpr, so these are dynamically initialised; the priority runs them
 // before the other units' globals, which may read them from their own constructors.
-KRV_INIT_PRIORITY(101) const mat4x4 BiasMatrix(
-    0.5f, 0.0f, 0.0f, 0.0f,
-    0.0f, 0.5f, 0.0f, 0.0f,
-    0.0f, 0.0f, 0.5f, 0.0f,
-    0.5f, 0.5f, 0.5f, 1.0f);
+KRV_INIT_PRIORITY(101)
+const mat4x4 BiasMatrix(0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f, 0.0f,
+                        0.5f, 0.5f, 0.5f, 1.0f);
 
-KRV_INIT_PRIORITY(101) const mat4x4 BiasMatrixInverse(
-    2.0f, 0.0f, 0.0f, 0.0f,
-    0.0f, 2.0f, 0.0f, 0.0f,
-    0.0f, 0.0f, 2.0f, 0.0f,
-    -1.0f, -1.0f, -1.0f, 1.0f);
+KRV_INIT_PRIORITY(101)
+const mat4x4 BiasMatrixInverse(2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 2.0f,
+                               0.0f, -1.0f, -1.0f, -1.0f, 1.0f);
 
 // ---------------------------------------------------------------------------------------------
 // Tangent frame.
@@ -465,9 +448,7 @@ vec3 krvUnProject(const vec3& win, const mat4x4& modelview, const mat4x4& projec
 {
     mat4x4 m = inverse(projection * modelview);
     vec4 ndc((win.x - viewport.x) / viewport.z * 2.0f - 1.0f,
-             (win.y - viewport.y) / viewport.w * 2.0f - 1.0f,
-             win.z * 2.0f - 1.0f,
-             1.0f);
+             (win.y - viewport.y) / viewport.w * 2.0f - 1.0f, win.z * 2.0f - 1.0f, 1.0f);
     vec4 p = m * ndc;
     return vec3(p.x, p.y, p.z) / p.w;
 }

@@ -53,10 +53,30 @@ struct vec2 {
     const float& operator[](int i) const { return (&x)[i]; }
     float* operator&() { return &x; }
     const float* operator&() const { return &x; }
-    vec2& operator+=(const vec2& b) { x += b.x; y += b.y; return *this; }
-    vec2& operator-=(const vec2& b) { x -= b.x; y -= b.y; return *this; }
-    vec2& operator*=(float s) { x *= s; y *= s; return *this; }
-    vec2& operator/=(float s) { x /= s; y /= s; return *this; }
+    vec2& operator+=(const vec2& b)
+    {
+        x += b.x;
+        y += b.y;
+        return *this;
+    }
+    vec2& operator-=(const vec2& b)
+    {
+        x -= b.x;
+        y -= b.y;
+        return *this;
+    }
+    vec2& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        return *this;
+    }
+    vec2& operator/=(float s)
+    {
+        x /= s;
+        y /= s;
+        return *this;
+    }
 };
 
 struct vec3 {
@@ -69,10 +89,34 @@ struct vec3 {
     const float& operator[](int i) const { return (&x)[i]; }
     float* operator&() { return &x; }
     const float* operator&() const { return &x; }
-    vec3& operator+=(const vec3& b) { x += b.x; y += b.y; z += b.z; return *this; }
-    vec3& operator-=(const vec3& b) { x -= b.x; y -= b.y; z -= b.z; return *this; }
-    vec3& operator*=(float s) { x *= s; y *= s; z *= s; return *this; }
-    vec3& operator/=(float s) { x /= s; y /= s; z /= s; return *this; }
+    vec3& operator+=(const vec3& b)
+    {
+        x += b.x;
+        y += b.y;
+        z += b.z;
+        return *this;
+    }
+    vec3& operator-=(const vec3& b)
+    {
+        x -= b.x;
+        y -= b.y;
+        z -= b.z;
+        return *this;
+    }
+    vec3& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
+    vec3& operator/=(float s)
+    {
+        x /= s;
+        y /= s;
+        z /= s;
+        return *this;
+    }
 };
 
 struct vec4 {
@@ -85,10 +129,38 @@ struct vec4 {
     const float& operator[](int i) const { return (&x)[i]; }
     float* operator&() { return &x; }
     const float* operator&() const { return &x; }
-    vec4& operator+=(const vec4& b) { x += b.x; y += b.y; z += b.z; w += b.w; return *this; }
-    vec4& operator-=(const vec4& b) { x -= b.x; y -= b.y; z -= b.z; w -= b.w; return *this; }
-    vec4& operator*=(float s) { x *= s; y *= s; z *= s; w *= s; return *this; }
-    vec4& operator/=(float s) { x /= s; y /= s; z /= s; w /= s; return *this; }
+    vec4& operator+=(const vec4& b)
+    {
+        x += b.x;
+        y += b.y;
+        z += b.z;
+        w += b.w;
+        return *this;
+    }
+    vec4& operator-=(const vec4& b)
+    {
+        x -= b.x;
+        y -= b.y;
+        z -= b.z;
+        w -= b.w;
+        return *this;
+    }
+    vec4& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        z *= s;
+        w *= s;
+        return *this;
+    }
+    vec4& operator/=(float s)
+    {
+        x /= s;
+        y /= s;
+        z /= s;
+        w /= s;
+        return *this;
+    }
 };
 
 // Component-wise arithmetic.
@@ -101,18 +173,39 @@ inline vec2 operator*(float s, const vec2& a) { return vec2(s * a.x, s * a.y); }
 inline vec2 operator/(const vec2& a, float s) { return vec2(a.x / s, a.y / s); }
 inline vec2 operator-(const vec2& a) { return vec2(-a.x, -a.y); }
 
-inline vec3 operator+(const vec3& a, const vec3& b) { return vec3(a.x + b.x, a.y + b.y, a.z + b.z); }
-inline vec3 operator-(const vec3& a, const vec3& b) { return vec3(a.x - b.x, a.y - b.y, a.z - b.z); }
-inline vec3 operator*(const vec3& a, const vec3& b) { return vec3(a.x * b.x, a.y * b.y, a.z * b.z); }
-inline vec3 operator/(const vec3& a, const vec3& b) { return vec3(a.x / b.x, a.y / b.y, a.z / b.z); }
+inline vec3 operator+(const vec3& a, const vec3& b)
+{
+    return vec3(a.x + b.x, a.y + b.y, a.z + b.z);
+}
+inline vec3 operator-(const vec3& a, const vec3& b)
+{
+    return vec3(a.x - b.x, a.y - b.y, a.z - b.z);
+}
+inline vec3 operator*(const vec3& a, const vec3& b)
+{
+    return vec3(a.x * b.x, a.y * b.y, a.z * b.z);
+}
+inline vec3 operator/(const vec3& a, const vec3& b)
+{
+    return vec3(a.x / b.x, a.y / b.y, a.z / b.z);
+}
 inline vec3 operator*(const vec3& a, float s) { return vec3(a.x * s, a.y * s, a.z * s); }
 inline vec3 operator*(float s, const vec3& a) { return vec3(s * a.x, s * a.y, s * a.z); }
 inline vec3 operator/(const vec3& a, float s) { return vec3(a.x / s, a.y / s, a.z / s); }
 inline vec3 operator-(const vec3& a) { return vec3(-a.x, -a.y, -a.z); }
 
-inline vec4 operator+(const vec4& a, const vec4& b) { return vec4(a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w); }
-inline vec4 operator-(const vec4& a, const vec4& b) { return vec4(a.x - b.x, a.y - b.y, a.z - b.z, a.w - b.w); }
-inline vec4 operator*(const vec4& a, const vec4& b) { return vec4(a.x * b.x, a.y * b.y, a.z * b.z, a.w * b.w); }
+inline vec4 operator+(const vec4& a, const vec4& b)
+{
+    return vec4(a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w);
+}
+inline vec4 operator-(const vec4& a, const vec4& b)
+{
+    return vec4(a.x - b.x, a.y - b.y, a.z - b.z, a.w - b.w);
+}
+inline vec4 operator*(const vec4& a, const vec4& b)
+{
+    return vec4(a.x * b.x, a.y * b.y, a.z * b.z, a.w * b.w);
+}
 inline vec4 operator*(const vec4& a, float s) { return vec4(a.x * s, a.y * s, a.z * s, a.w * s); }
 inline vec4 operator*(float s, const vec4& a) { return vec4(s * a.x, s * a.y, s * a.z, s * a.w); }
 inline vec4 operator/(const vec4& a, float s) { return vec4(a.x / s, a.y / s, a.z / s, a.w / s); }
@@ -143,7 +236,8 @@ struct mat3x3 {
     mat3x3();
     explicit mat3x3(float s);
     mat3x3(const vec3& c0, const vec3& c1, const vec3& c2);
-    mat3x3(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7, float m8);
+    mat3x3(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
+           float m8);
     explicit mat3x3(const mat2x2& b);
     explicit mat3x3(const mat4x4& b);
     float& operator[](int i) { return m[i]; }
@@ -157,8 +251,8 @@ struct mat4x4 {
     mat4x4();
     explicit mat4x4(float s);
     mat4x4(const vec4& c0, const vec4& c1, const vec4& c2, const vec4& c3);
-    mat4x4(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
-           float m8, float m9, float m10, float m11, float m12, float m13, float m14, float m15);
+    mat4x4(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7, float m8,
+           float m9, float m10, float m11, float m12, float m13, float m14, float m15);
     explicit mat4x4(const mat2x2& b);
     explicit mat4x4(const mat3x3& b);
     float& operator[](int i) { return m[i]; }
@@ -210,7 +304,7 @@ mat4x4 look(const vec3& eye, const vec3& center, const vec3& up);
 mat4x4 ortho(float left, float right, float bottom, float top, float n, float f);
 mat4x4 perspective(float fovy, float aspect, float n, float f);  // fovy in degrees
 mat4x4 rotate(float angle, const vec3& axis);                    // degrees; axis need not be unit
-vec3 rotate(const vec3& v, float angle, const vec3& axis);       // xyz of rotate(angle, axis) * (v, 1)
+vec3 rotate(const vec3& v, float angle, const vec3& axis);  // xyz of rotate(angle, axis) * (v, 1)
 mat4x4 scale(float x, float y, float z);
 mat4x4 translate(float x, float y, float z);
 mat4x4 krvRotationX(float a);  // radians

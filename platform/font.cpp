@@ -105,7 +105,6 @@ const unsigned char kGlyphs[95][krvplat::detail::kGlyphHeight] = {
 
 const unsigned char* krvplat::detail::GlyphRows(unsigned char c)
 {
-    if (c < 32 || c > 126)
-        c = '?';
+    if (c < 32 || c > 126) c = '?';
     return kGlyphs[c - 32];
 }

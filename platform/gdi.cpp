@@ -27,8 +27,9 @@ DeviceContext* DrawableDC(HDC hdc)
 
 unsigned char* PixelAt(Image& image, int x, int y)
 {
-    return image.pixels.data() + (static_cast<size_t>(y) * static_cast<size_t>(image.width) +
-                                  static_cast<size_t>(x)) * 3u;
+    return image.pixels.data() +
+           (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) *
+               3u;
 }
 
 void PutColor(unsigned char* p, COLORREF color)
@@ -41,11 +42,10 @@ void PutColor(unsigned char* p, COLORREF color)
 // The checks both blits share: a 24-bit uncompressed bottom-up DIB of positive size.
 bool ValidDib(const void* bits, const BITMAPINFO* info, UINT usage)
 {
-    if (!bits || !info || usage != DIB_RGB_COLORS)
-        return false;
+    if (!bits || !info || usage != DIB_RGB_COLORS) return false;
     const BITMAPINFOHEADER& h = info->bmiHeader;
-    return h.biBitCount == 24 && h.biCompression == BI_RGB && h.biWidth > 0 &&
-           h.biHeight > 0 && h.biWidth <= kMaxBlitSide && h.biHeight <= kMaxBlitSide;
+    return h.biBitCount == 24 && h.biCompression == BI_RGB && h.biWidth > 0 && h.biHeight > 0 &&
+           h.biWidth <= kMaxBlitSide && h.biHeight <= kMaxBlitSide;
 }
 
 size_t DibStride(const BITMAPINFO* info)
@@ -88,8 +88,8 @@ void BlendLines(const uint16_t* __restrict upper, const uint16_t* __restrict low
     const int wu = kFracOne - fy;
     for (size_t n = 0; n < count; ++n) {
         int value = upper[n] * wu + lower[n] * fy;
-        out[n] = static_cast<unsigned char>((value + (1 << (2 * kFracBits - 1))) >>
-                                            (2 * kFracBits));
+        out[n] =
+            static_cast<unsigned char>((value + (1 << (2 * kFracBits - 1))) >> (2 * kFracBits));
     }
 }
 
@@ -123,11 +123,9 @@ std::vector<LineCache> lineCaches;
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc)
-        return CLR_INVALID;
+    if (!dc) return CLR_INVALID;
     Image& image = *dc->image;
-    if (x < 0 || y < 0 || x >= image.width || y >= image.height)
-        return CLR_INVALID;
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return CLR_INVALID;
     PutColor(PixelAt(image, x, y), color);
     image.changed = true;
     return color & 0x00FFFFFF;
@@ -141,8 +139,7 @@ BOOL SetPixelV(HDC hdc, int x, int y, COLORREF color)
 int SetStretchBltMode(HDC hdc, int mode)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc || mode < BLACKONWHITE || mode > HALFTONE)
-        return 0;
+    if (!dc || mode < BLACKONWHITE || mode > HALFTONE) return 0;
     int previous = dc->stretchMode;
     dc->stretchMode = mode;
     return previous;
@@ -157,13 +154,12 @@ int GetStretchBltMode(HDC hdc)
 // The source rectangle is in DIB coordinates, whose origin is the lower-left corner of a
 // bottom-up DIB: its top source row is DIB row ySrc + srcHeight - 1 counted from the bottom.
 // Only SRCCOPY is supported; every stretch mode but HALFTONE samples the nearest pixel.
-int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
-                  int ySrc, int srcWidth, int srcHeight, const void* bits,
-                  const BITMAPINFO* info, UINT usage, DWORD rop)
+int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc || rop != SRCCOPY || !ValidDib(bits, info, usage))
-        return 0;
+    if (!dc || rop != SRCCOPY || !ValidDib(bits, info, usage)) return 0;
     if (!ValidSide(destWidth) || !ValidSide(destHeight) || !ValidSide(srcWidth) ||
         !ValidSide(srcHeight))
         return 0;
@@ -176,8 +172,7 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     int64_t x0, x1, y0, y1;
     ClipSpan(xDest, destWidth, image.width, x0, x1);
     ClipSpan(yDest, destHeight, image.height, y0, y1);
-    if (x0 >= x1 || y0 >= y1)
-        return srcHeight;
+    if (x0 >= x1 || y0 >= y1) return srcHeight;
     image.changed = true;
 
     const unsigned char* dib = static_cast<const unsigned char*>(bits);
@@ -197,8 +192,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     if (dc->stretchMode != HALFTONE) {
         columns.Resize(nx);
         for (size_t i = 0; i < nx; ++i)
-            columns.i0[i] = NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth,
-                                         srcWidth) * 3;
+            columns.i0[i] =
+                NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth, srcWidth) * 3;
         krvi::RunSlices(rows, slices, [&](int first, int end, int) {
             int previousRow = -1;
             for (int j = first; j < end; ++j) {
@@ -282,17 +277,15 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
 
 // bits holds scanLines rows of the DIB starting at row startScan (counted from the bottom);
 // rows of the source rectangle outside that band are left alone.
-int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc,
-                      int ySrc, UINT startScan, UINT scanLines, const void* bits,
-                      const BITMAPINFO* info, UINT usage)
+int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
+                      UINT usage)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc || !ValidDib(bits, info, usage))
-        return 0;
+    if (!dc || !ValidDib(bits, info, usage)) return 0;
     const int64_t w = width;
     const int64_t h = height;
-    if (!ValidSide(w) || !ValidSide(h) || scanLines == 0)
-        return 0;
+    if (!ValidSide(w) || !ValidSide(h) || scanLines == 0) return 0;
     const BITMAPINFOHEADER& header = info->bmiHeader;
     if (xSrc < 0 || ySrc < 0 || xSrc + w > header.biWidth || ySrc + h > header.biHeight ||
         int64_t{startScan} + scanLines > header.biHeight)
@@ -302,8 +295,7 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
     int64_t x0, x1, y0, y1;
     ClipSpan(xDest, w, image.width, x0, x1);
     ClipSpan(yDest, h, image.height, y0, y1);
-    if (x0 >= x1 || y0 >= y1)
-        return static_cast<int>(scanLines);
+    if (x0 >= x1 || y0 >= y1) return static_cast<int>(scanLines);
     image.changed = true;
 
     const unsigned char* dib = static_cast<const unsigned char*>(bits);
@@ -311,18 +303,17 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
     const size_t rowBytes = static_cast<size_t>(x1 - x0) * 3u;
     const int rows = static_cast<int>(y1 - y0);
     krvi::RunSlices(rows, krvi::SlicesFor(static_cast<int64_t>(rowBytes) * rows, kMinBlitBytes),
-                 [&](int first, int end, int) {
-                     for (int64_t y = y0 + first; y < y0 + end; ++y) {
-                         int64_t row = ySrc + h - 1 - (y - yDest);
-                         if (row < startScan || row >= int64_t{startScan} + scanLines)
-                             continue;
-                         const unsigned char* src =
-                             dib + static_cast<size_t>(row - startScan) * stride +
-                             static_cast<size_t>(xSrc + (x0 - xDest)) * 3u;
-                         std::memcpy(PixelAt(image, static_cast<int>(x0), static_cast<int>(y)),
-                                     src, rowBytes);
-                     }
-                 });
+                    [&](int first, int end, int) {
+                        for (int64_t y = y0 + first; y < y0 + end; ++y) {
+                            int64_t row = ySrc + h - 1 - (y - yDest);
+                            if (row < startScan || row >= int64_t{startScan} + scanLines) continue;
+                            const unsigned char* src =
+                                dib + static_cast<size_t>(row - startScan) * stride +
+                                static_cast<size_t>(xSrc + (x0 - xDest)) * 3u;
+                            std::memcpy(PixelAt(image, static_cast<int>(x0), static_cast<int>(y)),
+                                        src, rowBytes);
+                        }
+                    });
     return static_cast<int>(scanLines);
 }
 
@@ -346,8 +337,7 @@ BOOL SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR*)
 COLORREF SetTextColor(HDC hdc, COLORREF color)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc)
-        return CLR_INVALID;
+    if (!dc) return CLR_INVALID;
     COLORREF previous = dc->textColor;
     dc->textColor = color;
     return previous;
@@ -356,8 +346,7 @@ COLORREF SetTextColor(HDC hdc, COLORREF color)
 COLORREF SetBkColor(HDC hdc, COLORREF color)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc)
-        return CLR_INVALID;
+    if (!dc) return CLR_INVALID;
     COLORREF previous = dc->bkColor;
     dc->bkColor = color;
     return previous;
@@ -366,8 +355,7 @@ COLORREF SetBkColor(HDC hdc, COLORREF color)
 int SetBkMode(HDC hdc, int mode)
 {
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc || (mode != TRANSPARENT && mode != OPAQUE))
-        return 0;
+    if (!dc || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
     int previous = dc->bkMode;
     dc->bkMode = mode;
     return previous;
@@ -379,27 +367,21 @@ BOOL TextOutA(HDC hdc, int x, int y, LPCSTR text, int length)
 {
     using namespace krvplat::detail;
     DeviceContext* dc = DrawableDC(hdc);
-    if (!dc || length < 0 || (length > 0 && !text))
-        return FALSE;
+    if (!dc || length < 0 || (length > 0 && !text)) return FALSE;
     Image& image = *dc->image;
-    if (length > 0)
-        image.changed = true;
+    if (length > 0) image.changed = true;
     for (int n = 0; n < length; ++n) {
         const int64_t cellX = int64_t{x} + int64_t{n} * kCellWidth;
-        if (cellX >= image.width)
-            break;
-        if (cellX + kCellWidth <= 0)
-            continue;
+        if (cellX >= image.width) break;
+        if (cellX + kCellWidth <= 0) continue;
         const unsigned char* glyph = GlyphRows(static_cast<unsigned char>(text[n]));
         for (int row = 0; row < kCellHeight; ++row) {
             const int64_t py = int64_t{y} + row;
-            if (py < 0 || py >= image.height)
-                continue;
+            if (py < 0 || py >= image.height) continue;
             const int bitsOfRow = row < kGlyphHeight ? glyph[row] : 0;
             for (int col = 0; col < kCellWidth; ++col) {
                 const int64_t px = cellX + col;
-                if (px < 0 || px >= image.width)
-                    continue;
+                if (px < 0 || px >= image.width) continue;
                 const bool ink = col < kGlyphWidth && (bitsOfRow >> (kGlyphWidth - 1 - col)) & 1;
                 if (ink)
                     PutColor(PixelAt(image, static_cast<int>(px), static_cast<int>(py)),

@@ -21,8 +21,8 @@ struct Image {
 
 struct DeviceContext {
     HDC handle = nullptr;
-    HWND window = nullptr;    // null for an image DC
-    Image* image = nullptr;   // the window's client image, or ownImage
+    HWND window = nullptr;   // null for an image DC
+    Image* image = nullptr;  // the window's client image, or ownImage
     Image ownImage;
     int stretchMode = COLORONCOLOR;
     COLORREF textColor = RGB(0, 0, 0);

@@ -34,16 +34,14 @@ DWORD GetTickCount()
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
 {
-    if (!counter)
-        return FALSE;
+    if (!counter) return FALSE;
     counter->QuadPart = static_cast<LONGLONG>(MonotonicNanoseconds());
     return TRUE;
 }
 
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency)
 {
-    if (!frequency)
-        return FALSE;
+    if (!frequency) return FALSE;
     frequency->QuadPart = 1000000000;
     return TRUE;
 }
@@ -57,8 +55,7 @@ void Sleep(DWORD milliseconds)
     timespec rest;
     rest.tv_sec = static_cast<time_t>(milliseconds / 1000);
     rest.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {}
 }
 
 HMODULE GetModuleHandleA(LPCSTR name)
@@ -69,18 +66,14 @@ HMODULE GetModuleHandleA(LPCSTR name)
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 {
-    if (!buffer || size == 0)
-        return 0;
+    if (!buffer || size == 0) return 0;
     buffer[0] = '\0';
-    if (module && module != MainModule())
-        return 0;
+    if (module && module != MainModule()) return 0;
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (length <= 0)
-        return 0;
+    if (length <= 0) return 0;
     DWORD count = static_cast<DWORD>(length);
-    if (count > size - 1)
-        count = size - 1;
+    if (count > size - 1) count = size - 1;
     std::memcpy(buffer, path, count);
     buffer[count] = '\0';
     return count;
@@ -102,8 +95,7 @@ std::string NativePath(const char* path)
 {
     std::string native = path ? path : "";
     for (char& c : native)
-        if (c == '\\')
-            c = '/';
+        if (c == '\\') c = '/';
     return native;
 }
 

@@ -64,7 +64,7 @@ static void SetUpChild(const ChildLimits& limits, size_t mappedBytes)
     // The parent's handlers (a sanitizer's or a fuzzer's crash reporter among them) must not
     // run here: a crash in the child is the parent's failed job, not the program's crash. Core
     // files would cost seconds and disk for nothing.
-    const int fatal[] = {SIGSEGV, SIGBUS,  SIGILL,  SIGFPE, SIGABRT,
+    const int fatal[] = {SIGSEGV, SIGBUS, SIGILL,  SIGFPE, SIGABRT,
                          SIGTRAP, SIGSYS, SIGXCPU, SIGPIPE};
     for (int sig : fatal) signal(sig, SIG_DFL);
     sigset_t none;

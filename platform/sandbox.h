@@ -18,16 +18,16 @@
 namespace krvplat {
 
 struct ChildLimits {
-    int cpuSeconds = 2;                  // processor time (whole seconds); then SIGXCPU
-    int maxCpuSeconds = 0;               // how far the job may raise it (0: not at all)
-    int wallMilliseconds = 5000;         // the parent's deadline for the whole exchange
+    int cpuSeconds = 2;                      // processor time (whole seconds); then SIGXCPU
+    int maxCpuSeconds = 0;                   // how far the job may raise it (0: not at all)
+    int wallMilliseconds = 5000;             // the parent's deadline for the whole exchange
     size_t memoryBytes = size_t{512} << 20;  // address space the child may add to what it has
 };
 
 enum ChildEnd {
-    ChildEnd_Done,       // the job returned true and the child exited normally
-    ChildEnd_Failed,     // the job returned false, the child crashed, or the child never started
-    ChildEnd_TooSlow     // killed at the processor-time limit or at the parent's deadline
+    ChildEnd_Done,    // the job returned true and the child exited normally
+    ChildEnd_Failed,  // the job returned false, the child crashed, or the child never started
+    ChildEnd_TooSlow  // killed at the processor-time limit or at the parent's deadline
 };
 
 // The parent's side of one child. Start it, Read exactly what the job writes, then Finish.

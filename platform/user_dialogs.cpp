@@ -11,17 +11,14 @@ HICON LoadIconA(HINSTANCE, LPCSTR) { return reinterpret_cast<HICON>(uintptr_t{0x
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR) { return reinterpret_cast<HCURSOR>(uintptr_t{0x24}); }
 HGDIOBJ GetStockObject(int object)
 {
-    if (object < 0 || object > 31)
-        return nullptr;
+    if (object < 0 || object > 31) return nullptr;
     return reinterpret_cast<HGDIOBJ>(uintptr_t{0x100} + static_cast<uintptr_t>(object) * 4u);
 }
 
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
 {
-    if (!text)
-        text = "";
-    if (!caption)
-        caption = "Error";
+    if (!text) text = "";
+    if (!caption) caption = "Error";
     if (krvplat::user::S().backend)
         return krvplat::user::S().backend->MessageBox(text, caption, type);
     std::fprintf(stderr, "%s: %s\n", caption, text);

@@ -9,27 +9,16 @@ void TrackInput(const MSG& msg)
     State& s = S();
     switch (msg.message) {
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-        krvplat::SetKeyDown(static_cast<int>(msg.wParam & 0xFF), true);
-        break;
+    case WM_SYSKEYDOWN: krvplat::SetKeyDown(static_cast<int>(msg.wParam & 0xFF), true); break;
     case WM_KEYUP:
-    case WM_SYSKEYUP:
-        krvplat::SetKeyDown(static_cast<int>(msg.wParam & 0xFF), false);
-        break;
+    case WM_SYSKEYUP: krvplat::SetKeyDown(static_cast<int>(msg.wParam & 0xFF), false); break;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-        krvplat::SetKeyDown(VK_LBUTTON, msg.message == WM_LBUTTONDOWN);
-        break;
+    case WM_LBUTTONUP: krvplat::SetKeyDown(VK_LBUTTON, msg.message == WM_LBUTTONDOWN); break;
     case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-        krvplat::SetKeyDown(VK_RBUTTON, msg.message == WM_RBUTTONDOWN);
-        break;
+    case WM_RBUTTONUP: krvplat::SetKeyDown(VK_RBUTTON, msg.message == WM_RBUTTONDOWN); break;
     case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-        krvplat::SetKeyDown(VK_MBUTTON, msg.message == WM_MBUTTONDOWN);
-        break;
-    default:
-        break;
+    case WM_MBUTTONUP: krvplat::SetKeyDown(VK_MBUTTON, msg.message == WM_MBUTTONDOWN); break;
+    default: break;
     }
     if (msg.message >= WM_MOUSEMOVE && msg.message <= WM_MBUTTONUP) {
         Window* w = FindWindow(msg.hwnd);
@@ -47,11 +36,9 @@ namespace krvplat {
 
 void SetKeyDown(int virtualKey, bool down)
 {
-    if (virtualKey < 0 || virtualKey > 255)
-        return;
+    if (virtualKey < 0 || virtualKey > 255) return;
     user::KeyState& key = user::S().keys[virtualKey];
-    if (down && !key.down)
-        key.toggled = !key.toggled;
+    if (down && !key.down) key.toggled = !key.toggled;
     key.down = down;
 }
 
@@ -61,8 +48,7 @@ void SetKeyDown(int virtualKey, bool down)
 // both set while the key is held; bit 0 is the toggle.
 short GetKeyState(int virtualKey)
 {
-    if (virtualKey < 0 || virtualKey > 255)
-        return 0;
+    if (virtualKey < 0 || virtualKey > 255) return 0;
     const krvplat::user::KeyState& key = krvplat::user::S().keys[virtualKey];
     int value = (key.down ? 0xFF80 : 0) | (key.toggled ? 1 : 0);
     return static_cast<short>(static_cast<uint16_t>(value));

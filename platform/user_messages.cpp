@@ -10,10 +10,8 @@ namespace {
 
 bool MatchesWindow(HWND filter, HWND hwnd)
 {
-    if (!filter)
-        return true;
-    if (filter == reinterpret_cast<HWND>(static_cast<intptr_t>(-1)))
-        return hwnd == nullptr;
+    if (!filter) return true;
+    if (filter == reinterpret_cast<HWND>(static_cast<intptr_t>(-1))) return hwnd == nullptr;
     return filter == hwnd;
 }
 
@@ -40,11 +38,9 @@ MSG MakeMsg(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove)
 {
     State& s = S();
-    if (s.backend)
-        s.backend->PumpEvents(0);
+    if (s.backend) s.backend->PumpEvents(0);
     for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
-        if (!MatchesWindow(filter, it->hwnd) || !MatchesRange(min, max, it->message))
-            continue;
+        if (!MatchesWindow(filter, it->hwnd) || !MatchesRange(min, max, it->message)) continue;
         *out = *it;
         if (remove) {
             s.queue.erase(it);
@@ -54,8 +50,7 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove)
     }
     if (s.quitPosted) {
         *out = MakeMsg(nullptr, WM_QUIT, static_cast<WPARAM>(s.quitCode), 0);
-        if (remove)
-            s.quitPosted = false;
+        if (remove) s.quitPosted = false;
         return true;
     }
     if (MatchesRange(min, max, WM_PAINT)) {
@@ -70,11 +65,9 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove)
     if (MatchesRange(min, max, WM_TIMER)) {
         uint64_t now = krvplat::detail::NowMilliseconds();
         for (Timer& t : s.timers) {
-            if (t.due > now || !MatchesWindow(filter, t.hwnd))
-                continue;
+            if (t.due > now || !MatchesWindow(filter, t.hwnd)) continue;
             *out = MakeMsg(t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc));
-            if (remove)
-                t.due = now + t.elapse;
+            if (remove) t.due = now + t.elapse;
             return true;
         }
     }
@@ -84,16 +77,13 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove)
 // Milliseconds until the earliest timer that the filter admits is due; -1 when there is none.
 int64_t MillisecondsToNextTimer(HWND filter, UINT min, UINT max)
 {
-    if (!MatchesRange(min, max, WM_TIMER))
-        return -1;
+    if (!MatchesRange(min, max, WM_TIMER)) return -1;
     uint64_t now = krvplat::detail::NowMilliseconds();
     int64_t best = -1;
     for (const Timer& t : S().timers) {
-        if (!MatchesWindow(filter, t.hwnd))
-            continue;
+        if (!MatchesWindow(filter, t.hwnd)) continue;
         int64_t wait = t.due > now ? static_cast<int64_t>(t.due - now) : 0;
-        if (best < 0 || wait < best)
-            best = wait;
+        if (best < 0 || wait < best) best = wait;
     }
     return best;
 }
@@ -102,19 +92,15 @@ int64_t MillisecondsToNextTimer(HWND filter, UINT min, UINT max)
 int CharacterOfKey(int vk)
 {
     bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    if (vk >= 'A' && vk <= 'Z')
-        return shift ? vk : vk - 'A' + 'a';
-    if (vk >= '0' && vk <= '9')
-        return vk;
+    if (vk >= 'A' && vk <= 'Z') return shift ? vk : vk - 'A' + 'a';
+    if (vk >= '0' && vk <= '9') return vk;
     switch (vk) {
     case VK_SPACE:
     case VK_RETURN:
     case VK_BACK:
     case VK_TAB:
-    case VK_ESCAPE:
-        return vk;
-    default:
-        return 0;
+    case VK_ESCAPE: return vk;
+    default: return 0;
     }
 }
 
@@ -122,8 +108,7 @@ int CharacterOfKey(int vk)
 
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
 {
-    if (!msg)
-        return -1;
+    if (!msg) return -1;
     if (hwnd && hwnd != reinterpret_cast<HWND>(static_cast<intptr_t>(-1)) && !FindWindow(hwnd))
         return -1;
     for (;;) {
@@ -136,23 +121,20 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
             continue;
         }
         // Nothing but a timer can still produce a message here.
-        if (wait < 0)
-            return -1;
+        if (wait < 0) return -1;
         Sleep(static_cast<DWORD>(wait));
     }
 }
 
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remove)
 {
-    if (!msg)
-        return FALSE;
+    if (!msg) return FALSE;
     return NextMessage(msg, hwnd, filterMin, filterMax, (remove & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (hwnd && !FindWindow(hwnd))
-        return FALSE;
+    if (hwnd && !FindWindow(hwnd)) return FALSE;
     S().queue.push_back(MakeMsg(hwnd, msg, wParam, lParam));
     return TRUE;
 }
@@ -164,8 +146,7 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 BOOL TranslateMessage(const MSG* msg)
 {
-    if (!msg)
-        return FALSE;
+    if (!msg) return FALSE;
     switch (msg->message) {
     case WM_KEYDOWN: {
         int c = CharacterOfKey(static_cast<int>(msg->wParam & 0xFF));
@@ -179,17 +160,14 @@ BOOL TranslateMessage(const MSG* msg)
     }
     case WM_KEYUP:
     case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-        return TRUE;
-    default:
-        return FALSE;
+    case WM_SYSKEYUP: return TRUE;
+    default: return FALSE;
     }
 }
 
 LRESULT DispatchMessageA(const MSG* msg)
 {
-    if (!msg || !msg->hwnd)
-        return 0;
+    if (!msg || !msg->hwnd) return 0;
     if (msg->message == WM_TIMER && msg->lParam) {
         reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
         return 0;
@@ -206,18 +184,14 @@ void PostQuitMessage(int exitCode)
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM, LPARAM)
 {
     switch (msg) {
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        break;
+    case WM_CLOSE: DestroyWindow(hwnd); break;
     case WM_PAINT: {
         // Validates the window; otherwise WM_PAINT would come back for ever.
         PAINTSTRUCT ps;
-        if (BeginPaint(hwnd, &ps))
-            EndPaint(hwnd, &ps);
+        if (BeginPaint(hwnd, &ps)) EndPaint(hwnd, &ps);
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return 0;
 }

@@ -9,13 +9,11 @@ using namespace krvplat::user;
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc)
 {
     State& s = S();
-    if (hwnd && !FindWindow(hwnd))
-        return 0;
+    if (hwnd && !FindWindow(hwnd)) return 0;
     elapse = std::min(std::max(elapse, kMinimumTimerElapse), 0x7FFFFFFFu);
     Timer* timer = nullptr;
     for (Timer& t : s.timers)
-        if (t.hwnd == hwnd && t.id == id)
-            timer = &t;
+        if (t.hwnd == hwnd && t.id == id) timer = &t;
     if (!timer) {
         s.timers.emplace_back();
         timer = &s.timers.back();
@@ -26,8 +24,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc)
     timer->elapse = elapse;
     timer->proc = proc;
     timer->due = krvplat::detail::NowMilliseconds() + elapse;
-    if (!hwnd)
-        return timer->id;
+    if (!hwnd) return timer->id;
     return id ? id : 1;
 }
 
@@ -36,8 +33,7 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id)
     auto& timers = S().timers;
     auto it = std::find_if(timers.begin(), timers.end(),
                            [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
-    if (it == timers.end())
-        return FALSE;
+    if (it == timers.end()) return FALSE;
     timers.erase(it);
     return TRUE;
 }
@@ -45,13 +41,11 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id)
 BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL)
 {
     if (!hwnd) {
-        for (auto& w : S().windows)
-            w->paintPending = true;
+        for (auto& w : S().windows) w->paintPending = true;
         return TRUE;
     }
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     w->paintPending = true;
     return TRUE;
 }
@@ -59,8 +53,7 @@ BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL)
 HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps)
 {
     Window* w = FindWindow(hwnd);
-    if (!w || !ps)
-        return nullptr;
+    if (!w || !ps) return nullptr;
     w->paintPending = false;
     std::memset(ps, 0, sizeof(*ps));
     ps->hdc = w->dc.handle;
@@ -72,10 +65,8 @@ HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps)
 BOOL EndPaint(HWND hwnd, const PAINTSTRUCT*)
 {
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return FALSE;
-    if (w->image.changed)
-        Present(*w);
+    if (!w) return FALSE;
+    if (w->image.changed) Present(*w);
     return TRUE;
 }
 
@@ -91,11 +82,9 @@ HDC GetDC(HWND hwnd)
 int ReleaseDC(HWND, HDC hdc)
 {
     DeviceContext* dc = krvplat::detail::FindDC(hdc);
-    if (!dc)
-        return 0;
+    if (!dc) return 0;
     Window* w = FindWindow(dc->window);
-    if (w && w->image.changed)
-        Present(*w);
+    if (w && w->image.changed) Present(*w);
     return 1;
 }
 

@@ -17,19 +17,16 @@ State& S()
 
 Window* FindWindow(HWND hwnd)
 {
-    if (!hwnd)
-        return nullptr;
+    if (!hwnd) return nullptr;
     for (auto& w : S().windows)
-        if (w->handle == hwnd)
-            return w.get();
+        if (w->handle == hwnd) return w.get();
     return nullptr;
 }
 
 std::string LowerCase(const char* text)
 {
     std::string lower = text;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower;
 }
 
@@ -37,18 +34,15 @@ std::string LowerCase(const char* text)
 const WindowClass* FindClass(LPCSTR name)
 {
     uintptr_t value = reinterpret_cast<uintptr_t>(name);
-    if (value == 0)
-        return nullptr;
+    if (value == 0) return nullptr;
     if (value < 0x10000) {
         for (const WindowClass& c : S().classes)
-            if (c.atom == value)
-                return &c;
+            if (c.atom == value) return &c;
         return nullptr;
     }
     std::string key = LowerCase(name);
     for (const WindowClass& c : S().classes)
-        if (c.key == key)
-            return &c;
+        if (c.key == key) return &c;
     return nullptr;
 }
 
@@ -56,8 +50,7 @@ void DesktopSize(int& width, int& height)
 {
     width = kDefaultDesktopWidth;
     height = kDefaultDesktopHeight;
-    if (S().backend)
-        S().backend->DesktopSize(width, height);
+    if (S().backend) S().backend->DesktopSize(width, height);
 }
 
 int ClampSide(int side) { return std::min(std::max(side, 0), kMaxImageSide); }
@@ -67,8 +60,7 @@ void FrameSize(int& width, int& height)
 {
     width = 0;
     height = 0;
-    if (S().backend)
-        S().backend->FrameSize(width, height);
+    if (S().backend) S().backend->FrameSize(width, height);
     width = ClampSide(width);
     height = ClampSide(height);
 }
@@ -84,10 +76,8 @@ void ClientSize(const Window& w, int& width, int& height)
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return 0;
-    if (!w->proc)
-        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (!w) return 0;
+    if (!w->proc) return DefWindowProcA(hwnd, msg, wParam, lParam);
     return w->proc(hwnd, msg, wParam, lParam);
 }
 
@@ -104,8 +94,7 @@ bool UpdateClientSize(Window& w)
 {
     int width, height;
     ClientSize(w, width, height);
-    if (width == w.image.width && height == w.image.height)
-        return false;
+    if (width == w.image.width && height == w.image.height) return false;
     w.image.Resize(width, height);
     return true;
 }
@@ -138,28 +127,23 @@ void detail::Image::Resize(int w, int h)
 
 detail::DeviceContext* detail::FindDC(HDC hdc)
 {
-    if (!hdc)
-        return nullptr;
+    if (!hdc) return nullptr;
     for (auto& w : S().windows)
-        if (w->dc.handle == hdc)
-            return &w->dc;
+        if (w->dc.handle == hdc) return &w->dc;
     for (auto& dc : S().imageDCs)
-        if (dc->handle == hdc)
-            return dc.get();
+        if (dc->handle == hdc) return dc.get();
     return nullptr;
 }
 
 void detail::PresentChangedWindows()
 {
     for (auto& w : S().windows)
-        if (w->image.changed && !w->destroying)
-            Present(*w);
+        if (w->image.changed && !w->destroying) Present(*w);
 }
 
 HDC CreateImageDC(int width, int height)
 {
-    if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide)
-        return nullptr;
+    if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
     auto dc = std::make_unique<DeviceContext>();
     dc->handle = NewHandle<HDC>();
     dc->image = &dc->ownImage;
@@ -172,18 +156,16 @@ HDC CreateImageDC(int width, int height)
 void DestroyImageDC(HDC hdc)
 {
     auto& list = S().imageDCs;
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [hdc](const std::unique_ptr<DeviceContext>& dc) {
-                                  return dc->handle == hdc;
-                              }),
+    list.erase(std::remove_if(
+                   list.begin(), list.end(),
+                   [hdc](const std::unique_ptr<DeviceContext>& dc) { return dc->handle == hdc; }),
                list.end());
 }
 
 bool GetImage(HDC hdc, int& width, int& height, const unsigned char*& pixels)
 {
     DeviceContext* dc = detail::FindDC(hdc);
-    if (!dc)
-        return false;
+    if (!dc) return false;
     width = dc->image->width;
     height = dc->image->height;
     pixels = dc->image->pixels.data();
@@ -193,8 +175,7 @@ bool GetImage(HDC hdc, int& width, int& height, const unsigned char*& pixels)
 bool GetWindowImage(HWND hwnd, int& width, int& height, const unsigned char*& pixels)
 {
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return false;
+    if (!w) return false;
     width = w->image.width;
     height = w->image.height;
     pixels = w->image.pixels.data();
@@ -207,24 +188,21 @@ Backend* GetBackend() { return S().backend; }
 void WindowResized(HWND hwnd, int clientWidth, int clientHeight)
 {
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return;
+    if (!w) return;
     int frameWidth, frameHeight;
     FrameSize(frameWidth, frameHeight);
     w->outer.right = w->outer.left + ClampSide(clientWidth) + frameWidth;
     w->outer.bottom = w->outer.top + ClampSide(clientHeight) + frameHeight;
     if (UpdateClientSize(*w)) {
         w->paintPending = true;
-        PostMessageA(hwnd, WM_SIZE, SIZE_RESTORED,
-                     MAKELPARAM(w->image.width, w->image.height));
+        PostMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(w->image.width, w->image.height));
     }
 }
 
 void WindowMoved(HWND hwnd, int x, int y)
 {
     Window* w = FindWindow(hwnd);
-    if (!w)
-        return;
+    if (!w) return;
     LONG width = w->outer.right - w->outer.left;
     LONG height = w->outer.bottom - w->outer.top;
     w->outer = {x, y, x + width, y + height};

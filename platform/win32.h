@@ -181,7 +181,8 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR is 40 
 // reports negative coordinates.
 #define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))
 #define GET_Y_LPARAM(lp) ((int)(short)HIWORD(lp))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b) \
+    ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 
 // Messages.
 enum : UINT {
@@ -241,7 +242,17 @@ enum : int {
     VK_DECIMAL = 0x6E,
     VK_DIVIDE = 0x6F,
     VK_F1 = 0x70,
-    VK_F2, VK_F3, VK_F4, VK_F5, VK_F6, VK_F7, VK_F8, VK_F9, VK_F10, VK_F11, VK_F12,
+    VK_F2,
+    VK_F3,
+    VK_F4,
+    VK_F5,
+    VK_F6,
+    VK_F7,
+    VK_F8,
+    VK_F9,
+    VK_F10,
+    VK_F11,
+    VK_F12,
     VK_OEM_1 = 0xBA,  // ';' on a US keyboard
     VK_OEM_PLUS = 0xBB,
     VK_OEM_COMMA = 0xBC,
@@ -329,8 +340,8 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 // and validates it on WM_PAINT. The client area is the whole window: there is no frame. Without
 // a back end GetMessageA returns -1 when no message can ever arrive (platform.h).
 WORD RegisterClassExA(const WNDCLASSEXA* wc);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 BOOL DestroyWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
@@ -373,12 +384,12 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color);
 BOOL SetPixelV(HDC hdc, int x, int y, COLORREF color);
 int SetStretchBltMode(HDC hdc, int mode);
 int GetStretchBltMode(HDC hdc);
-int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
-                  int ySrc, int srcWidth, int srcHeight, const void* bits,
-                  const BITMAPINFO* info, UINT usage, DWORD rop);
-int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc,
-                      int ySrc, UINT startScan, UINT scanLines, const void* bits,
-                      const BITMAPINFO* info, UINT usage);
+int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop);
+int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
+                      UINT usage);
 BOOL GdiFlush();
 COLORREF SetTextColor(HDC hdc, COLORREF color);
 COLORREF SetBkColor(HDC hdc, COLORREF color);

@@ -3,9 +3,9 @@
 #include "platform/win32.h"
 #include "scene/rendering.h"
 
-static const float kZoomStep = 0.1f;          // a tenth of the distance per wheel event
-static const float kZoomNearest = 0.05f;      // no zooming in below this distance
-static const float kZoomFarthest = 500.0f;    // no zooming out beyond this distance
+static const float kZoomStep = 0.1f;        // a tenth of the distance per wheel event
+static const float kZoomNearest = 0.05f;    // no zooming in below this distance
+static const float kZoomFarthest = 500.0f;  // no zooming out beyond this distance
 static const float kOrbitDegreesPerPixel = 0.25f;
 static const float kEyeReferenceGap = 0.05f;  // Look without keepReference
 
@@ -37,10 +37,8 @@ void CCamera::SetPerspective(float fovy, float aspect, float n, float f)
 void CCamera::CalculateViewMatrix()
 {
     const vec3& P = Position;
-    ViewMatrix = mat4x4(X.x, Y.x, Z.x, 0.0f,
-                        X.y, Y.y, Z.y, 0.0f,
-                        X.z, Y.z, Z.z, 0.0f,
-                        -dot(X, P), -dot(Y, P), -dot(Z, P), 1.0f);
+    ViewMatrix = mat4x4(X.x, Y.x, Z.x, 0.0f, X.y, Y.y, Z.y, 0.0f, X.z, Y.z, Z.z, 0.0f, -dot(X, P),
+                        -dot(Y, P), -dot(Z, P), 1.0f);
     ViewProjectionMatrix = ProjectionMatrix * ViewMatrix;
 }
 

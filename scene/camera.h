@@ -15,8 +15,8 @@ public:
     void CalculateViewMatrix();
     void Look(const vec3& position, const vec3& reference, bool keepReference);
     void Move(const vec3& delta);
-    void ZoomView(float delta);       // only the sign matters: > 0 closer, < 0 further
-    void MoveView(int dx, int dy);    // orbit, 0.25 degree a pixel
+    void ZoomView(float delta);     // only the sign matters: > 0 closer, < 0 further
+    void MoveView(int dx, int dy);  // orbit, 0.25 degree a pixel
 
     vec3 X, Y, Z;
     vec3 Position;

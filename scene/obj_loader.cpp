@@ -378,8 +378,7 @@ static int OpenRegular(const std::string& native, int flags, struct stat& info)
     return fd;
 }
 
-bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer,
-                         long& length)
+bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer, long& length)
 {
     CString path = FullPath(directory, fileName);
     struct stat info;
@@ -521,8 +520,10 @@ bool MaterialStep::ParseMtl(const char* fileName)
     ForEachLine(buffer, length, [&](const char* line) {
         const char* name = KeywordName(line, "map_Ka");
         if (!name) return true;
-        if (LoadMapKa(name)) last = winner_;
-        else allLoaded = false;
+        if (LoadMapKa(name))
+            last = winner_;
+        else
+            allLoaded = false;
         return true;
     });
     delete[] buffer;
@@ -743,8 +744,7 @@ bool ReadObj(ObjArrays& a, long length, const ObjCounts& n, CVertex* vertices)
                 a.positions[r.positions++] = vec3(line.f[0], line.f[1], line.f[2]);
             return true;
         case kLineTexCoord:
-            if (r.texCoords < n.texCoords)
-                a.texCoords[r.texCoords++] = vec2(line.f[0], line.f[1]);
+            if (r.texCoords < n.texCoords) a.texCoords[r.texCoords++] = vec2(line.f[0], line.f[1]);
             return true;
         case kLineNormal:
             if (r.normals < n.normals)

@@ -5,10 +5,7 @@
 
 // The number of vertices the transforms may touch: a record whose count was set without an
 // array (or whose count went negative) has none.
-static int VertexCount(const CObject& o)
-{
-    return (o.Vertex && o.NumVertex > 0) ? o.NumVertex : 0;
-}
+static int VertexCount(const CObject& o) { return (o.Vertex && o.NumVertex > 0) ? o.NumVertex : 0; }
 
 void CObject::Init()
 {

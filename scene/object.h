@@ -23,8 +23,8 @@ public:
     // The record (object.cpp).
     void Init();     // forget the array without releasing it
     void Destroy();  // release texture and vertex array
-    void Triangle3f(vec3 p0, vec3 p1, vec3 p2, vec3 n0, vec3 n1, vec3 n2, vec3 c0, vec3 c1,
-                    vec3 c2, vec2 t0, vec2 t1, vec2 t2);
+    void Triangle3f(vec3 p0, vec3 p1, vec3 p2, vec3 n0, vec3 n1, vec3 n2, vec3 c0, vec3 c1, vec3 c2,
+                    vec2 t0, vec2 t1, vec2 t2);
     void GetMinMax();  // an object without vertices keeps its box
 
     // Transforms of the whole array, in place (object.cpp). Model angles in degrees, the

@@ -56,10 +56,7 @@ static void Put(CVertex& v, const vec3& p, const vec3& n, const vec2& t)
 }
 
 // Step k of n around a full turn.
-static float Angle(int k, int n)
-{
-    return static_cast<float>(k) * kTwoPi / static_cast<float>(n);
-}
+static float Angle(int k, int n) { return static_cast<float>(k) * kTwoPi / static_cast<float>(n); }
 
 static vec2 SphereMap(const vec3& offset, float su, float sv)
 {
@@ -126,8 +123,8 @@ void CObject::Sphere(float cx, float cy, float cz, float r, int stacks, int slic
 
 // Ring 0 pairs angle 0 with itself, so its band has zero width; with rings + 1 bands written the
 // last 6 * sides * (rings - 1) entries of the array stay zero. NumVertex keeps counting them.
-void CObject::Torus(float cx, float cy, float cz, float R, float r, int sides, int rings,
-                    float su, float sv)
+void CObject::Torus(float cx, float cy, float cz, float R, float r, int sides, int rings, float su,
+                    float sv)
 {
     if (!NewVertexArray(*this, VertexCount(12, sides, rings))) return;
 
@@ -155,8 +152,8 @@ void CObject::Torus(float cx, float cy, float cz, float R, float r, int sides, i
     }
 }
 
-void CObject::Cylinder(float cx, float cy, float cz, float rt, float rb, float height,
-                       int slices, float su, float sv)
+void CObject::Cylinder(float cx, float cy, float cz, float rt, float rb, float height, int slices,
+                       float su, float sv)
 {
     if (!NewVertexArray(*this, VertexCount(12, slices))) return;
 
@@ -226,19 +223,15 @@ void CObject::Cone(float cx, float cy, float cz, float r, float height, int slic
 
 // Each non-zero selector overwrites the rim point, so the last one wins; with none the rim
 // points keep position zero. Every normal holds its vertex's own position.
-void CObject::Disck(float cx, float cy, float cz, int slices, float r, float ax, float ay,
-                    float az)
+void CObject::Disck(float cx, float cy, float cz, int slices, float r, float ax, float ay, float az)
 {
     if (!NewVertexArray(*this, VertexCount(3, slices))) return;
 
     auto rim = [&](float theta, CVertex& v) {
         vec3 p;
-        if (ax != 0.0f)
-            p = vec3(cx, cy + r * std::cos(ax * theta), cz + r * std::sin(ax * theta));
-        if (ay != 0.0f)
-            p = vec3(cx + r * std::cos(ay * theta), cy, cz + r * std::sin(ay * theta));
-        if (az != 0.0f)
-            p = vec3(cx + r * std::cos(az * theta), cy + r * std::sin(az * theta), cz);
+        if (ax != 0.0f) p = vec3(cx, cy + r * std::cos(ax * theta), cz + r * std::sin(ax * theta));
+        if (ay != 0.0f) p = vec3(cx + r * std::cos(ay * theta), cy, cz + r * std::sin(ay * theta));
+        if (az != 0.0f) p = vec3(cx + r * std::cos(az * theta), cy + r * std::sin(az * theta), cz);
         Put(v, p, p, vec2(r * std::cos(theta), r * std::sin(theta)));
     };
     const vec3 centre(cx, cy, cz);
@@ -260,10 +253,7 @@ struct TetraWriter {
     CVertex* out;
     float su, sv;
 
-    void Emit(const vec3& p)
-    {
-        Put(*out++, p, p, vec2(p.x / su, p.y / sv));
-    }
+    void Emit(const vec3& p) { Put(*out++, p, p, vec2(p.x / su, p.y / sv)); }
 
     void DivideTriangle(const vec3& a, const vec3& b, const vec3& c, int depth)
     {
@@ -309,8 +299,8 @@ void CObject::Tetrahedron(float a, float b, float c, float d, int depth, int unu
 // ---------------------------------------------------------------------------------------------
 // Billboards: two triangles built on the stack and drawn at once through the current state.
 
-static void DrawQuad(const vec3& p0, const vec3& p1, const vec3& p2, const vec3& p3,
-                     const vec3& n, float tu, float tv)
+static void DrawQuad(const vec3& p0, const vec3& p1, const vec3& p2, const vec3& p3, const vec3& n,
+                     float tu, float tv)
 {
     const float u = 1.0f / tu, v = 1.0f / tv;
     CVertex quad[6] = {};

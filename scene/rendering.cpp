@@ -20,9 +20,8 @@ void _3D_Korvane_Rendering::Resize(int w, int h)
     height = h;
     Viewport(0, 0, w, h);
     if (w <= 0 || h <= 0) return;
-    Camera.ProjectionMatrix = perspective(FieldOfView,
-                                          static_cast<float>(w) / static_cast<float>(h),
-                                          NearPlane, FarPlane);
+    Camera.ProjectionMatrix = perspective(
+        FieldOfView, static_cast<float>(w) / static_cast<float>(h), NearPlane, FarPlane);
     Camera.ViewProjectionMatrix = Camera.ProjectionMatrix * Camera.ViewMatrix;
 }
 
@@ -43,8 +42,7 @@ void _3D_Korvane_Rendering::Destroy()
 
     // Nothing may keep pointing into the released shadow map.
     if (frameBuffer == &ShadowFrameBuffer) BindFrameBuffer(nullptr);
-    if (ShadowFrameBuffer.DepthTexture == &ShadowTexture)
-        ShadowFrameBuffer.DepthTexture = nullptr;
+    if (ShadowFrameBuffer.DepthTexture == &ShadowTexture) ShadowFrameBuffer.DepthTexture = nullptr;
     if (shadowMap == &ShadowTexture) shadowMap = nullptr;
     ShadowTexture.Destroy();
 }

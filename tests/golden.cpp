@@ -198,9 +198,9 @@ static std::string Rgb(const uint8* p)
         const std::string folder = FailureFolder(name);
         WritePpm(folder + "/expected.ppm", expected, ew, eh);
         WritePpm(folder + "/actual.ppm", rgb, width, height);
-        return ::testing::AssertionFailure() << name << ": reference is " << ew << "x" << eh
-                                             << ", image is " << width << "x" << height
-                                             << "; both in " << folder;
+        return ::testing::AssertionFailure()
+               << name << ": reference is " << ew << "x" << eh << ", image is " << width << "x"
+               << height << "; both in " << folder;
     }
     size_t differing = 0, worst = 0;
     int largest = 0;

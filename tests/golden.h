@@ -59,4 +59,3 @@ bool ReadPpm(const std::string& path, std::vector<uint8>& rgb, int& width, int& 
 // their reference: every switch the pixel loop reads, the alpha, transparency and bump values
 // and the material.
 void RandomiseShading(_3D_Korvane_Core& core, std::mt19937& rng);
-

@@ -27,12 +27,14 @@ protected:
     }
 
     // Remembers a field's value; TearDown writes it back.
-    template <class T> void Keep(T& field)
+    template <class T>
+    void Keep(T& field)
     {
         T saved = field;
         restore_.push_back([&field, saved] { field = saved; });
     }
-    template <class T, size_t N> void Keep(T (&field)[N])
+    template <class T, size_t N>
+    void Keep(T (&field)[N])
     {
         std::array<T, N> saved;
         for (size_t i = 0; i < N; ++i) saved[i] = field[i];
@@ -49,28 +51,74 @@ protected:
         savedFrameBuffer_ = r.frameBuffer;
 
         // Core.
-        Keep(r.viewportX); Keep(r.viewportY); Keep(r.viewportWidth); Keep(r.viewportHeight);
-        Keep(r.modelViewProjection); Keep(r.shadowMapMatrix); Keep(r.light);
-        Keep(r.cullFace); Keep(r.fogMode);
-        Keep(r.texture0); Keep(r.texture1); Keep(r.texture2); Keep(r.shadowMap);
-        Keep(r.bumpTexture); Keep(r.renderMode); Keep(r.bilinearFilter); Keep(r.depthTest);
-        Keep(r.cullEnabled); Keep(r.sizeWidth); Keep(r.sizeHeight);
+        Keep(r.viewportX);
+        Keep(r.viewportY);
+        Keep(r.viewportWidth);
+        Keep(r.viewportHeight);
+        Keep(r.modelViewProjection);
+        Keep(r.shadowMapMatrix);
+        Keep(r.light);
+        Keep(r.cullFace);
+        Keep(r.fogMode);
+        Keep(r.texture0);
+        Keep(r.texture1);
+        Keep(r.texture2);
+        Keep(r.shadowMap);
+        Keep(r.bumpTexture);
+        Keep(r.renderMode);
+        Keep(r.bilinearFilter);
+        Keep(r.depthTest);
+        Keep(r.cullEnabled);
+        Keep(r.sizeWidth);
+        Keep(r.sizeHeight);
         // Switches and shading parameters.
-        Keep(r.interlace); Keep(r.texturing); Keep(r.lighting); Keep(r.material);
-        Keep(r.shadowMapping); Keep(r.fog); Keep(r.multiTexture); Keep(r.bumpMapping);
-        Keep(r.dot3); Keep(r.transparency); Keep(r.alphaBlend); Keep(r.depthColorCompare);
-        Keep(r.bindBaseTexture); Keep(r.FogSet); Keep(r.AlphaFlag); Keep(r.TransparencySet);
-        Keep(r.AlphaValue); Keep(r.Transparency); Keep(r.BumpMapFactor); Keep(r.Material);
+        Keep(r.interlace);
+        Keep(r.texturing);
+        Keep(r.lighting);
+        Keep(r.material);
+        Keep(r.shadowMapping);
+        Keep(r.fog);
+        Keep(r.multiTexture);
+        Keep(r.bumpMapping);
+        Keep(r.dot3);
+        Keep(r.transparency);
+        Keep(r.alphaBlend);
+        Keep(r.depthColorCompare);
+        Keep(r.bindBaseTexture);
+        Keep(r.FogSet);
+        Keep(r.AlphaFlag);
+        Keep(r.TransparencySet);
+        Keep(r.AlphaValue);
+        Keep(r.Transparency);
+        Keep(r.BumpMapFactor);
+        Keep(r.Material);
         Keep(r.FogParameters);
         // The context.
-        Keep(r.Camera); Keep(r.FieldOfView); Keep(r.NearPlane); Keep(r.FarPlane);
-        Keep(r.MatrixMode); Keep(r.Object); Keep(r.LentVertex); Keep(r.LentTexels);
-        Keep(r.Buffer); Keep(r.BufferSize); Keep(r.BufferCursor); Keep(r.ModelBegin);
-        Keep(r.ModelEnd); Keep(r.LightView); Keep(r.LightProjection);
-        Keep(r.LightViewProjection); Keep(r.ShadowTexture); Keep(r.ShadowFrameBuffer);
-        Keep(r.OrthoMatrix); Keep(r.ObjectOpen); Keep(r.ShadowPass);
+        Keep(r.Camera);
+        Keep(r.FieldOfView);
+        Keep(r.NearPlane);
+        Keep(r.FarPlane);
+        Keep(r.MatrixMode);
+        Keep(r.Object);
+        Keep(r.LentVertex);
+        Keep(r.LentTexels);
+        Keep(r.Buffer);
+        Keep(r.BufferSize);
+        Keep(r.BufferCursor);
+        Keep(r.ModelBegin);
+        Keep(r.ModelEnd);
+        Keep(r.LightView);
+        Keep(r.LightProjection);
+        Keep(r.LightViewProjection);
+        Keep(r.ShadowTexture);
+        Keep(r.ShadowFrameBuffer);
+        Keep(r.OrthoMatrix);
+        Keep(r.ObjectOpen);
+        Keep(r.ShadowPass);
         // The window.
-        Keep(_3D_KRV_Wnd.width); Keep(_3D_KRV_Wnd.height); Keep(_3D_KRV_Wnd.hdc);
+        Keep(_3D_KRV_Wnd.width);
+        Keep(_3D_KRV_Wnd.height);
+        Keep(_3D_KRV_Wnd.hdc);
         Keep(_3D_KRV_Wnd.hwnd);
 
         r.Object = CObject();

@@ -79,7 +79,9 @@ TEST(AntiAliasFilter, BlockAveragesTruncate)
 TEST(AntiAliasFilter, MatchesReferenceOnNoise)
 {
     std::mt19937 rng(1234);
-    const struct { int w, h; } sizes[] = {{5, 3}, {1, 1}, {8, 2}, {13, 7}};
+    const struct {
+        int w, h;
+    } sizes[] = {{5, 3}, {1, 1}, {8, 2}, {13, 7}};
     for (int mode : {KrvAA_2x2, KrvAA_3x3, KrvAA_4x4}) {
         for (const auto& s : sizes) {
             _3D_Korvane_Core core;

@@ -13,8 +13,6 @@
 
 namespace {
 
-
-
 // n buffer vertices through the interface: vertex i at (i, 10 i, 100 i), texture (i, -i).
 void RecordBuffer(int n)
 {
@@ -101,8 +99,8 @@ TEST_F(ApiGeometry, GlobalColourActsOnTheRangeInsideTheBuffer)
         int first, end;
         int lo, hi;  // vertices that turn red
     };
-    const Case cases[] = {{4, 4, 0, 0}, {1, 3, 1, 3}, {-5, 100, 0, 6}, {5, 2, 0, 0},
-                          {INT_MIN, INT_MAX, 0, 6}};
+    const Case cases[] = {
+        {4, 4, 0, 0}, {1, 3, 1, 3}, {-5, 100, 0, 6}, {5, 2, 0, 0}, {INT_MIN, INT_MAX, 0, 6}};
     for (const Case& c : cases) {
         krvSetVertex(6);
         krvGlobalColor3f(c.first, c.end, 1.0f, 0.0f, 0.0f);
@@ -195,9 +193,10 @@ TEST_F(ApiGeometry, DrawModelDrawsOnlyWholeTrianglesInsideTheBuffer)
         bool left, right;
     };
     const Case cases[] = {
-        {97, 0, 1, true, false},  {97, 1, 5, false, true},  {97, -1, 2, true, false},
-        {96, 0, 4, true, true},   {96, 2, 2, false, true},  {98, 0, 2, false, false},
-        {97, 0, 0, false, false}, {97, INT_MAX, INT_MAX, false, false},
+        {97, 0, 1, true, false},        {97, 1, 5, false, true},
+        {97, -1, 2, true, false},       {96, 0, 4, true, true},
+        {96, 2, 2, false, true},        {98, 0, 2, false, false},
+        {97, 0, 0, false, false},       {97, INT_MAX, INT_MAX, false, false},
         {96, INT_MIN, 2, false, false},
     };
     UseTarget(8, 4);
@@ -268,13 +267,20 @@ TEST_F(ApiState, EachSwitchCodeSetsItsOwnField)
         int code;
         bool R::*field;
     } switches[] = {
-        {KrvSwitch_Interlace, &R::interlace},         {KrvSwitch_Texturing, &R::texturing},
-        {KrvSwitch_Lighting, &R::lighting},           {KrvSwitch_Material, &R::material},
-        {KrvSwitch_ShadowMapping, &R::shadowMapping}, {KrvSwitch_DepthTest, &R::depthTest},
-        {KrvSwitch_CullFace, &R::cullEnabled},        {KrvSwitch_Fog, &R::fog},
-        {KrvSwitch_BilinearFilter, &R::bilinearFilter}, {KrvSwitch_Dot3, &R::dot3},
-        {KrvSwitch_MultiTexture, &R::multiTexture},   {KrvSwitch_BumpMapping, &R::bumpMapping},
-        {KrvSwitch_Transparency, &R::transparency},   {KrvSwitch_AlphaBlend, &R::alphaBlend},
+        {KrvSwitch_Interlace, &R::interlace},
+        {KrvSwitch_Texturing, &R::texturing},
+        {KrvSwitch_Lighting, &R::lighting},
+        {KrvSwitch_Material, &R::material},
+        {KrvSwitch_ShadowMapping, &R::shadowMapping},
+        {KrvSwitch_DepthTest, &R::depthTest},
+        {KrvSwitch_CullFace, &R::cullEnabled},
+        {KrvSwitch_Fog, &R::fog},
+        {KrvSwitch_BilinearFilter, &R::bilinearFilter},
+        {KrvSwitch_Dot3, &R::dot3},
+        {KrvSwitch_MultiTexture, &R::multiTexture},
+        {KrvSwitch_BumpMapping, &R::bumpMapping},
+        {KrvSwitch_Transparency, &R::transparency},
+        {KrvSwitch_AlphaBlend, &R::alphaBlend},
         {KrvSwitch_DepthColorCompare, &R::depthColorCompare},
     };
     for (const auto& s : switches) r.*s.field = false;
@@ -312,8 +318,8 @@ TEST_F(ApiState, ClearCodes)
         int what;
         bool colour, depth;
     };
-    const Case cases[] = {{1000, true, false}, {1001, false, true}, {2001, true, true},
-                          {2000, false, false}};
+    const Case cases[] = {
+        {1000, true, false}, {1001, false, true}, {2001, true, true}, {2000, false, false}};
     UseTarget(4, 2);
     for (const Case& c : cases) {
         std::memset(r.colorBuffer, 0x55, static_cast<size_t>(r.colorWidth) * 2 * 3);
@@ -353,8 +359,7 @@ TEST_F(ApiState, ThreadsAndSimdWidth)
     };
     for (const Case& c : cases) {
         c.set(c.value);
-        EXPECT_EQ(c.get(), c.expect) << (c.set == krvSetThreads ? "threads " : "lanes ")
-                                     << c.value;
+        EXPECT_EQ(c.get(), c.expect) << (c.set == krvSetThreads ? "threads " : "lanes ") << c.value;
     }
     krvSetThreads(threads);
     krvSetSimdWidth(lanes);
@@ -587,8 +592,8 @@ protected:
 
 TEST_F(ApiText, StrInfoTable)
 {
-    const char* expected[] = {"", "Dorar 3dkrv", "3D Korvane GDI", "1", "0",
-                              "Software rendering", "None", ""};
+    const char* expected[] = {"",  "Dorar 3dkrv",        "3D Korvane GDI", "1",
+                              "0", "Software rendering", "None",           ""};
     for (int which = 0; which <= 7; ++which)
         EXPECT_STREQ(krvGetStrInfo(which).c_str(), expected[which]) << which;
 }
@@ -676,9 +681,15 @@ protected:
     {
         krvSetVertex(3);
         krvRendering().BufferCursor = 0;
-        krvColor3f(1, 0, 0); krvVertex3f(-1, -1, 0); krvCount();
-        krvColor3f(0, 1, 0); krvVertex3f(1, -1, 0); krvCount();
-        krvColor3f(0, 0, 1); krvVertex3f(0, 1, 0); krvCount();
+        krvColor3f(1, 0, 0);
+        krvVertex3f(-1, -1, 0);
+        krvCount();
+        krvColor3f(0, 1, 0);
+        krvVertex3f(1, -1, 0);
+        krvCount();
+        krvColor3f(0, 0, 1);
+        krvVertex3f(0, 1, 0);
+        krvCount();
         krvClear(KrvClear_Both);
         krvLoadMatrix(perspective(45, 4.0f / 3, 0.1f, 100) * translate(0, 0, -3));
         krvDrawModel(KrvModel_Triangles, 0, 1);
@@ -709,7 +720,8 @@ TEST_F(ApiOffscreen, PixelsAreTheFramesOfTheContextsBuffers)
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
-                    const uint8 byHand = r.colorBuffer[(size_t(h - 1 - y) * r.colorWidth + x) * 3 + 2 - c];
+                    const uint8 byHand =
+                        r.colorBuffer[(size_t(h - 1 - y) * r.colorWidth + x) * 3 + 2 - c];
                     differing += rgb[(size_t(y) * w + x) * 3 + c] != byHand;
                     colored += byHand != 0;
                 }
@@ -738,7 +750,10 @@ TEST_F(ApiOffscreen, RefusalsReportALine)
          "krvCreateOffscreen: 8 x 16385 is no image size (1 to 16384 pixels a side)\r\n"},
         {[] { return krvCreateOffscreen(2, 2) && krvReadPixels(nullptr, 12); },
          "krvReadPixels: the 2 x 2 picture needs 12 bytes, the buffer holds 0\r\n"},
-        {[] { unsigned char p[11]; return krvCreateOffscreen(2, 2) && krvReadPixels(p, 11); },
+        {[] {
+             unsigned char p[11];
+             return krvCreateOffscreen(2, 2) && krvReadPixels(p, 11);
+         },
          "krvReadPixels: the 2 x 2 picture needs 12 bytes, the buffer holds 11\r\n"},
         {[] { return krvCreateOffscreen(2, 2) && krvResizeOffscreen(-1, 2); },
          "krvResizeOffscreen: -1 x 2 is no image size (1 to 16384 pixels a side)\r\n"},

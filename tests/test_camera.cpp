@@ -8,9 +8,6 @@
 
 namespace {
 
-
-
-
 // The invariant every operation keeps: the view matrix takes the eye to the origin, and the
 // product follows the view matrix.
 void ExpectConsistent(const CCamera& cam)
@@ -41,8 +38,9 @@ TEST(CameraState, NewCameraAndLenses)
 
 TEST(CameraZoom, OneStep)
 {
-    struct { float delta, z; } cases[] = {{1.0f, 4.5f}, {-1.0f, 5.5f}, {0.0f, 5.0f},
-                                          {120.0f, 4.5f}, {-0.001f, 5.5f}};
+    struct {
+        float delta, z;
+    } cases[] = {{1.0f, 4.5f}, {-1.0f, 5.5f}, {0.0f, 5.0f}, {120.0f, 4.5f}, {-0.001f, 5.5f}};
     for (const auto& c : cases) {
         CCamera cam;
         cam.ZoomView(c.delta);
@@ -112,7 +110,10 @@ TEST(CameraOrbit, OrbitsAroundTheReference)
 // Pitching keeps Y.y >= 0; the step that would turn the camera over snaps it to the pole.
 TEST(CameraOrbit, PitchSnapsAtTheVertical)
 {
-    struct { int dy; float poleY; } cases[] = {{40, -1.0f}, {-40, 1.0f}};
+    struct {
+        int dy;
+        float poleY;
+    } cases[] = {{40, -1.0f}, {-40, 1.0f}};
     for (const auto& c : cases) {
         CCamera cam;
         int steps = 0;

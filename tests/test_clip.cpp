@@ -114,17 +114,17 @@ TEST(Clip, TwoVerticesBeyondTheRightPlaneMoveOntoIt)
 TEST(Clip, TriangleOutsideOnePlaneIsDropped)
 {
     // Beyond the far plane only; every other plane would keep it.
-    EXPECT_TRUE(Clip(At(0.0f, 0.0f, 2.0f, 1.0f), At(0.5f, 0.0f, 2.0f, 1.0f),
-                     At(0.0f, 0.5f, 2.0f, 1.0f))
-                    .empty());
+    EXPECT_TRUE(
+        Clip(At(0.0f, 0.0f, 2.0f, 1.0f), At(0.5f, 0.0f, 2.0f, 1.0f), At(0.0f, 0.5f, 2.0f, 1.0f))
+            .empty());
     // Behind the eye: w < 0 puts every vertex outside plane 1 or 2.
-    EXPECT_TRUE(Clip(At(0.0f, 0.0f, 0.0f, -1.0f), At(0.5f, 0.0f, 0.0f, -1.0f),
-                     At(0.0f, 0.5f, 0.0f, -1.0f))
-                    .empty());
+    EXPECT_TRUE(
+        Clip(At(0.0f, 0.0f, 0.0f, -1.0f), At(0.5f, 0.0f, 0.0f, -1.0f), At(0.0f, 0.5f, 0.0f, -1.0f))
+            .empty());
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_TRUE(Clip(At(nan, 0.0f, 0.0f, 1.0f), At(nan, 0.0f, 0.0f, 1.0f),
-                     At(nan, 0.5f, 0.0f, 1.0f))
-                    .empty());
+    EXPECT_TRUE(
+        Clip(At(nan, 0.0f, 0.0f, 1.0f), At(nan, 0.0f, 0.0f, 1.0f), At(nan, 0.5f, 0.0f, 1.0f))
+            .empty());
 }
 
 TEST(Clip, PlaneNumbersOutsideOneToSevenDoNothing)

@@ -26,10 +26,18 @@ void ExpectNoBuffers(const _3D_Korvane_Core& core)
     EXPECT_EQ(core.aaColorBuffer, nullptr);
     EXPECT_EQ(core.colorBuffer, nullptr);
     EXPECT_EQ(core.depthBuffer, nullptr);
-    const int sizes[] = {core.width,      core.height,      core.aaWidth,
-                         core.aaHeight,    core.colorWidth,  core.colorHeight,
-                         core.depthWidth,  core.depthHeight, core.targetColorWidth,
-                         core.targetDepthWidth, core.maxX,   core.maxY};
+    const int sizes[] = {core.width,
+                         core.height,
+                         core.aaWidth,
+                         core.aaHeight,
+                         core.colorWidth,
+                         core.colorHeight,
+                         core.depthWidth,
+                         core.depthHeight,
+                         core.targetColorWidth,
+                         core.targetDepthWidth,
+                         core.maxX,
+                         core.maxY};
     for (int s : sizes) EXPECT_EQ(s, 0);
     EXPECT_EQ(core.targetColor, nullptr);
     EXPECT_EQ(core.targetDepth, nullptr);
@@ -41,7 +49,9 @@ void ExpectNoBuffers(const _3D_Korvane_Core& core)
 
 TEST(CoreResize, ColourRowsPaddedToFourPixels)
 {
-    const struct { int w, colorWidth; } cases[] = {{5, 8}, {4, 4}, {1, 4}, {9, 12}};
+    const struct {
+        int w, colorWidth;
+    } cases[] = {{5, 8}, {4, 4}, {1, 4}, {9, 12}};
     for (const auto& c : cases) {
         _3D_Korvane_Core core;
         core.antiAliasing = KrvAA_Off;
@@ -67,7 +77,9 @@ TEST(CoreResize, ColourRowsPaddedToFourPixels)
 
 TEST(CoreResize, SupersampledBuffersScaleByFactor)
 {
-    const struct { int mode, f; } cases[] = {{KrvAA_2x2, 2}, {KrvAA_3x3, 3}, {KrvAA_4x4, 4}};
+    const struct {
+        int mode, f;
+    } cases[] = {{KrvAA_2x2, 2}, {KrvAA_3x3, 3}, {KrvAA_4x4, 4}};
     for (const auto& c : cases) {
         _3D_Korvane_Core core;
         core.antiAliasing = c.mode;
@@ -85,10 +97,15 @@ TEST(CoreResize, SupersampledBuffersScaleByFactor)
 
 TEST(CoreResize, RejectedSizesLeaveNoBuffers)
 {
-    const struct { int w, h, aa; } cases[] = {
-        {0, 10, KrvAA_Off},        {10, 0, KrvAA_2x2},    {-5, 10, KrvAA_Off},
-        {16385, 4, KrvAA_Off},     {4, 16385, KrvAA_4x4}, {16384, 16384, KrvAA_4x4},
-        {INT32_MAX, INT32_MAX, KrvAA_3x3}};
+    const struct {
+        int w, h, aa;
+    } cases[] = {{0, 10, KrvAA_Off},
+                 {10, 0, KrvAA_2x2},
+                 {-5, 10, KrvAA_Off},
+                 {16385, 4, KrvAA_Off},
+                 {4, 16385, KrvAA_4x4},
+                 {16384, 16384, KrvAA_4x4},
+                 {INT32_MAX, INT32_MAX, KrvAA_3x3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " aa " << c.aa);
         _3D_Korvane_Core core;
@@ -136,8 +153,8 @@ TEST(CoreClear, ColourToZeroDepthToFarOverWholeTarget)
         core.ResizeBuffers(5, 3);
         const size_t colourBytes = static_cast<size_t>(core.targetColorWidth) *
                                    static_cast<size_t>(core.targetColorHeight) * 3u;
-        const size_t depthCount = static_cast<size_t>(core.depthWidth) *
-                                  static_cast<size_t>(core.depthHeight);
+        const size_t depthCount =
+            static_cast<size_t>(core.depthWidth) * static_cast<size_t>(core.depthHeight);
         std::memset(core.targetColor, 0x5A, colourBytes);
         std::memset(core.depthBuffer, 0x12, depthCount * 2);
 
@@ -231,10 +248,14 @@ TEST(CoreBinds, SettersIgnoreValuesOutsideTheirSets)
 {
     const struct {
         int value, cullFace;
-    } cull[] = {{KrvCullMode_None, KrvCullMode_None}, {KrvCullMode_Front, KrvCullMode_Front},
-                {KrvCullMode_Back, KrvCullMode_Back}, {KrvCullMode_All, KrvCullMode_All},
-                {5, KrvCullMode_Back},                {15, KrvCullMode_Back},
-                {19, KrvCullMode_Back},               {-16, KrvCullMode_Back}};
+    } cull[] = {{KrvCullMode_None, KrvCullMode_None},
+                {KrvCullMode_Front, KrvCullMode_Front},
+                {KrvCullMode_Back, KrvCullMode_Back},
+                {KrvCullMode_All, KrvCullMode_All},
+                {5, KrvCullMode_Back},
+                {15, KrvCullMode_Back},
+                {19, KrvCullMode_Back},
+                {-16, KrvCullMode_Back}};
     for (const auto& c : cull) {
         _3D_Korvane_Core core;  // culls back faces
         core.SetCullFace(c.value);
@@ -242,10 +263,14 @@ TEST(CoreBinds, SettersIgnoreValuesOutsideTheirSets)
     }
     const struct {
         int value, fogMode;
-    } fog[] = {{KrvFogMode_Height, KrvFogMode_Height}, {KrvFogMode_Depth, KrvFogMode_Depth},
-               {KrvFogMode_Linear, KrvFogMode_Linear}, {KrvFogMode_Exp, KrvFogMode_Exp},
-               {KrvFogMode_Exp2, KrvFogMode_Exp2},     {31, KrvFogMode_Linear},
-               {37, KrvFogMode_Linear},                {0, KrvFogMode_Linear}};
+    } fog[] = {{KrvFogMode_Height, KrvFogMode_Height},
+               {KrvFogMode_Depth, KrvFogMode_Depth},
+               {KrvFogMode_Linear, KrvFogMode_Linear},
+               {KrvFogMode_Exp, KrvFogMode_Exp},
+               {KrvFogMode_Exp2, KrvFogMode_Exp2},
+               {31, KrvFogMode_Linear},
+               {37, KrvFogMode_Linear},
+               {0, KrvFogMode_Linear}};
     for (const auto& c : fog) {
         _3D_Korvane_Core core;
         core.SetFogMode(KrvFogMode_Linear);
@@ -309,7 +334,9 @@ TEST(CoreGetPixel, ReadsPackedColourAndByte)
         EXPECT_EQ(bits, 0x7FC00000u);
     }
 
-    const struct { int x, y; } outside[] = {{-1, 0}, {0, -1}, {4, 0}, {0, 2}, {INT32_MIN, 0}};
+    const struct {
+        int x, y;
+    } outside[] = {{-1, 0}, {0, -1}, {4, 0}, {0, 2}, {INT32_MIN, 0}};
     for (const auto& o : outside)
         for (int which : {48, 50, 49}) EXPECT_EQ(core.getPixel(o.x, o.y, which).x, 0.0f);
 }

@@ -38,13 +38,12 @@ float FromBits(uint32_t u)
 std::vector<float> Inputs()
 {
     const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> v = {0.0f,         -0.0f,         0.5f,          -0.5f,
-                            1.0f,         -1.0f,         0.99999994f,   -0.99999994f,
-                            1e-45f,       -1e-45f,       1e-8f,         -1e-8f,
-                            2.5f,         -2.5f,         8388607.5f,    -8388607.5f,
-                            8388608.0f,   -8388608.0f,   16777217.0f,   2147483520.0f,
-                            2147483648.0f, -2147483648.0f, -2147483904.0f, 3e38f,
-                            -3e38f,       inf,           -inf,          std::nanf("")};
+    std::vector<float> v = {
+        0.0f,        -0.0f,         0.5f,          -0.5f,          1.0f,           -1.0f,
+        0.99999994f, -0.99999994f,  1e-45f,        -1e-45f,        1e-8f,          -1e-8f,
+        2.5f,        -2.5f,         8388607.5f,    -8388607.5f,    8388608.0f,     -8388608.0f,
+        16777217.0f, 2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f, 3e38f,
+        -3e38f,      inf,           -inf,          std::nanf("")};
     std::mt19937 rng(11);
     for (int i = 0; i < 200000; ++i) v.push_back(FromBits(static_cast<uint32_t>(rng())));
     return v;
@@ -170,8 +169,8 @@ TEST(FastPaths, RowWalkMatchesTheScalarRecords)
             _3D_Korvane_Shader v[3];
             for (auto& e : v) {
                 const float rw = 0.2f + unit(rng);
-                e.position = vec4(unit(rng) * (w + 8) - 4.0f, unit(rng) * (h + 4) - 2.0f,
-                                  unit(rng), rw);
+                e.position =
+                    vec4(unit(rng) * (w + 8) - 4.0f, unit(rng) * (h + 4) - 2.0f, unit(rng), rw);
                 e.color = vec3(unit(rng), unit(rng), unit(rng)) * rw;
                 e.texCoord = vec2(4.0f * unit(rng) - 2.0f, 4.0f * unit(rng) - 2.0f) * rw;
                 e.normal = vec3(unit(rng) - 0.5f, unit(rng) - 0.5f, unit(rng) - 0.5f) * rw;

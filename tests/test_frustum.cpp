@@ -21,9 +21,11 @@ _3D_Korvane_Frustum IdentityFrustum()
 TEST(FrustumPlanes, IdentityGivesUnitCube)
 {
     const _3D_Korvane_Frustum f = IdentityFrustum();
-    const struct { int plane; float a, b, c, d; } cases[] = {
-        {f.right, -1, 0, 0, 1},  {f.left, 1, 0, 0, 1},     {f.bottom, 0, 1, 0, 1},
-        {f.top, 0, -1, 0, 1},    {f.farPlane, 0, 0, -1, 1}, {f.nearPlane, 0, 0, 1, 1}};
+    const struct {
+        int plane;
+        float a, b, c, d;
+    } cases[] = {{f.right, -1, 0, 0, 1}, {f.left, 1, 0, 0, 1},      {f.bottom, 0, 1, 0, 1},
+                 {f.top, 0, -1, 0, 1},   {f.farPlane, 0, 0, -1, 1}, {f.nearPlane, 0, 0, 1, 1}};
     for (const auto& c : cases) {
         EXPECT_EQ(f.planes[c.plane][0], c.a) << "plane " << c.plane;
         EXPECT_EQ(f.planes[c.plane][1], c.b) << "plane " << c.plane;
@@ -64,11 +66,13 @@ TEST(FrustumVolumes, AcceptEverything)
 TEST(FrustumInside, PositiveDistancesOnTheFivePlanes)
 {
     const _3D_Korvane_Frustum f = IdentityFrustum();
-    const struct { float x, y, z; bool inside; } cases[] = {
-        {0, 0, 0, true},      {0.5f, -0.5f, 0.9f, true}, {0, 0, 5, true},  // far not tested
-        {2, 0, 0, false},     {-2, 0, 0, false},         {0, 2, 0, false},
-        {0, -2, 0, false},    {0, 0, -2, false},         {1, 0, 0, false},  // on the plane
-        {NAN, 0, 0, false}};
+    const struct {
+        float x, y, z;
+        bool inside;
+    } cases[] = {{0, 0, 0, true},   {0.5f, -0.5f, 0.9f, true}, {0, 0, 5, true},  // far not tested
+                 {2, 0, 0, false},  {-2, 0, 0, false},         {0, 2, 0, false},
+                 {0, -2, 0, false}, {0, 0, -2, false},         {1, 0, 0, false},  // on the plane
+                 {NAN, 0, 0, false}};
     for (const auto& c : cases)
         EXPECT_EQ(f.isInsideVF(c.x, c.y, c.z), c.inside) << c.x << " " << c.y << " " << c.z;
 }

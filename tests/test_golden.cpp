@@ -15,8 +15,8 @@ const int kWidth = 64, kHeight = 48;
 
 CVertex Corner(float x, float y, float z)
 {
-    return CVertex{x, y, z, (x + 1.0f) * 0.5f, (y + 1.0f) * 0.5f, (z + 1.0f) * 0.5f,
-                   0, 0, 0, 0, 0, {}};
+    return CVertex{x, y, z, (x + 1.0f) * 0.5f, (y + 1.0f) * 0.5f, (z + 1.0f) * 0.5f, 0, 0, 0,
+                   0, 0, {}};
 }
 
 // A cube of side 2 coloured by position, faces counter-clockwise seen from outside, standing

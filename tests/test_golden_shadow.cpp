@@ -74,10 +74,20 @@ protected:
         RenderingFixture::SetUp();
         // What a draw leaves behind in the core, beyond what the fixture keeps: the per-draw
         // flags, the last depth and the address of the vertex array, which dies with the test.
-        Keep(r.useColor); Keep(r.useDepthWrite); Keep(r.ignoreDepth); Keep(r.useTexture);
-        Keep(r.useLight); Keep(r.useShadowMap); Keep(r.useTexture1); Keep(r.useTexture2);
-        Keep(r.useBump); Keep(r.vertices); Keep(r.firstVertex); Keep(r.endVertex);
-        Keep(r.drawFeatures); Keep(r.lastDepth);
+        Keep(r.useColor);
+        Keep(r.useDepthWrite);
+        Keep(r.ignoreDepth);
+        Keep(r.useTexture);
+        Keep(r.useLight);
+        Keep(r.useShadowMap);
+        Keep(r.useTexture1);
+        Keep(r.useTexture2);
+        Keep(r.useBump);
+        Keep(r.vertices);
+        Keep(r.firstVertex);
+        Keep(r.endVertex);
+        Keep(r.drawFeatures);
+        Keep(r.lastDepth);
 
         sphere.Sphere(0.0f, 0.25f, 0.0f, 0.6f, 16, 24, 1.0f, 1.0f);
         for (int i = 0; i < sphere.NumVertex; ++i) {

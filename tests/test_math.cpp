@@ -20,8 +20,8 @@ bool AllFinite(const float* m, int n)
 // A well-conditioned matrix with no symmetry, so a transposed index shows up.
 mat4x4 Sample4()
 {
-    return mat4x4(2.0f, 0.5f, -1.0f, 0.25f, 1.0f, 3.0f, 0.0f, -0.5f,
-                  0.0f, -1.0f, 4.0f, 1.0f, 0.5f, 2.0f, 1.0f, 1.5f);
+    return mat4x4(2.0f, 0.5f, -1.0f, 0.25f, 1.0f, 3.0f, 0.0f, -0.5f, 0.0f, -1.0f, 4.0f, 1.0f, 0.5f,
+                  2.0f, 1.0f, 1.5f);
 }
 
 // A matrix given row by row, as it is written on paper; mat4x4 itself takes columns.
@@ -295,7 +295,9 @@ TEST(MathTangent, TBNMapsNormalToZ)
 
 TEST(MathHelpers, Clamp)
 {
-    struct { float v, lo, hi, expect; } cases[] = {
+    struct {
+        float v, lo, hi, expect;
+    } cases[] = {
         {5.0f, 0.0f, 1.0f, 1.0f},
         {-5.0f, 0.0f, 1.0f, 0.0f},
         {0.5f, 0.0f, 1.0f, 0.5f},

@@ -146,10 +146,11 @@ TEST_F(ObjLoader, PositionsOnlyGiveWhiteFlatShadedTriangle)
 
 TEST_F(ObjLoader, FullFaceTakesFirstThreeCornersAndEveryAttribute)
 {
-    Write("quad.obj", "v 0 0 0\nv 2 0 0\nv 2 2 0\nv 0 2 0\n"
-                      "vt 0 0\nvt 0.5 0\nvt 0.5 0.25\nvt 0 0.25\n"
-                      "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nvn 0 0 -1\n"
-                      "f 1/1/1 2/2/2 3/3/3 4/4/4\n");
+    Write("quad.obj",
+          "v 0 0 0\nv 2 0 0\nv 2 2 0\nv 0 2 0\n"
+          "vt 0 0\nvt 0.5 0\nvt 0.5 0.25\nvt 0 0.25\n"
+          "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nvn 0 0 -1\n"
+          "f 1/1/1 2/2/2 3/3/3 4/4/4\n");
     ASSERT_TRUE(Load("quad.obj"));
     ASSERT_EQ(obj_.NumVertex, 3);
     const CVertex& v = obj_.Vertex[2];
@@ -186,9 +187,10 @@ TEST_F(ObjLoader, BlanksShortLinesAndNormalLength)
 
 TEST_F(ObjLoader, TwoIndexFaceSecondIndexWins)
 {
-    Write("ab.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\n"
-                    "vt 0.1 0.1\nvt 0.2 0.2\nvt 0.3 0.3\nvt 0.4 0.4\n"
-                    "f 2/1 3/2 4/3\n");
+    Write("ab.obj",
+          "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\n"
+          "vt 0.1 0.1\nvt 0.2 0.2\nvt 0.3 0.3\nvt 0.4 0.4\n"
+          "f 2/1 3/2 4/3\n");
     ASSERT_TRUE(Load("ab.obj"));
     ASSERT_EQ(obj_.NumVertex, 3);
     ExpectVec(Pos(obj_.Vertex[0]), 1.0f, 0.0f, 0.0f);
@@ -234,8 +236,8 @@ TEST_F(ObjLoader, TruncatedEndsAndVeryLongLines)
     const struct {
         const char* tail;
         int vertices;
-    } cuts[] = {{"mtl", 3}, {"mtllib", 3}, {"map_Ka", 3}, {"f 1 2", 3}, {"v 1", 3},
-                {"f 1/", 3},  {"vn", 3},     {"f 1 2 3 4/", 6}};
+    } cuts[] = {{"mtl", 3}, {"mtllib", 3}, {"map_Ka", 3}, {"f 1 2", 3},
+                {"v 1", 3}, {"f 1/", 3},   {"vn", 3},     {"f 1 2 3 4/", 6}};
     for (const auto& c : cuts) {
         SCOPED_TRACE(c.tail);
         Write("cut.obj", base + c.tail);
@@ -326,27 +328,29 @@ TEST_F(ObjLoader, EmptyMaterialFilesAreAccepted)
 TEST_F(ObjLoader, ExporterStyleModelWithMaterialAndTexture)
 {
     WritePng("paint.png");
-    Write("car.mtl", "# Material file\r\n"
-                     "newmtl Paint\r\n"
-                     "Ns 96.078431\r\nKa 1.000000 1.000000 1.000000\r\n"
-                     "Kd 0.640000 0.640000 0.640000\r\nKs 0.5 0.5 0.5\r\n"
-                     "Ni 1.000000\r\nd 1.000000\r\nillum 2\r\n"
-                     "map_Kd paint.png\r\n"
-                     "\tmap_Ka paint.png\r\n");
-    Write("car.obj", "# Exported model\r\n"
-                     "mtllib car.mtl\r\n"
-                     "o Body\r\n"
-                     "v -1.000000 0.000000 1.000000\r\n"
-                     "v 1.000000 0.000000 1.000000\r\n"
-                     "v 1.000000 0.000000 -1.000000\r\n"
-                     "v -1.000000 0.000000 -1.000000\r\n"
-                     "vt 0.000000 0.000000\r\nvt 1.000000 0.000000\r\n"
-                     "vt 1.000000 1.000000\r\nvt 0.000000 1.000000\r\n"
-                     "vn 0.0000 1.0000 0.0000\r\n"
-                     "usemtl Paint\r\n"
-                     "s off\r\n"
-                     "f 1/1/1 2/2/1 3/3/1 4/4/1\r\n"
-                     "f 1/1/1 3/3/1 4/4/1\r\n");
+    Write("car.mtl",
+          "# Material file\r\n"
+          "newmtl Paint\r\n"
+          "Ns 96.078431\r\nKa 1.000000 1.000000 1.000000\r\n"
+          "Kd 0.640000 0.640000 0.640000\r\nKs 0.5 0.5 0.5\r\n"
+          "Ni 1.000000\r\nd 1.000000\r\nillum 2\r\n"
+          "map_Kd paint.png\r\n"
+          "\tmap_Ka paint.png\r\n");
+    Write("car.obj",
+          "# Exported model\r\n"
+          "mtllib car.mtl\r\n"
+          "o Body\r\n"
+          "v -1.000000 0.000000 1.000000\r\n"
+          "v 1.000000 0.000000 1.000000\r\n"
+          "v 1.000000 0.000000 -1.000000\r\n"
+          "v -1.000000 0.000000 -1.000000\r\n"
+          "vt 0.000000 0.000000\r\nvt 1.000000 0.000000\r\n"
+          "vt 1.000000 1.000000\r\nvt 0.000000 1.000000\r\n"
+          "vn 0.0000 1.0000 0.0000\r\n"
+          "usemtl Paint\r\n"
+          "s off\r\n"
+          "f 1/1/1 2/2/1 3/3/1 4/4/1\r\n"
+          "f 1/1/1 3/3/1 4/4/1\r\n");
     ASSERT_TRUE(Load("car.obj")) << Report();
     ASSERT_EQ(obj_.NumVertex, 6);
     ExpectVec(Pos(obj_.Vertex[4]), 1.0f, 0.0f, -1.0f);
@@ -366,15 +370,16 @@ TEST_F(ObjLoader, ExporterStyleModelWithMaterialAndTexture)
 
 TEST_F(ObjLoader, GroupedModelWithSmoothingAndPositionNormalFaces)
 {
-    Write("box.obj", "# 4 vertices\n"
-                     "g side\n"
-                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
-                     "# 1 normals\nvn 0 0 2\n"
-                     "s 1\n"
-                     "usemtl none\n"
-                     "f 1//1 2//1 3//1\n"
-                     "g other\n"
-                     "f 1//1 3//1 4//1 # trailing comment\n");
+    Write("box.obj",
+          "# 4 vertices\n"
+          "g side\n"
+          "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+          "# 1 normals\nvn 0 0 2\n"
+          "s 1\n"
+          "usemtl none\n"
+          "f 1//1 2//1 3//1\n"
+          "g other\n"
+          "f 1//1 3//1 4//1 # trailing comment\n");
     ASSERT_TRUE(Load("box.obj"));
     ASSERT_EQ(obj_.NumVertex, 6);
     for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 1.0f);
@@ -446,8 +451,9 @@ TEST_F(ObjLoader, DegenerateAndExtremeGeometryGiveFiniteNormals)
     ASSERT_TRUE(Load("flat.obj"));
     for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 0.0f);
 
-    Write("far.obj", "v -3e38 -3e38 0\nv 3e38 -3e38 0\nv -3e38 3e38 0\n"
-                     "v 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\nf 1 1 4\n");
+    Write("far.obj",
+          "v -3e38 -3e38 0\nv 3e38 -3e38 0\nv -3e38 3e38 0\n"
+          "v 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\nf 1 1 4\n");
     ASSERT_TRUE(Load("far.obj"));
     ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
 
@@ -464,8 +470,13 @@ TEST_F(ObjLoader, DegenerateAndExtremeGeometryGiveFiniteNormals)
 TEST_F(ObjLoader, NamesMayNotLeaveTheModelFolder)
 {
     Write("../outside.mtl", "");
-    const char* names[] = {"/etc/hostname", "\\x.mtl", "C:\\x.mtl", "c:x.mtl", "../outside.mtl",
-                           "a\\..\\..\\outside.mtl", "sub/../../outside.mtl"};
+    const char* names[] = {"/etc/hostname",
+                           "\\x.mtl",
+                           "C:\\x.mtl",
+                           "c:x.mtl",
+                           "../outside.mtl",
+                           "a\\..\\..\\outside.mtl",
+                           "sub/../../outside.mtl"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         _3D_KRV_Report_Error.Empty();
@@ -536,11 +547,16 @@ TEST_F(ObjLoader, LinksMustResolveInsideTheModelFolder)
         const char* link;
         std::string target;
     } links[] = {
-        {"passwd.mtl", "/etc/passwd"},    {"up", ".."},
-        {"out.mtl", "../outside.mtl"},     {"out.png", dir_ + "/outside.png"},
-        {"loop.mtl", "loop.mtl"},          {"dangling.mtl", "../none.mtl"},
-        {"in.mtl", "real.mtl"},            {"abs_in.png", Full("ok.png")},
-        {"subdir", "sub"},                 {"in_sub.png", "sub/../ok.png"},
+        {"passwd.mtl", "/etc/passwd"},
+        {"up", ".."},
+        {"out.mtl", "../outside.mtl"},
+        {"out.png", dir_ + "/outside.png"},
+        {"loop.mtl", "loop.mtl"},
+        {"dangling.mtl", "../none.mtl"},
+        {"in.mtl", "real.mtl"},
+        {"abs_in.png", Full("ok.png")},
+        {"subdir", "sub"},
+        {"in_sub.png", "sub/../ok.png"},
     };
     for (const auto& l : links)
         ASSERT_EQ(symlink(l.target.c_str(), Full(l.link).c_str()), 0) << l.link;
@@ -550,12 +566,17 @@ TEST_F(ObjLoader, LinksMustResolveInsideTheModelFolder)
         const char* name;
         bool inside;
     } cases[] = {
-        {"mtllib", "passwd.mtl", false},   {"mtllib", "up/outside.mtl", false},
-        {"mtllib", "out.mtl", false},      {"mtllib", "loop.mtl", false},
-        {"mtllib", "dangling.mtl", false}, {"mtllib", "in.mtl", true},
+        {"mtllib", "passwd.mtl", false},
+        {"mtllib", "up/outside.mtl", false},
+        {"mtllib", "out.mtl", false},
+        {"mtllib", "loop.mtl", false},
+        {"mtllib", "dangling.mtl", false},
+        {"mtllib", "in.mtl", true},
         {"mtllib", "subdir/../real.mtl", false},  // ".." is refused by its text alone
-        {"map_Ka", "up/outside.png", false},      {"map_Ka", "out.png", false},
-        {"map_Ka", "in_sub.png", true},           {"map_Ka", "abs_in.png", true},
+        {"map_Ka", "up/outside.png", false},
+        {"map_Ka", "out.png", false},
+        {"map_Ka", "in_sub.png", true},
+        {"map_Ka", "abs_in.png", true},
         {"map_Ka", "subdir/ok.png", true},
     };
     for (const auto& c : cases) {
@@ -635,8 +656,8 @@ TEST_F(ObjLoader, EachLibraryAndTextureIsReadOnceALoad)
             if (*c != ' ') once += std::string("mtllib ") + *c + ".mtl\n";
         for (int i = 0; i < 200; ++i) often += once;
         Write("once.obj", once + tail);
-        Write("often.obj", often + "mtllib ./" + std::string(1, order.libraries[0]) + ".mtl\n" +
-                               once + tail);
+        Write("often.obj",
+              often + "mtllib ./" + std::string(1, order.libraries[0]) + ".mtl\n" + once + tail);
 
         OpenCounter onceA(Full("a.png")), onceMtl(Full("a.mtl"));
         ASSERT_TRUE(onceA.Ok() && onceMtl.Ok());

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
 vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
 
@@ -138,7 +137,10 @@ TEST(ObjectTransform, TranslateAndScale)
     for (bool scaling : {false, true}) {
         CObject o;
         MakeTriangle(o);
-        if (scaling) o.Scale3fv(s); else o.Translate3fv(d);
+        if (scaling)
+            o.Scale3fv(s);
+        else
+            o.Translate3fv(d);
         auto expect = [&](const vec3& p) { return scaling ? p * s : p + d; };
         for (int i = 0; i < 3; ++i) {
             ExpectVecEq(Pos(o.Vertex[i]), expect(Pos(ref.Vertex[i])));
@@ -190,12 +192,10 @@ TEST(ObjectTransform, TexRotateChoosesAxis)
         vec3 axis;
         float u, v;  // expected image of (1, 1)
     } cases[] = {
-        {vec3(1.0f, 0.0f, 0.0f), 1.0f, c},
-        {vec3(0.0f, 1.0f, 0.0f), c, 1.0f},
-        {vec3(0.0f, 0.0f, 1.0f), c - s, s + c},
-        {vec3(1.0f, 1.0f, 0.0f), c, 1.0f},      // y wins over x
-        {vec3(1.0f, 0.0f, 1.0f), c - s, s + c},  // z wins over x
-        {vec3(0.0f, 0.0f, 0.0f), 1.0f, 1.0f},   // no axis: unchanged
+        {vec3(1.0f, 0.0f, 0.0f), 1.0f, c},      {vec3(0.0f, 1.0f, 0.0f), c, 1.0f},
+        {vec3(0.0f, 0.0f, 1.0f), c - s, s + c}, {vec3(1.0f, 1.0f, 0.0f), c, 1.0f},  // y wins over x
+        {vec3(1.0f, 0.0f, 1.0f), c - s, s + c},                                     // z wins over x
+        {vec3(0.0f, 0.0f, 0.0f), 1.0f, 1.0f},  // no axis: unchanged
         {vec3(0.5f, 2.0f, 0.9f), 1.0f, 1.0f},
     };
     for (const auto& k : cases) {

@@ -45,14 +45,16 @@ TEST_F(PipelineTest, RowCentreBelowTheTopVertexSkipsTheRow)
 {
     // Top y 2.6: the centre 2.5 of row 2 lies outside the triangle, row 3's does not.
     Draw({V(0.0f, 2.6f), V(8.0f, 2.6f), V(0.0f, 5.0f)});
-    EXPECT_EQ(target.ColorMap(), MapRows({"........",
-                                          "........",
-                                          "........",
-                                          "AA......",
-                                          "AAAAA...",
-                                          "........",
-                                          "........",
-                                          "........"}));
+    EXPECT_EQ(target.ColorMap(), MapRows({
+                                     "........",
+                                     "........",
+                                     "........",
+                                     "AA......",
+                                     "AAAAA...",
+                                     "........",
+                                     "........",
+                                     "........",
+                                 }));
 }
 
 TEST_F(PipelineTest, RowCentresOnTheEndsOfAnEdgeAreDrawn)
@@ -60,14 +62,16 @@ TEST_F(PipelineTest, RowCentresOnTheEndsOfAnEdgeAreDrawn)
     // The flat top lies on row 4's centre (edge parameter 1), the apex on row 0's (parameter 0,
     // a span of width 0).
     Draw({V(0.0f, 0.5f), V(8.0f, 4.5f), V(0.0f, 4.5f)});
-    EXPECT_EQ(target.ColorMap(), MapRows({"........",
-                                          "........",
-                                          "........",
-                                          "AAAAAAAA",
-                                          "AAAAAA..",
-                                          "AAAA....",
-                                          "AA......",
-                                          "........"}));
+    EXPECT_EQ(target.ColorMap(), MapRows({
+                                     "........",
+                                     "........",
+                                     "........",
+                                     "AAAAAAAA",
+                                     "AAAAAA..",
+                                     "AAAA....",
+                                     "AA......",
+                                     "........",
+                                 }));
 }
 
 TEST_F(PipelineTest, RowsBeyondTheTargetAreClampedAtBothEnds)
@@ -76,37 +80,43 @@ TEST_F(PipelineTest, RowsBeyondTheTargetAreClampedAtBothEnds)
     // to 11.9 and the rows are clamped to 0..maxY.
     core.Viewport(0, -4, 8, 16);
     Draw({V(0.0f, -3.7f), V(8.0f, -3.7f), V(8.0f, 11.9f)});
-    EXPECT_EQ(target.ColorMap(), MapRows({"......AA",
-                                          ".....AAA",
-                                          ".....AAA",
-                                          "....AAAA",
-                                          "....AAAA",
-                                          "...AAAAA",
-                                          "...AAAAA",
-                                          "..AAAAAA"}));
+    EXPECT_EQ(target.ColorMap(), MapRows({
+                                     "......AA",
+                                     ".....AAA",
+                                     ".....AAA",
+                                     "....AAAA",
+                                     "....AAAA",
+                                     "...AAAAA",
+                                     "...AAAAA",
+                                     "..AAAAAA",
+                                 }));
 }
 
 TEST_F(PipelineTest, PixelCentresOnASharedEdgeAreDrawnByBothTriangles)
 {
     Draw({V(0.0f, 0.0f), V(8.0f, 0.0f), V(8.0f, 8.0f)});
-    EXPECT_EQ(target.ColorMap(), MapRows({".......A",
-                                          "......AA",
-                                          ".....AAA",
-                                          "....AAAA",
-                                          "...AAAAA",
-                                          "..AAAAAA",
-                                          ".AAAAAAA",
-                                          "AAAAAAAA"}));
+    EXPECT_EQ(target.ColorMap(), MapRows({
+                                     ".......A",
+                                     "......AA",
+                                     ".....AAA",
+                                     "....AAAA",
+                                     "...AAAAA",
+                                     "..AAAAAA",
+                                     ".AAAAAAA",
+                                     "AAAAAAAA",
+                                 }));
     target.Clear();
     Draw({V(0.0f, 0.0f), V(8.0f, 8.0f), V(0.0f, 8.0f)});
-    EXPECT_EQ(target.ColorMap(), MapRows({"AAAAAAAA",
-                                          "AAAAAAA.",
-                                          "AAAAAA..",
-                                          "AAAAA...",
-                                          "AAAA....",
-                                          "AAA.....",
-                                          "AA......",
-                                          "A......."}));
+    EXPECT_EQ(target.ColorMap(), MapRows({
+                                     "AAAAAAAA",
+                                     "AAAAAAA.",
+                                     "AAAAAA..",
+                                     "AAAAA...",
+                                     "AAAA....",
+                                     "AAA.....",
+                                     "AA......",
+                                     "A.......",
+                                 }));
 }
 
 TEST_F(PipelineTest, TriangleOnOneRowDrawsNothing)
@@ -156,9 +166,9 @@ TEST_F(PipelineTest, CullModesByWinding)
         bool drawsCcw, drawsCw;
     };
     const Case cases[] = {
-        {true, KrvCullMode_None, true, true},   {true, KrvCullMode_Front, false, true},
-        {true, KrvCullMode_Back, true, false},  {true, KrvCullMode_All, false, false},
-        {false, KrvCullMode_Back, true, true},  {false, KrvCullMode_All, true, true},
+        {true, KrvCullMode_None, true, true},  {true, KrvCullMode_Front, false, true},
+        {true, KrvCullMode_Back, true, false}, {true, KrvCullMode_All, false, false},
+        {false, KrvCullMode_Back, true, true}, {false, KrvCullMode_All, true, true},
     };
     for (const Case& c : cases) {
         core.cullEnabled = c.enabled;
@@ -206,7 +216,7 @@ TEST_F(PipelineTest, NearerOrEqualDepthWins)
                                           "AAAABBBB", "AAAABBBB", "AAAABBBB", "AAAABBBB"}));
     EXPECT_EQ(target.Pixel(0, 0)[1], 255);
     EXPECT_EQ(target.Pixel(7, 0)[2], 255);
-    EXPECT_EQ(target.Depth(6, 6), 49151);  // trunc(0.75 * 65535)
+    EXPECT_EQ(target.Depth(6, 6), 49151);     // trunc(0.75 * 65535)
     EXPECT_EQ(core.GetDepthBuffer(), 57343);  // the last fragment tested: trunc(0.875 * 65535)
 }
 
@@ -256,9 +266,8 @@ TEST_F(PipelineTest, FrameBufferWithOnlyADepthTexture)
 
 TEST_F(PipelineTest, TrailingVerticesAreNotDrawn)
 {
-    std::vector<CVertex> v = {V(0.0f, 0.0f), V(4.0f, 0.0f), V(4.0f, 4.0f),
-                              V(4.0f, 4.0f), V(8.0f, 4.0f), V(8.0f, 8.0f),
-                              V(0.0f, 8.0f)};
+    std::vector<CVertex> v = {V(0.0f, 0.0f), V(4.0f, 0.0f), V(4.0f, 4.0f), V(4.0f, 4.0f),
+                              V(8.0f, 4.0f), V(8.0f, 8.0f), V(0.0f, 8.0f)};
     core.DrawTriangles(v.data(), 0, 7);
     EXPECT_EQ(target.ColorMap(), MapRows({".......A", "......AA", ".....AAA", "....AAAA",
                                           "...A....", "..AA....", ".AAA....", "AAAA...."}));
@@ -343,7 +352,7 @@ TEST(PipelineSubmit, SupersamplingScalesTheViewportForTheDrawOnly)
     core.Clear(true, true);
     core.Viewport(0, 0, 100, 50);
     // The lower-left quarter of the output: 150 x 75 supersampled pixels.
-    std::vector<CVertex> v = {ScreenVertex(core, 0.0f, 0.0f), ScreenVertex(core, 50.0f, 0.0f),
+    std::vector<CVertex> v = {ScreenVertex(core, 0.0f, 0.0f),   ScreenVertex(core, 50.0f, 0.0f),
                               ScreenVertex(core, 50.0f, 25.0f), ScreenVertex(core, 0.0f, 0.0f),
                               ScreenVertex(core, 50.0f, 25.0f), ScreenVertex(core, 0.0f, 25.0f)};
     core.DrawTriangles(v.data(), 0, 6);
@@ -434,32 +443,58 @@ TEST_F(PipelineFog, EveryModeByItsFormula)
     const float ln2 = 0.69314718f;
     const Case cases[] = {
         // vc + density * (y - offset) / fc: .25 + .25 / (.5, 1, .25)
-        {KrvFogMode_Height, {0.5f, 1.0f, 0.25f, 0.25f, 0.5f, 0, 0}, vec3(0.25f), 1.5f,
+        {KrvFogMode_Height,
+         {0.5f, 1.0f, 0.25f, 0.25f, 0.5f, 0, 0},
+         vec3(0.25f),
+         1.5f,
          {255, 127, 191}},
         // vc - density * (0.5 * w - offset) / fc: .75 - .25 / (.5, 1, .25)
-        {KrvFogMode_Depth, {0.5f, 1.0f, 0.25f, 0.5f, 0.5f, 0, 0}, vec3(0.75f), 0.0f,
-         {0, 127, 63}},
+        {KrvFogMode_Depth, {0.5f, 1.0f, 0.25f, 0.5f, 0.5f, 0, 0}, vec3(0.75f), 0.0f, {0, 127, 63}},
         // (end - |w|) / (end - start) + fc = 0.5 + fc
-        {KrvFogMode_Linear, {0.25f, 0.5f, 0.125f, 0, 0, 0.0f, 4.0f}, vec3(0.9f), 0.0f,
+        {KrvFogMode_Linear,
+         {0.25f, 0.5f, 0.125f, 0, 0, 0.0f, 4.0f},
+         vec3(0.9f),
+         0.0f,
          {159, 255, 191}},
         // start == end: end - |w| = 0.25, not divided
-        {KrvFogMode_Linear, {0.25f, 0.5f, 0.125f, 0, 0, 2.25f, 2.25f}, vec3(0.9f), 0.0f,
+        {KrvFogMode_Linear,
+         {0.25f, 0.5f, 0.125f, 0, 0, 2.25f, 2.25f},
+         vec3(0.9f),
+         0.0f,
          {95, 191, 127}},
         // exp(-density * |w|) = 0.5
-        {KrvFogMode_Exp, {0.25f, 0.125f, 0.0f, ln2 / 2.0f, 0, 0, 0}, vec3(0.9f), 0.0f,
+        {KrvFogMode_Exp,
+         {0.25f, 0.125f, 0.0f, ln2 / 2.0f, 0, 0, 0},
+         vec3(0.9f),
+         0.0f,
          {127, 159, 191}},
         // exp(-(density * |w|)^2) = 0.5
-        {KrvFogMode_Exp2, {0.25f, 0.125f, 0.0f, std::sqrt(ln2) / 2.0f, 0, 0, 0}, vec3(0.9f),
-         0.0f, {127, 159, 191}},
+        {KrvFogMode_Exp2,
+         {0.25f, 0.125f, 0.0f, std::sqrt(ln2) / 2.0f, 0, 0, 0},
+         vec3(0.9f),
+         0.0f,
+         {127, 159, 191}},
         // A fog colour component of 0 (either sign) gives its channel no fog term, also where
         // the term would be 0 / 0.
-        {KrvFogMode_Height, {0.5f, 0.0f, 0.25f, 0.25f, 1.5f, 0, 0}, vec3(0.25f), 1.5f,
+        {KrvFogMode_Height,
+         {0.5f, 0.0f, 0.25f, 0.25f, 1.5f, 0, 0},
+         vec3(0.25f),
+         1.5f,
          {63, 63, 63}},
-        {KrvFogMode_Height, {0.5f, 0.0f, -0.0f, 0.25f, 0.5f, 0, 0}, vec3(0.25f), 2.5f,
+        {KrvFogMode_Height,
+         {0.5f, 0.0f, -0.0f, 0.25f, 0.5f, 0, 0},
+         vec3(0.25f),
+         2.5f,
          {63, 63, 255}},
-        {KrvFogMode_Depth, {0.0f, 1.0f, 0.0f, 0.5f, 1.0f, 0, 0}, vec3(0.75f), 0.0f,
+        {KrvFogMode_Depth,
+         {0.0f, 1.0f, 0.0f, 0.5f, 1.0f, 0, 0},
+         vec3(0.75f),
+         0.0f,
          {191, 191, 191}},
-        {KrvFogMode_Depth, {0.0f, 1.0f, 0.0f, 0.5f, 0.5f, 0, 0}, vec3(0.75f), 0.0f,
+        {KrvFogMode_Depth,
+         {0.0f, 1.0f, 0.0f, 0.5f, 0.5f, 0, 0},
+         vec3(0.75f),
+         0.0f,
          {191, 127, 191}},
     };
     for (const Case& c : cases) {
@@ -486,13 +521,13 @@ TEST_F(PipelineFog, WithoutParametersOrModeTheVertexColourStays)
 
 TEST_F(PipelineTest, AttributesAreInterpolatedInOneOverW)
 {
-    core.LoadModelViewProjectionMatrix(mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
-                                              0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f));
+    core.LoadModelViewProjectionMatrix(mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f,
+                                              0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f));
     auto at = [](float ndcX, float ndcY, float w, float red) {
         return CVertex{ndcX * w, ndcY * w, w, red, 0, 0, 0, 0, 0, 0, 0, {}};
     };
     std::vector<CVertex> v = {at(-1, -1, 1, 0), at(1, -1, 4, 1), at(1, 1, 4, 1),
-                              at(-1, -1, 1, 0), at(1, 1, 4, 1), at(-1, 1, 1, 0)};
+                              at(-1, -1, 1, 0), at(1, 1, 4, 1),  at(-1, 1, 1, 0)};
     core.DrawTriangles(v.data(), 0, 6);
     for (int x = 0; x < 8; ++x) {
         // At screen fraction s the interpolated 1/w is (1 - s) + s/4 and red/w is s/4.
@@ -500,8 +535,8 @@ TEST_F(PipelineTest, AttributesAreInterpolatedInOneOverW)
         double red = (s / 4.0) / ((1.0 - s) + s / 4.0);
         int expected = int(red * 255.0);
         int got = target.Pixel(x, 3)[2];
-        EXPECT_NEAR(got, expected, 1) << "column " << x << ", screen-linear would be "
-                                      << int(s * 255.0);
+        EXPECT_NEAR(got, expected, 1)
+            << "column " << x << ", screen-linear would be " << int(s * 255.0);
     }
     // Well apart from the screen-linear value there.
     EXPECT_LT(target.Pixel(3, 3)[2], 50);
@@ -533,19 +568,19 @@ TEST_F(PipelineTest, DepthTargetSmallerThanColourTargetBoundsTheDraw)
 
 TEST_F(PipelineTest, ViewportsOutsideTheTargetAreClamped)
 {
-    const int viewports[][4] = {{-100, -100, 1000, 1000}, {6, 6, 100, 100},
-                                {-50, 3, 40, 40},         {20, 20, 8, 8},
+    const int viewports[][4] = {{-100, -100, 1000, 1000},
+                                {6, 6, 100, 100},
+                                {-50, 3, 40, 40},
+                                {20, 20, 8, 8},
                                 {INT32_MIN / 2, 0, INT32_MAX, 8}};
     for (const auto& vp : viewports) {
         target.Clear();
         core.Viewport(vp[0], vp[1], vp[2], vp[3]);
         // The full clip square.
-        std::vector<CVertex> v = {{-1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
-                                  {1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
-                                  {1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
-                                  {-1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
-                                  {1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
-                                  {-1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}}};
+        std::vector<CVertex> v = {
+            {-1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}}, {1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
+            {1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},   {-1, -1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},
+            {1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}},   {-1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, {}}};
         core.DrawTriangles(v.data(), 0, 6);
         int x0 = std::max(vp[0], 0), x1 = std::min(int64_t(vp[0]) + vp[2], int64_t(8));
         int y0 = std::max(vp[1], 0), y1 = std::min(int64_t(vp[1]) + vp[3], int64_t(8));
@@ -559,8 +594,8 @@ TEST_F(PipelineTest, VertexOnTheEyeIsDropped)
     // Clip (0, 0, 0, 0) passes every plane, and its 1/w is infinite: the triangle must not
     // reach the row and span loops with non-finite bounds.
     core.SetCullFace(KrvCullMode_None);
-    core.LoadModelViewProjectionMatrix(mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
-                                              0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f));
+    core.LoadModelViewProjectionMatrix(mat4x4(1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f,
+                                              0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f));
     std::vector<CVertex> v = {{0.0f, 0.0f, 0.0f, 1, 1, 1, 0, 0, 0, 0, 0, {}},
                               {1.0f, -1.0f, 1.0f, 1, 1, 1, 0, 0, 0, 0, 0, {}},
                               {1.0f, 1.0f, 1.0f, 1, 1, 1, 0, 0, 0, 0, 0, {}}};

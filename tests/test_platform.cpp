@@ -55,8 +55,7 @@ protected:
     {
         DestroyWindow(hwnd);
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {}
         seen.clear();
     }
     // Retrieves and dispatches everything retrievable, the way a message loop would.
@@ -85,9 +84,9 @@ TEST(PlatformClass, RegistrationNeedsAFreshName)
     EXPECT_NE(RegisterClassExA(&wc), 0);
     wc.lpszClassName = "platformONCE";
     EXPECT_EQ(RegisterClassExA(&wc), 0);
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                              nullptr),
-              nullptr);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
 }
 
 TEST(PlatformClass, CreationSendsCreateThenSizeAndStartsHidden)
@@ -354,8 +353,7 @@ protected:
         const unsigned char* p;
         EXPECT_TRUE(krvplat::GetImage(hdc, w, h, p));
         std::vector<int> out;
-        for (int i = 0; i < w * h; ++i)
-            out.push_back(p[i * 3]);
+        for (int i = 0; i < w * h; ++i) out.push_back(p[i * 3]);
         return out;
     }
     HDC hdc = nullptr;
@@ -366,11 +364,10 @@ TEST_F(PlatformBlit, DeviceBlitTurnsBottomUpRowsTopDownAndSkipsPadding)
     // 3 x 2 DIB: the blue value is 10 * row-from-bottom + x; rows carry 3 bytes of padding.
     Dib dib(3, 2);
     for (int row = 0; row < 2; ++row)
-        for (int x = 0; x < 3; ++x)
-            dib.Set(x, row, static_cast<unsigned char>(10 * row + x), 1, 2);
-    EXPECT_EQ(SetDIBitsToDevice(hdc, 0, 0, 3, 2, 0, 0, 0, 2, dib.bits.data(), &dib.info,
-                                DIB_RGB_COLORS),
-              2);
+        for (int x = 0; x < 3; ++x) dib.Set(x, row, static_cast<unsigned char>(10 * row + x), 1, 2);
+    EXPECT_EQ(
+        SetDIBitsToDevice(hdc, 0, 0, 3, 2, 0, 0, 0, 2, dib.bits.data(), &dib.info, DIB_RGB_COLORS),
+        2);
     std::vector<int> expected = {10, 11, 12, 0, 0, 1, 2, 0, 0, 0, 0, 0};
     EXPECT_EQ(Blue(), expected);
     int w, h;
@@ -384,10 +381,9 @@ TEST_F(PlatformBlit, NarrowerSourceThanRowCopiesOnlyItsColumns)
 {
     // A 5-pixel-wide picture in an 8-pixel-wide buffer, as the renderer blits its colour buffer.
     Dib dib(8, 1);
-    for (int x = 0; x < 8; ++x)
-        dib.Set(x, 0, static_cast<unsigned char>(x + 1), 0, 0);
-    ASSERT_NE(StretchDIBits(hdc, 0, 0, 3, 1, 0, 0, 3, 1, dib.bits.data(), &dib.info,
-                            DIB_RGB_COLORS, SRCCOPY),
+    for (int x = 0; x < 8; ++x) dib.Set(x, 0, static_cast<unsigned char>(x + 1), 0, 0);
+    ASSERT_NE(StretchDIBits(hdc, 0, 0, 3, 1, 0, 0, 3, 1, dib.bits.data(), &dib.info, DIB_RGB_COLORS,
+                            SRCCOPY),
               0);
     EXPECT_EQ(Blue(), (std::vector<int>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
@@ -400,8 +396,8 @@ TEST_F(PlatformBlit, NearestStretchByOneAndAHalf)
     dib.Set(0, 0, 30, 0, 0);  // bottom row
     dib.Set(1, 0, 40, 0, 0);
     EXPECT_EQ(GetStretchBltMode(hdc), COLORONCOLOR);
-    EXPECT_EQ(StretchDIBits(hdc, 0, 0, 3, 3, 0, 0, 2, 2, dib.bits.data(), &dib.info,
-                            DIB_RGB_COLORS, SRCCOPY),
+    EXPECT_EQ(StretchDIBits(hdc, 0, 0, 3, 3, 0, 0, 2, 2, dib.bits.data(), &dib.info, DIB_RGB_COLORS,
+                            SRCCOPY),
               2);
     // Each destination pixel takes the source pixel under its centre.
     EXPECT_EQ(Blue(), (std::vector<int>{10, 20, 20, 0, 30, 40, 40, 0, 30, 40, 40, 0}));
@@ -440,8 +436,7 @@ static int ReferenceSample(const Dib& dib, int x, int y, int k, int dw, int dh, 
         size_t row = static_cast<size_t>(sh - 1 - sy);
         return static_cast<int>(dib.bits[row * dib.stride + sx * 3 + k]);
     };
-    if (!smooth)
-        return at((2 * x + 1) * sw / (2 * dw), (2 * y + 1) * sh / (2 * dh));
+    if (!smooth) return at((2 * x + 1) * sw / (2 * dw), (2 * y + 1) * sh / (2 * dh));
     auto pos = [](int i, int d, int s) {
         long long p = (2LL * i + 1) * s * 256 / (2LL * d) - 128;
         return static_cast<int>(std::min(std::max(p, 0LL), (s - 1) * 256LL));
@@ -467,8 +462,8 @@ TEST(PlatformStretch, MatchesThePerPixelReference)
         for (Case c : {Case{17, 13}, Case{7, 5}, Case{4, 3}, Case{19, 2}, Case{30, 30}}) {
             HDC hdc = krvplat::CreateImageDC(c.dw, c.dh);
             SetStretchBltMode(hdc, mode);
-            ASSERT_EQ(StretchDIBits(hdc, 0, 0, c.dw, c.dh, 0, 0, 7, 5, dib.bits.data(),
-                                    &dib.info, DIB_RGB_COLORS, SRCCOPY),
+            ASSERT_EQ(StretchDIBits(hdc, 0, 0, c.dw, c.dh, 0, 0, 7, 5, dib.bits.data(), &dib.info,
+                                    DIB_RGB_COLORS, SRCCOPY),
                       5);
             int w, h;
             const unsigned char* p;
@@ -478,8 +473,7 @@ TEST(PlatformStretch, MatchesThePerPixelReference)
                 for (int x = 0; x < c.dw; ++x)
                     for (int k = 0; k < 3; ++k)
                         wrong += p[(y * w + x) * 3 + k] !=
-                                 ReferenceSample(dib, x, y, k, c.dw, c.dh, 7, 5,
-                                                 mode == HALFTONE);
+                                 ReferenceSample(dib, x, y, k, c.dw, c.dh, 7, 5, mode == HALFTONE);
             EXPECT_EQ(wrong, 0) << "mode " << mode << " " << c.dw << "x" << c.dh;
             krvplat::DestroyImageDC(hdc);
         }
@@ -497,9 +491,9 @@ TEST_F(PlatformBlit, DestinationIsClippedToTheImage)
                             DIB_RGB_COLORS, SRCCOPY),
               3);
     EXPECT_EQ(Blue(), (std::vector<int>{111, 112, 0, 0, 121, 122, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(SetDIBitsToDevice(hdc, 3, 2, 3, 3, 0, 0, 0, 3, dib.bits.data(), &dib.info,
-                                DIB_RGB_COLORS),
-              3);
+    EXPECT_EQ(
+        SetDIBitsToDevice(hdc, 3, 2, 3, 3, 0, 0, 0, 3, dib.bits.data(), &dib.info, DIB_RGB_COLORS),
+        3);
     EXPECT_EQ(Blue(), (std::vector<int>{111, 112, 0, 0, 121, 122, 0, 0, 0, 0, 0, 100}));
     // Wholly outside: succeeds and draws nothing.
     EXPECT_NE(StretchDIBits(hdc, 1000, 0, 3, 3, 0, 0, 3, 3, dib.bits.data(), &dib.info,
@@ -514,11 +508,10 @@ TEST_F(PlatformBlit, DestinationIsClippedToTheImage)
 TEST_F(PlatformBlit, SourceRectangleHasItsOriginAtTheBottomLeft)
 {
     Dib dib(1, 3);
-    for (int row = 0; row < 3; ++row)
-        dib.Set(0, row, static_cast<unsigned char>(row + 1), 0, 0);
+    for (int row = 0; row < 3; ++row) dib.Set(0, row, static_cast<unsigned char>(row + 1), 0, 0);
     // Rows 1..2 from the bottom: row 2 is on top.
-    ASSERT_NE(StretchDIBits(hdc, 0, 0, 1, 2, 0, 1, 1, 2, dib.bits.data(), &dib.info,
-                            DIB_RGB_COLORS, SRCCOPY),
+    ASSERT_NE(StretchDIBits(hdc, 0, 0, 1, 2, 0, 1, 1, 2, dib.bits.data(), &dib.info, DIB_RGB_COLORS,
+                            SRCCOPY),
               0);
     EXPECT_EQ(Blue()[0], 3);
     EXPECT_EQ(Blue()[4], 2);
@@ -555,8 +548,8 @@ TEST_F(PlatformBlit, BadArgumentsDrawNothingAndReturnZero)
     };
     const Case cases[] = {
         {"null dc", nullptr, 0, 0, 2, 2, 0, 0, 2, 2, bits, &dib.info, 0, SRCCOPY},
-        {"stale dc", reinterpret_cast<HDC>(uintptr_t{0x5}), 0, 0, 2, 2, 0, 0, 2, 2, bits,
-         &dib.info, 0, SRCCOPY},
+        {"stale dc", reinterpret_cast<HDC>(uintptr_t{0x5}), 0, 0, 2, 2, 0, 0, 2, 2, bits, &dib.info,
+         0, SRCCOPY},
         {"null bits", hdc, 0, 0, 2, 2, 0, 0, 2, 2, nullptr, &dib.info, 0, SRCCOPY},
         {"null info", hdc, 0, 0, 2, 2, 0, 0, 2, 2, bits, nullptr, 0, SRCCOPY},
         {"zero dest width", hdc, 0, 0, 0, 2, 0, 0, 2, 2, bits, &dib.info, 0, SRCCOPY},
@@ -633,10 +626,8 @@ TEST(PlatformText, TextOutDrawsInTheTextColourOverTransparentOrOpaqueCells)
     EXPECT_GT(ink, 10);
     EXPECT_EQ(ink + count(0, 0, 0), w * h) << "background left alone";
     // The glyphs stay inside their cells: nothing in row 0 or column 0.
-    for (int x = 0; x < w; ++x)
-        EXPECT_EQ(p[x * 3 + 2], 0) << x;
-    for (int y = 0; y < h; ++y)
-        EXPECT_EQ(p[y * w * 3 + 2], 0) << y;
+    for (int x = 0; x < w; ++x) EXPECT_EQ(p[x * 3 + 2], 0) << x;
+    for (int y = 0; y < h; ++y) EXPECT_EQ(p[y * w * 3 + 2], 0) << y;
 
     SetBkMode(hdc, OPAQUE);
     SetBkColor(hdc, RGB(0, 0, 9));
@@ -666,8 +657,8 @@ TEST(PlatformDC, ImageAndWindowDCsSurviveReleaseAndDelete)
     EXPECT_FALSE(SetPixelV(image, 1, 1, 0));
     EXPECT_EQ(krvplat::CreateImageDC(-1, 2), nullptr);
 
-    HWND hwnd = CreateWindowExA(0, RegisteredClass(), "", 0, 0, 0, 4, 4, nullptr, nullptr,
-                                nullptr, nullptr);
+    HWND hwnd = CreateWindowExA(0, RegisteredClass(), "", 0, 0, 0, 4, 4, nullptr, nullptr, nullptr,
+                                nullptr);
     HDC hdc = GetDC(hwnd);
     ASSERT_NE(hdc, nullptr);
     EXPECT_EQ(GetDC(hwnd), hdc);
@@ -758,8 +749,7 @@ TEST(PlatformBackend, FrameSizeSeparatesOuterAndClientAndOnePresentPerFrame)
 
     ShowWindow(hwnd, SW_SHOW);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_PAINT) {
-    }
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_PAINT) {}
     ASSERT_EQ(msg.message, WM_PAINT);
     PAINTSTRUCT ps;
     HDC hdc = BeginPaint(hwnd, &ps);

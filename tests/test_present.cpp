@@ -91,9 +91,13 @@ TEST(PresentSwap, UnscaledModesCopyRowsBottomUp)
 
 TEST(PresentSwap, DestinationSizeByMode)
 {
-    const struct { int mode, w, h; } cases[] = {
-        {KrvRenderMode_Normal, 6, 3},  {KrvRenderMode_Device, 6, 3}, {KrvRenderMode_Speed, 9, 4},
-        {KrvRenderMode_Boost, 12, 6}, {KrvRenderMode_Nearest, 16, 8}};
+    const struct {
+        int mode, w, h;
+    } cases[] = {{KrvRenderMode_Normal, 6, 3},
+                 {KrvRenderMode_Device, 6, 3},
+                 {KrvRenderMode_Speed, 9, 4},
+                 {KrvRenderMode_Boost, 12, 6},
+                 {KrvRenderMode_Nearest, 16, 8}};
     for (const auto& c : cases) {
         _3D_Korvane_Core core;
         MakeCore(core, 6, 3, c.mode);
@@ -106,10 +110,13 @@ TEST(PresentSwap, DestinationSizeByMode)
 
 TEST(PresentSwap, HalftoneOnlyForTheTwoLargestScales)
 {
-    const struct { int mode, stretchMode; } cases[] = {
-        {KrvRenderMode_Normal, COLORONCOLOR}, {KrvRenderMode_Device, COLORONCOLOR},
-        {KrvRenderMode_Speed, COLORONCOLOR},  {KrvRenderMode_Boost, HALFTONE},
-        {KrvRenderMode_Nearest, HALFTONE}};
+    const struct {
+        int mode, stretchMode;
+    } cases[] = {{KrvRenderMode_Normal, COLORONCOLOR},
+                 {KrvRenderMode_Device, COLORONCOLOR},
+                 {KrvRenderMode_Speed, COLORONCOLOR},
+                 {KrvRenderMode_Boost, HALFTONE},
+                 {KrvRenderMode_Nearest, HALFTONE}};
     for (const auto& c : cases) {
         _3D_Korvane_Core core;
         MakeCore(core, 2, 1, c.mode);
@@ -213,7 +220,10 @@ TEST(PresentPixel, PacksTruncatedLowBytes)
 
 TEST(PresentLine, BresenhamPixels)
 {
-    const struct { int x0, y0, x1, y1; Pixels expect; } cases[] = {
+    const struct {
+        int x0, y0, x1, y1;
+        Pixels expect;
+    } cases[] = {
         {0, 0, 4, 2, {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}}},
         {4, 2, 0, 0, {{4, 2}, {3, 1}, {2, 1}, {1, 0}, {0, 0}}},
         {1, 0, 2, 3, {{1, 0}, {1, 1}, {2, 2}, {2, 3}}},
@@ -232,7 +242,10 @@ TEST(PresentLine, BresenhamPixels)
 
 TEST(PresentLine, OptimizedRuns)
 {
-    const struct { int x0, y0, x1, y1; Pixels expect; } cases[] = {
+    const struct {
+        int x0, y0, x1, y1;
+        Pixels expect;
+    } cases[] = {
         {2, 5, 2, 1, {{2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5}}},
         {6, 0, 3, 0, {{3, 0}, {4, 0}, {5, 0}, {6, 0}}},
         {0, 0, 4, 2, {{0, 0}, {1, 0}, {2, 0}, {3, 1}, {4, 1}}},
@@ -265,7 +278,13 @@ static Pixels PlainBresenham(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int
     plot(x, y);
     for (int64_t k = 1; k <= major; ++k) {
         const bool step = e >= 0;
-        if (xMajor) { x += sx; if (step) y += sy; } else { y += sy; if (step) x += sx; }
+        if (xMajor) {
+            x += sx;
+            if (step) y += sy;
+        } else {
+            y += sy;
+            if (step) x += sx;
+        }
         plot(x, y);
         e += 2 * minor;
         if (step) e -= 2 * major;
@@ -277,9 +296,11 @@ static Pixels PlainBresenham(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int
 // whole walk would draw it there, and lines as long as the int range end at once.
 TEST(PresentLine, FarEndsDrawTheVisiblePartOnly)
 {
-    const struct { int x0, y0, x1, y1; } cases[] = {
-        {-100000, 3, 50, 20},   {50, 20, -100000, 3},    {-7, -300000, 12, 40},
-        {30, 2, 200000, 9000},  {-5000, 40000, 60, -9},  {17, -1, -40000, 19999},
+    const struct {
+        int x0, y0, x1, y1;
+    } cases[] = {
+        {-100000, 3, 50, 20},  {50, 20, -100000, 3},   {-7, -300000, 12, 40},
+        {30, 2, 200000, 9000}, {-5000, 40000, 60, -9}, {17, -1, -40000, 19999},
     };
     for (const auto& c : cases) {
         ImageDC dc(64, 48);

@@ -16,7 +16,6 @@ namespace {
 vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
 vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
 
-
 // Twice the area vector of triangle t.
 vec3 AreaVector(const CObject& o, int t)
 {
@@ -63,7 +62,7 @@ TEST_F(Primitives, CubeFacesOrderAndBox)
     o.Destroy();
     o.Cube(1.0f, 2.0f, 3.0f, 0.5f);
     const vec3 c(1.0f, 2.0f, 3.0f);
-    const vec3 normals[6] = {vec3(-1, 0, 0), vec3(1, 0, 0), vec3(0, -1, 0),
+    const vec3 normals[6] = {vec3(-1, 0, 0), vec3(1, 0, 0),  vec3(0, -1, 0),
                              vec3(0, 1, 0),  vec3(0, 0, -1), vec3(0, 0, 1)};
     for (int i = 0; i < 36; ++i) {
         SCOPED_TRACE(i);
@@ -209,8 +208,8 @@ TEST_F(Primitives, DiscPlaneChosenByTheLastSelector)
     const struct {
         float ax, ay, az;
         int axis;  // the coordinate that stays at the centre's
-    } cases[] = {{1, 0, 0, 0}, {0, 1, 0, 1}, {0, 0, 1, 2}, {0, 1, 1, 2}, {1, 1, 0, 1},
-                 {-1, 0, 0, 0}};
+    } cases[] = {{1, 0, 0, 0}, {0, 1, 0, 1}, {0, 0, 1, 2},
+                 {0, 1, 1, 2}, {1, 1, 0, 1}, {-1, 0, 0, 0}};
     const vec3 c(1.0f, 2.0f, 3.0f);
     for (const auto& k : cases) {
         SCOPED_TRACE(k.axis);
@@ -307,14 +306,16 @@ protected:
     TestTarget target{8, 8};
 };
 
-const std::string kCentreSquare = MapRows({"........",
-                                           "........",
-                                           "..AAAA..",
-                                           "..AAAA..",
-                                           "..AAAA..",
-                                           "..AAAA..",
-                                           "........",
-                                           "........"});
+const std::string kCentreSquare = MapRows({
+    "........",
+    "........",
+    "..AAAA..",
+    "..AAAA..",
+    "..AAAA..",
+    "..AAAA..",
+    "........",
+    "........",
+});
 
 }  // namespace
 

@@ -5,8 +5,6 @@
 
 namespace {
 
-
-
 // Vertex i of an n-vertex buffer at (i, 10 i, 100 i) with texture coordinate (i, -i).
 void FillBuffer(_3D_Korvane_Rendering& r, int n)
 {
@@ -106,8 +104,8 @@ TEST_F(RenderingContext, ShadowPassRendersFromTheLightIntoTheShadowTexture)
 {
     UseTarget(8, 6);
     krvGenTextureShadowProjection(4, 4);
-    CLight light = krvSetLight(vec3(1.0f, 2.0f, 3.0f), vec3(0.0f), vec3(0.0f), vec3(0.0f), 0.0f,
-                               0.0f, 0.0f);
+    CLight light =
+        krvSetLight(vec3(1.0f, 2.0f, 3.0f), vec3(0.0f), vec3(0.0f), vec3(0.0f), 0.0f, 0.0f, 0.0f);
     g_pass = PassRecord();
     r.shadowMapping = true;
     r.ShadowPass = true;
@@ -168,8 +166,10 @@ struct MoveCase {
 TEST_F(RenderingContext, CameraMovesTranslatePositionAndReference)
 {
     const MoveCase cases[] = {
-        {'Z', 1.0f, 1, vec3(0.0f, 0.0f, -5.0f)}, {'Z', 1.0f, -3, vec3(0.0f, 0.0f, 5.0f)},
-        {'Y', 1.0f, -1, vec3(0.0f, -5.0f, 0.0f)}, {'X', 0.5f, 1, vec3(2.5f, 0.0f, 0.0f)},
+        {'Z', 1.0f, 1, vec3(0.0f, 0.0f, -5.0f)},
+        {'Z', 1.0f, -3, vec3(0.0f, 0.0f, 5.0f)},
+        {'Y', 1.0f, -1, vec3(0.0f, -5.0f, 0.0f)},
+        {'X', 0.5f, 1, vec3(2.5f, 0.0f, 0.0f)},
         {'X', 1.0f, 0, vec3(0.0f)},
     };
     for (const MoveCase& c : cases) {

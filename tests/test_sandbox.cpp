@@ -32,8 +32,7 @@ bool ExitsSilently(int, void*) { return true; }
 bool Fails(int fd, void*) { return WritesThreeNumbers(fd, nullptr) && false; }
 bool Spins(int, void*)
 {
-    for (volatile unsigned long i = 0;; i = i + 1) {
-    }
+    for (volatile unsigned long i = 0;; i = i + 1) {}
     return true;
 }
 // Takes 1.5 s of processor time, past the 1 s it starts with, after raising its own limit.
@@ -41,8 +40,7 @@ bool RaisesItsLimit(int fd, void*)
 {
     LimitProcessorTime(3);
     const std::clock_t start = std::clock();
-    while (std::clock() - start < CLOCKS_PER_SEC * 3 / 2) {
-    }
+    while (std::clock() - start < CLOCKS_PER_SEC * 3 / 2) {}
     return WritesThreeNumbers(fd, nullptr);
 }
 bool AsksTooMuchThenSpins(int fd, void* context)
@@ -57,8 +55,7 @@ bool Sleeps(int, void*)
 }
 bool WritesForEver(int fd, void*)
 {
-    while (WritesThreeNumbers(fd, nullptr)) {
-    }
+    while (WritesThreeNumbers(fd, nullptr)) {}
     return true;
 }
 // Touches 1 GiB: beyond the 64 MiB the case allows.
@@ -92,7 +89,8 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
         {"job failed", Fails, 2, 0, 5000, 0, true, true, ChildEnd_Failed, 5},
         {"processor limit", Spins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, 10},
         {"processor limit raised", RaisesItsLimit, 1, 3, 20000, 0, true, true, ChildEnd_Done, 15},
-        {"raised no further", AsksTooMuchThenSpins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, 10},
+        {"raised no further", AsksTooMuchThenSpins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow,
+         10},
         {"deadline", Sleeps, 5, 0, 300, 0, false, false, ChildEnd_TooSlow, 5},
         {"parent stops reading", WritesForEver, 2, 0, 5000, 0, true, false, ChildEnd_Failed, 5},
         {"memory limit", AllocatesTooMuch, 5, 0, 20000, size_t{64} << 20, false, false,

@@ -287,7 +287,14 @@ float Hostile(std::mt19937& rng, float lo, float hi)
     static const float kOdd[] = {std::numeric_limits<float>::quiet_NaN(),
                                  std::numeric_limits<float>::infinity(),
                                  -std::numeric_limits<float>::infinity(),
-                                 3e38f, -3e38f, 1e-30f, 0.0f, -0.0f, 1.0f, 0.5f, 8388608.0f};
+                                 3e38f,
+                                 -3e38f,
+                                 1e-30f,
+                                 0.0f,
+                                 -0.0f,
+                                 1.0f,
+                                 0.5f,
+                                 8388608.0f};
     if (rng() % 50 == 0) return kOdd[rng() % (sizeof kOdd / sizeof kOdd[0])];
     return lo + (hi - lo) * std::uniform_real_distribution<float>(0.0f, 1.0f)(rng);
 }
@@ -365,8 +372,7 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             _3D_Korvane_Shader ends[2];
             for (auto& e : ends) {
                 e.position = vec4(Hostile(rng, -4.0f, width + 4.0f), 1.0f,
-                                  Hostile(rng, -0.1f, 1.1f) * depthScale,
-                                  Hostile(rng, 0.2f, 1.2f));
+                                  Hostile(rng, -0.1f, 1.1f) * depthScale, Hostile(rng, 0.2f, 1.2f));
                 e.color = vec3(unit(rng), unit(rng), Hostile(rng, 0.0f, 1.0f)) * colorScale;
                 e.texCoord = vec2(Hostile(rng, -3.0f, 3.0f), Hostile(rng, -3.0f, 3.0f));
                 e.normal = vec3(Hostile(rng, -1.0f, 1.0f), unit(rng) - 0.5f, unit(rng) - 0.5f);
@@ -387,8 +393,8 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             const std::vector<uint8> color = target.color;
             const std::vector<unsigned short> depth = target.depth;
             unsigned short referenceLast = 1234;
-            const bool referenceReached = krvi::ReferenceSpan(mask, spanTarget, shade, left, delta,
-                                                           rightX, 1, referenceLast);
+            const bool referenceReached =
+                krvi::ReferenceSpan(mask, spanTarget, shade, left, delta, rightX, 1, referenceLast);
             const std::vector<uint8> referenceColor = target.color;
             const std::vector<unsigned short> referenceDepth = target.depth;
 
@@ -398,10 +404,10 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
                 for (int deferred = 0; deferred < 2; ++deferred) {
                     if (n == 1 && deferred) continue;
                     SpanFlush flush = nullptr;
-                    const SpanRoutine routine =
-                        n == 1       ? krvi::ScalarSpanRoutine(mask)
-                        : !deferred ? krvi::SimdSpanRoutine(n, mask, shade)
-                                    : krvi::SimdDrawRoutine(n, mask, shade, flush);
+                    const SpanRoutine routine = n == 1 ? krvi::ScalarSpanRoutine(mask)
+                                                : !deferred
+                                                    ? krvi::SimdSpanRoutine(n, mask, shade)
+                                                    : krvi::SimdDrawRoutine(n, mask, shade, flush);
                     if (!routine) continue;
                     simdSpans += n > 1;
                     target.color = color;
@@ -413,10 +419,9 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
                     const bool reached =
                         routine(spanTarget, withQueue, left, delta, rightX, 1, last);
                     if (flush) flush(spanTarget, withQueue);
-                    const std::string where = "lanes " + std::to_string(n) + " deferred " +
-                                              std::to_string(deferred) + " mask " +
-                                              std::to_string(mask) + " trial " +
-                                              std::to_string(trial);
+                    const std::string where =
+                        "lanes " + std::to_string(n) + " deferred " + std::to_string(deferred) +
+                        " mask " + std::to_string(mask) + " trial " + std::to_string(trial);
                     ASSERT_EQ(target.color, referenceColor) << where;
                     ASSERT_EQ(target.depth, referenceDepth) << where;
                     ASSERT_EQ(reached, referenceReached) << where;
@@ -458,14 +463,14 @@ TEST(ShadeSpans, HostileVerticesWithEveryFeature)
 
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float values[] = {nan, inf, -inf, 1e30f, -1e30f, 3e38f, -3e38f, 1e-38f, 0.0f, -0.75f,
-                            0.5f};
+    const float values[] = {nan,    inf,    -inf, 1e30f,  -1e30f, 3e38f,
+                            -3e38f, 1e-38f, 0.0f, -0.75f, 0.5f};
     std::vector<CVertex> v(3);
     for (int m = 0; m < 2; ++m) {
         // Identity, then a projection whose w follows z.
         if (m == 1)
-            core.LoadModelViewProjectionMatrix(mat4x4(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0,
-                                                      0, 0));
+            core.LoadModelViewProjectionMatrix(
+                mat4x4(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0));
         for (float p : values) {
             for (float q : values) {
                 v[0] = {p, q, 0.5f, p, q, 0.5f, p, q, p, q, 0.5f, {}};

@@ -227,9 +227,15 @@ TEST_F(StringGlobals, DoublePercentIsOnePercentInTextsWithoutArguments)
         const char* text;
         const char* result;
     } cases[] = {
-        {"50%%", "50%"},         {"100%", "100%"},          {"%%%", "%%"},
-        {"%%%%", "%%"},          {"a%%b%%c", "a%b%c"},       {"%d %s %n %", "%d %s %n %"},
-        {"%%d", "%d"},           {"%%s and %s", "%s and %s"}, {"", ""},
+        {"50%%", "50%"},
+        {"100%", "100%"},
+        {"%%%", "%%"},
+        {"%%%%", "%%"},
+        {"a%%b%%c", "a%b%c"},
+        {"%d %s %n %", "%d %s %n %"},
+        {"%%d", "%d"},
+        {"%%s and %s", "%s and %s"},
+        {"", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -55,7 +55,9 @@ TEST(TextureRecord, DestroyReleasesEveryFormatAndEmpties)
 
 TEST(TextureCreate, LayoutPerFormat)
 {
-    struct Case { int format, pitch, bytes; };
+    struct Case {
+        int format, pitch, bytes;
+    };
     const Case cases[] = {
         {KrvFormat_BGR, 12, 48}, {KrvFormat_RGBA32, 16, 64}, {KrvFormat_Depth16, 0, 32}};
     for (const Case& c : cases) {
@@ -73,11 +75,17 @@ TEST(TextureCreate, LayoutPerFormat)
 
 TEST(TextureCreate, BadArgumentsLeaveEmptySilently)
 {
-    struct Case { int w, h, format; };
-    const Case cases[] = {{0, 5, KrvFormat_BGR},     {4, 0, KrvFormat_BGR},
-                          {-1, 4, KrvFormat_BGR},    {4, 4, '3'},
-                          {4, 4, 0},                 {100000, 100000, KrvFormat_BGR},
-                          {INT_MAX, 2, KrvFormat_RGBA32}, {INT_MAX / 2, 1, KrvFormat_RGBA32}};
+    struct Case {
+        int w, h, format;
+    };
+    const Case cases[] = {{0, 5, KrvFormat_BGR},
+                          {4, 0, KrvFormat_BGR},
+                          {-1, 4, KrvFormat_BGR},
+                          {4, 4, '3'},
+                          {4, 4, 0},
+                          {100000, 100000, KrvFormat_BGR},
+                          {INT_MAX, 2, KrvFormat_RGBA32},
+                          {INT_MAX / 2, 1, KrvFormat_RGBA32}};
     for (const Case& c : cases) {
         int before = _3D_KRV_Report_Error.GetLength();
         CTexture t;
@@ -90,7 +98,10 @@ TEST(TextureCreate, BadArgumentsLeaveEmptySilently)
 
 TEST(TextureCreate, ValidatingFormReportsAndKeepsTexture)
 {
-    struct Case { int w, h, bytesPerTexel; const char* line; };
+    struct Case {
+        int w, h, bytesPerTexel;
+        const char* line;
+    };
     const Case cases[] = {
         {0, 4, 3, "Error generating texture  -> Width or Height is 0!\r\n"},
         {4, 0, 4, "Error generating texture  -> Width or Height is 0!\r\n"},
@@ -229,8 +240,8 @@ TEST(CubeMap, CubeVector)
     EXPECT_EQ(v.z, 0.0f);
 
     // The faces' axes: the centre texel of an odd face points straight along it.
-    const vec3 axes[6] = {vec3(1, 0, 0), vec3(-1, 0, 0), vec3(0, 1, 0),
-                          vec3(0, -1, 0), vec3(0, 0, 1), vec3(0, 0, -1)};
+    const vec3 axes[6] = {vec3(1, 0, 0),  vec3(-1, 0, 0), vec3(0, 1, 0),
+                          vec3(0, -1, 0), vec3(0, 0, 1),  vec3(0, 0, -1)};
     for (int face = 0; face < 6; ++face) {
         v = krvGetCubeVector(face, 3, 1, 1);
         EXPECT_EQ(v.x, axes[face].x) << face;
@@ -270,13 +281,14 @@ TEST(CubeMap, NormalTextureBytes)
 
 TEST(SphereMap, Coordinates)
 {
-    struct Case { float x, y, z, s, t; };
+    struct Case {
+        float x, y, z, s, t;
+    };
     const Case cases[] = {
         {0, 1, 0, 0.5f, 1.0f},   // e = 0
         {1, 0, 0, 0.75f, 0.5f},  // e = pi/2
-        {0, 0, 1, 0.5f, 0.5f},
-        {0, -3, 0, 0.5f, 0.0f},
-        {0, 0, 0, 0.5f, 0.5f},   // no direction: no NaN either
+        {0, 0, 1, 0.5f, 0.5f},  {0, -3, 0, 0.5f, 0.0f},
+        {0, 0, 0, 0.5f, 0.5f},  // no direction: no NaN either
     };
     for (const Case& c : cases) {
         vec2 st = krvGenTexSphereMap(c.x, c.y, c.z);
@@ -287,7 +299,7 @@ TEST(SphereMap, Coordinates)
 
 TEST(SphereMap, ArcTan2MatchesAtan2)
 {
-    const float points[][2] = {{1, 0}, {0, 1}, {0, -1}, {1, 1},  {-1, -1},
+    const float points[][2] = {{1, 0},  {0, 1}, {0, -1}, {1, 1},  {-1, -1},
                                {-1, 0}, {0, 0}, {2, -3}, {-5, 1}, {0.25f, 4}};
     for (const auto& p : points)
         EXPECT_NEAR(ArcTan2(p[0], p[1]), std::atan2(p[0], p[1]), 2e-6f) << p[0] << " " << p[1];
@@ -336,15 +348,18 @@ TEST(SphereMap, CubeFacesAndSphere)
 
 TEST(GetRgbBits, AddressArithmetic)
 {
-    struct Case { int a1, a2, a3, a4, a5, a6; unsigned char a7; float k0; };
+    struct Case {
+        int a1, a2, a3, a4, a5, a6;
+        unsigned char a7;
+        float k0;
+    };
     const Case cases[] = {
-        {2, 3, 4, 5, 1, 1, 0, 249},      // 3 * (75 + 8)
-        {2, 3, 4, 5, 1, 1, 10, 3},       // 259 wraps
-        {7, 1, 9, 8, 2, 3, 0, 102},      // 3 * ((1*2*4)/3*8 + (7*2*4)/3) = 3 * (16 + 18)
-        {-10, 0, 1, 1, 1, 1, 0, 226},    // -30: a byte value still
-        {1, 1, 1, 1, 0, 1, 5, 0},        // division by zero
-        {1, 1, 1, 1, 1, 0, 5, 0},
-        {INT_MAX, 1, INT_MAX, 1, 2, 1, 0, 0},  // overflow
+        {2, 3, 4, 5, 1, 1, 0, 249},    // 3 * (75 + 8)
+        {2, 3, 4, 5, 1, 1, 10, 3},     // 259 wraps
+        {7, 1, 9, 8, 2, 3, 0, 102},    // 3 * ((1*2*4)/3*8 + (7*2*4)/3) = 3 * (16 + 18)
+        {-10, 0, 1, 1, 1, 1, 0, 226},  // -30: a byte value still
+        {1, 1, 1, 1, 0, 1, 5, 0},      // division by zero
+        {1, 1, 1, 1, 1, 0, 5, 0},     {INT_MAX, 1, INT_MAX, 1, 2, 1, 0, 0},  // overflow
     };
     for (const Case& c : cases) {
         vec3 v = krvGetRgbBits(c.a1, c.a2, c.a3, c.a4, c.a5, c.a6, c.a7);

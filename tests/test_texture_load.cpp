@@ -75,8 +75,8 @@ protected:
         put(14, 40, 4);             // info header size
         put(18, w, 4);
         put(22, h, 4);
-        put(26, 1, 2);              // planes
-        put(28, 24, 2);             // bits per pixel
+        put(26, 1, 2);   // planes
+        put(28, 24, 2);  // bits per pixel
         std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<char*>(b), sizeof b);
     }
 
@@ -108,9 +108,15 @@ protected:
 
 TEST_F(TextureLoad, ExactBytesAlphaDropped)
 {
-    struct Case { FREE_IMAGE_FORMAT fif; const char* name; int bpp; };
-    const Case cases[] = {{FIF_PNG, "a24.png", 24}, {FIF_PNG, "a32.png", 32},
-                          {FIF_BMP, "a24.bmp", 24}, {FIF_BMP, "a32.bmp", 32},
+    struct Case {
+        FREE_IMAGE_FORMAT fif;
+        const char* name;
+        int bpp;
+    };
+    const Case cases[] = {{FIF_PNG, "a24.png", 24},
+                          {FIF_PNG, "a32.png", 32},
+                          {FIF_BMP, "a24.bmp", 24},
+                          {FIF_BMP, "a32.bmp", 32},
                           {FIF_TARGA, "a24.tga", 24}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,14 +164,14 @@ TEST_F(TextureLoad, RefusalsReportOneLineEach)
     std::ofstream(Path("junk.xyz"), std::ios::binary) << "not an image at all, just words";
     std::ofstream(Path("empty.png"), std::ios::binary);
 
-    struct Case { const char* name; const char* problem; };
+    struct Case {
+        const char* name;
+        const char* problem;
+    };
     const Case cases[] = {
-        {"palette.png", "BPP is not 24 nor 32!"},
-        {"palette.bmp", "BPP is not 24 nor 32!"},
-        {"junk.xyz", "FIF is FIF_UNKNOWN!"},
-        {"missing.xyz", "FIF is FIF_UNKNOWN!"},
-        {"missing.png", "DIB is NULL!"},
-        {"empty.png", "DIB is NULL!"},
+        {"palette.png", "BPP is not 24 nor 32!"}, {"palette.bmp", "BPP is not 24 nor 32!"},
+        {"junk.xyz", "FIF is FIF_UNKNOWN!"},      {"missing.xyz", "FIF is FIF_UNKNOWN!"},
+        {"missing.png", "DIB is NULL!"},          {"empty.png", "DIB is NULL!"},
     };
     for (bool dot3 : {false, true})
         for (const Case& c : cases) {
@@ -199,7 +205,10 @@ TEST_F(TextureLoad, OnlyTheFourFormatsAreDecoded)
 
 TEST_F(TextureLoad, OversizedRefusedFromHeader)
 {
-    struct Case { FREE_IMAGE_FORMAT fif; const char* name; };
+    struct Case {
+        FREE_IMAGE_FORMAT fif;
+        const char* name;
+    };
     for (const Case& c : {Case{FIF_PNG, "wide.png"}, Case{FIF_JPEG, "wide.jpg"},
                           Case{FIF_BMP, "wide.bmp"}, Case{FIF_TARGA, "wide.tga"}}) {
         Save(c.fif, c.name, 9000, 1, 24);
@@ -253,8 +262,8 @@ TEST_F(TextureLoad, FactoriesAndBitmap)
 // An 18-byte TGA header: identification field length, image type, size, bits a texel.
 static std::string TgaHeader(int idLength, int type, int w, int h, int depth)
 {
-    const int b[18] = {idLength, 0, type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                       w & 255,  w >> 8, h & 255, h >> 8, depth, 0};
+    const int b[18] = {idLength, 0, type, 0,       0,      0,       0,      0,     0,
+                       0,        0, 0,    w & 255, w >> 8, h & 255, h >> 8, depth, 0};
     std::string header;
     for (int v : b) header += static_cast<char>(v);
     return header;
@@ -275,8 +284,8 @@ TEST_F(TextureLoad, HostileFilesEndInOneLine)
     Save(FIF_PNG, "small.png", 16, 16, 24);
     std::ifstream in(Path("small.png"), std::ios::binary);
     const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Write("text106.png", png.substr(0, 33) + std::string("\x74\0\0\0tEXtComment\0", 17) +
-                             std::string(56, 'A'));
+    Write("text106.png",
+          png.substr(0, 33) + std::string("\x74\0\0\0tEXtComment\0", 17) + std::string(56, 'A'));
     // A progressive JPEG of a few kilobytes whose frame claims 8192 x 8192 (its coefficients
     // alone would take 384 MiB).
     Save(FIF_JPEG, "small.jpg", 72, 72, 24, PatternByte);
@@ -330,8 +339,8 @@ TEST_F(TextureLoad, BitmapKeepsTypeDepthPaletteAndPixels)
         int w = 0, h = 0, bpp = 0;
         FIBITMAP* got = krvGetBitmap(Path(name).c_str(), w, h, bpp);
         ASSERT_NE(got, nullptr);
-        FIBITMAP* want = FreeImage_Load(FreeImage_GetFileType(Path(name).c_str(), 0),
-                                        Path(name).c_str(), 0);
+        FIBITMAP* want =
+            FreeImage_Load(FreeImage_GetFileType(Path(name).c_str(), 0), Path(name).c_str(), 0);
         ASSERT_NE(want, nullptr);
         EXPECT_EQ(w, static_cast<int>(FreeImage_GetWidth(want)));
         EXPECT_EQ(h, static_cast<int>(FreeImage_GetHeight(want)));
@@ -360,8 +369,12 @@ TEST_F(TextureSideLimit, RenderTargetsObeyTheImageSideLimit)
 {
     const std::string line =
         "Error generating texture  -> Texture is larger than 8192 pixels a side!\r\n";
-    struct Case { bool shadow; int w, h; bool made; };
-    const Case cases[] = {{false, 8193, 1, false},   {false, 1, 8193, false},
+    struct Case {
+        bool shadow;
+        int w, h;
+        bool made;
+    };
+    const Case cases[] = {{false, 8193, 1, false},      {false, 1, 8193, false},
                           {false, 26754, 26754, false}, {false, 8192, 1, true},
                           {true, 30000, 30000, false},  {true, 1, 8192, true}};
     for (const Case& c : cases) {

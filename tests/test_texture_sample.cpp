@@ -55,13 +55,22 @@ void ExpectColor(const vec3& c, const vec3& e)
 TEST(TextureSampleNearest, WrapsBothWays)
 {
     CTexture t = MakeIndexed(4, 2);
-    struct Case { float u, v; int x, y; };
+    struct Case {
+        float u, v;
+        int x, y;
+    };
     const Case cases[] = {
-        {0.0f, 0.25f, 0, 0}, {1.0f, 0.25f, 0, 0},   {-0.25f, 0.25f, 3, 0},
-        {2.5f, 0.75f, 2, 1}, {0.6f, -0.25f, 2, 1},  {-3.9f, 0.0f, 0, 0},
-        {1e20f, 0.3f, 0, 0}, {0.999f, 0.999f, 3, 1},
+        {0.0f, 0.25f, 0, 0},
+        {1.0f, 0.25f, 0, 0},
+        {-0.25f, 0.25f, 3, 0},
+        {2.5f, 0.75f, 2, 1},
+        {0.6f, -0.25f, 2, 1},
+        {-3.9f, 0.0f, 0, 0},
+        {1e20f, 0.3f, 0, 0},
+        {0.999f, 0.999f, 3, 1},
         // Rounds to 1.0 after wrapping: the last texel of its own row, not the next row.
-        {-1e-9f, 0.25f, 3, 0}, {0.25f, -1e-9f, 1, 1},
+        {-1e-9f, 0.25f, 3, 0},
+        {0.25f, -1e-9f, 1, 1},
     };
     for (const Case& c : cases) {
         vec3 col;
@@ -170,17 +179,18 @@ TEST(TextureShadow, LitWithoutLookup)
 {
     CTexture t = MakeDepth(2, 2, {0, 0, 0, 0});  // shadows every depth above 0
     CTexture colour = MakeIndexed(2, 2);
-    struct Case { const CTexture* tex; vec4 c; };
+    struct Case {
+        const CTexture* tex;
+        vec4 c;
+    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const Case cases[] = {
         {&colour, vec4(0.5f, 0.5f, 0.5f, 1.0f)},  // not a depth texture
         {&t, vec4(0.5f, 0.5f, 0.5f, 0.0f)},       // w = 0
         {&t, vec4(0.5f, 0.5f, 0.5f, -1.0f)},      // behind the light
         {&t, vec4(1.0f, 0.5f, 0.5f, 1.0f)},       // x = 1 is outside
-        {&t, vec4(0.5f, -0.1f, 0.5f, 1.0f)},
-        {&t, vec4(0.5f, 0.5f, 1.5f, 1.0f)},
-        {&t, vec4(nan, 0.5f, 0.5f, 1.0f)},
-        {&t, vec4(0.5f, 0.5f, 0.5f, nan)},
+        {&t, vec4(0.5f, -0.1f, 0.5f, 1.0f)},     {&t, vec4(0.5f, 0.5f, 1.5f, 1.0f)},
+        {&t, vec4(nan, 0.5f, 0.5f, 1.0f)},       {&t, vec4(0.5f, 0.5f, 0.5f, nan)},
     };
     for (const Case& c : cases) {
         vec4 a = c.c, b = c.c;
@@ -194,11 +204,14 @@ TEST(TextureShadow, LitWithoutLookup)
 TEST(TextureShadow, NearestComparesScaledDepth)
 {
     CTexture t = MakeDepth(2, 2, {65535, 65534, 32768, 100});
-    struct Case { vec4 c; float lit; };
+    struct Case {
+        vec4 c;
+        float lit;
+    };
     const Case cases[] = {
         {vec4(0.25f, 0.25f, 1.0f, 1.0f), 1.0f},  // z = 1 is tested; equal depth is lit
         {vec4(0.75f, 0.25f, 1.0f, 1.0f), 0.0f},
-        {vec4(0.5f, 1.5f, 1.2f, 2.0f), 0.0f},    // divided by w: (0.25, 0.75, 0.6) vs 32768
+        {vec4(0.5f, 1.5f, 1.2f, 2.0f), 0.0f},  // divided by w: (0.25, 0.75, 0.6) vs 32768
         {vec4(0.5f, 1.5f, 0.9f, 2.0f), 1.0f},
         {vec4(0.75f, 0.75f, 0.0f, 1.0f), 1.0f},
     };

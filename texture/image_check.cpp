@@ -82,7 +82,7 @@ int CheckPng(FileBytes& f)
         if (!f.Read(at, chunk, sizeof chunk)) return krvi::Image_NoBitmap;
         const uint32_t length = Big32(chunk);
         if (length > 0x7FFFFFFFu) return krvi::Image_NoBitmap;  // the format's own limit
-        const uint64_t end = at + 12 + length;  // length, type, data, CRC
+        const uint64_t end = at + 12 + length;                  // length, type, data, CRC
         if (end > f.Size()) return krvi::Image_NoBitmap;
         if (std::memcmp(chunk + 4, "IEND", 4) == 0) return krvi::Image_Ok;
         at = end;

@@ -172,9 +172,8 @@ bool DecodeJob(int fd, void* context)
     h.paletteEntries = palette ? static_cast<int32_t>(FreeImage_GetColorsUsed(dib)) : 0;
     const BYTE* transparency = FreeImage_GetTransparencyTable(dib);
     // A transparency table belongs to a palette; other depths carry alpha in their texels.
-    h.transparencyBytes = palette && transparency
-                              ? static_cast<int32_t>(FreeImage_GetTransparencyCount(dib))
-                              : 0;
+    h.transparencyBytes =
+        palette && transparency ? static_cast<int32_t>(FreeImage_GetTransparencyCount(dib)) : 0;
     h.transparent = FreeImage_IsTransparent(dib) ? 1 : 0;
     if (!krvplat::WriteAll(fd, &h, sizeof h) ||
         !krvplat::WriteAll(fd, palette, sizeof(RGBQUAD) * static_cast<size_t>(h.paletteEntries)) ||
@@ -194,8 +193,7 @@ bool DecodeJob(int fd, void* context)
 bool KnownLayout(int type, int bpp)
 {
     switch (type) {
-    case FIT_BITMAP:
-        return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+    case FIT_BITMAP: return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
     case FIT_UINT16: return bpp == 16;
     case FIT_RGB16: return bpp == 48;
     case FIT_RGBA16: return bpp == 64;
@@ -249,7 +247,7 @@ bool ReceivePicture(krvplat::ChildProcess& child, const StreamHeader& h, int row
     if (h.width < 1 || h.width > kMaxImageSide || h.height < 1 || h.height > kMaxImageSide)
         return false;
     bool ok = rows == krvi::Rows_Bitmap ? ReceiveBitmap(child, h, image)
-                                     : ReceiveTexels(child, h, rows, image);
+                                        : ReceiveTexels(child, h, rows, image);
     uint32_t trailer = 0;
     if (!ok || !child.Read(&trailer, sizeof trailer) || trailer != kTrailerMagic) return false;
     image.width = h.width;
@@ -271,8 +269,8 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
     krvplat::ChildLimits limits;
     limits.cpuSeconds = kDecodeCpuSeconds;
     limits.maxCpuSeconds =
-        kDecodeCpuSeconds + static_cast<int>(uint64_t{kMaxImageSide} * kMaxImageSide /
-                                             kDecodePixelsPerSecond);
+        kDecodeCpuSeconds +
+        static_cast<int>(uint64_t{kMaxImageSide} * kMaxImageSide / kDecodePixelsPerSecond);
     limits.wallMilliseconds = kDecodeWallMilliseconds;
     limits.memoryBytes = kDecodeMemoryBytes;
     DecodeRequest request = {nativePath, rows};

@@ -5,9 +5,9 @@
 // allocated for a text chunk, minutes spent on a truncated run-length image. So it never decodes
 // in the program's own process. The file is first checked here (a regular file, its header
 // sizes and structure, the side limit), then decoded in a child process limited in processor
-// time, wall-clock time and added memory (platform/sandbox.h; the limits are below). The child sends back only the bytes the caller needs, and
-// the parent checks every number it receives; a child that crashes, is killed or sends too
-// little is a failed decode.
+// time, wall-clock time and added memory (platform/sandbox.h; the limits are below). The child
+// sends back only the bytes the caller needs, and the parent checks every number it receives; a
+// child that crashes, is killed or sends too little is a failed decode.
 #pragma once
 
 #include "texture/texture.h"
@@ -33,21 +33,21 @@ namespace krvi {
 
 enum ImageStatus_ {
     Image_Ok = 0,
-    Image_UnknownType, // neither content nor name tells a readable format
-    Image_NoBitmap,    // not a regular file, format not readable, or decoding failed
-    Image_TooLarge,    // wider or taller than kMaxImageSide
-    Image_NoSize,      // zero width or height (loaders only)
-    Image_BadDepth,    // not 24 or 32 bits a pixel (loaders only)
-    Image_NoBits,      // the decoder gave no pixels (loaders only)
-    Image_TooSlow,     // the decoder ran out of time
+    Image_UnknownType,  // neither content nor name tells a readable format
+    Image_NoBitmap,     // not a regular file, format not readable, or decoding failed
+    Image_TooLarge,     // wider or taller than kMaxImageSide
+    Image_NoSize,       // zero width or height (loaders only)
+    Image_BadDepth,     // not 24 or 32 bits a pixel (loaders only)
+    Image_NoBits,       // the decoder gave no pixels (loaders only)
+    Image_TooSlow,      // the decoder ran out of time
     Image_StatusCount
 };
 
 // What the caller wants of the picture. Rows come bottom row first, as the library stores them.
 enum ImageRows_ {
-    Rows_BGR = 0, // 24- or 32-bit images only: blue, green, red of each texel, no padding
-    Rows_Red,     // 24- or 32-bit images only: the red byte of each texel, no padding
-    Rows_Bitmap   // any image: a FreeImage bitmap of the same type, depth and palette
+    Rows_BGR = 0,  // 24- or 32-bit images only: blue, green, red of each texel, no padding
+    Rows_Red,      // 24- or 32-bit images only: the red byte of each texel, no padding
+    Rows_Bitmap    // any image: a FreeImage bitmap of the same type, depth and palette
 };
 
 struct DecodedImage {

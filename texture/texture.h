@@ -45,7 +45,8 @@ public:
     int GetWidth() const { return Width; }
     int GetHeight() const { return Height; }
     int GetFormat() const { return Format; }
-    void ReadPixel(const uint8* src, uint8* dst, int x, int y, int bytesPerTexel, int channel) const;
+    void ReadPixel(const uint8* src, uint8* dst, int x, int y, int bytesPerTexel,
+                   int channel) const;
     void WritePixel(uint8* dst, const uint8* src, int x, int y, int channel) const;
 
     uint8* Bits;

@@ -195,13 +195,12 @@ vec3 krvGetRgbBits(int a1, int a2, int a3, int a4, int a5, int a6, unsigned char
         return true;
     };
     int q43, q35, p1, p2, q1, q2, q, k;
-    bool ok = div(a4, a5, q43) && div(a3, a5, q35) &&
-              !__builtin_mul_overflow(a2, a5, &p1) && !__builtin_mul_overflow(p1, q43, &p1) &&
-              div(p1, a6, q1) && !__builtin_mul_overflow(q1, a4, &q1) &&
-              !__builtin_mul_overflow(a1, a5, &p2) && !__builtin_mul_overflow(p2, q35, &p2) &&
-              div(p2, a6, q2) && !__builtin_add_overflow(q1, q2, &q) &&
-              !__builtin_mul_overflow(q, 3, &k) && !__builtin_add_overflow(k, int(a7), &k) &&
-              k <= std::numeric_limits<int>::max() - 2;
+    bool ok = div(a4, a5, q43) && div(a3, a5, q35) && !__builtin_mul_overflow(a2, a5, &p1) &&
+              !__builtin_mul_overflow(p1, q43, &p1) && div(p1, a6, q1) &&
+              !__builtin_mul_overflow(q1, a4, &q1) && !__builtin_mul_overflow(a1, a5, &p2) &&
+              !__builtin_mul_overflow(p2, q35, &p2) && div(p2, a6, q2) &&
+              !__builtin_add_overflow(q1, q2, &q) && !__builtin_mul_overflow(q, 3, &k) &&
+              !__builtin_add_overflow(k, int(a7), &k) && k <= std::numeric_limits<int>::max() - 2;
     if (!ok) return vec3(0.0f, 0.0f, 0.0f);
     return vec3(Mod256(k), Mod256(k + 1), Mod256(k + 2));
 }

@@ -123,8 +123,8 @@ bool CTexture::LoadTextureToDot3(const char* file, float scale)
     const int h = image.height;
     const uint8* red = image.texels.get();
     auto H = [&](int i, int j) {
-        return static_cast<float>(red[static_cast<size_t>(j) * static_cast<size_t>(w) +
-                                      static_cast<size_t>(i)]) /
+        return static_cast<float>(
+                   red[static_cast<size_t>(j) * static_cast<size_t>(w) + static_cast<size_t>(i)]) /
                255.0f;
     };
     for (int y = 0; y < h; ++y) {

@@ -26,9 +26,9 @@ void CTexture::ReadPixel(const uint8* src, uint8* dst, int x, int y, int bytesPe
                          int channel) const
 {
     // Offsets in ptrdiff_t: the int product of a large row and pitch would overflow first.
-    *dst = src[static_cast<std::ptrdiff_t>(channel) +
-               static_cast<std::ptrdiff_t>(x) * bytesPerTexel +
-               static_cast<std::ptrdiff_t>(y) * Pitch];
+    *dst =
+        src[static_cast<std::ptrdiff_t>(channel) + static_cast<std::ptrdiff_t>(x) * bytesPerTexel +
+            static_cast<std::ptrdiff_t>(y) * Pitch];
 }
 
 void CTexture::WritePixel(uint8* dst, const uint8* src, int x, int y, int channel) const

@@ -16,8 +16,8 @@
 
 namespace krvi {
 
-constexpr float kByteScale = 0.003921569f;     // 1/255
-constexpr float kDepthScale = 0.000015259022f; // 1/65535
+constexpr float kByteScale = 0.003921569f;      // 1/255
+constexpr float kDepthScale = 0.000015259022f;  // 1/65535
 
 // byte * (1/255) for every byte. Float multiplication is correctly rounded both when the
 // compiler folds it and at run time, so a table entry is the very product the loop would form.
@@ -38,8 +38,13 @@ struct TexelSource {
 
     TexelSource() = default;
     explicit TexelSource(const CTexture& t)
-        : bits(t.Bits), width(t.Width), height(t.Height), pitch(t.Pitch), format(t.Format),
-          widthF(static_cast<float>(t.Width)), heightF(static_cast<float>(t.Height))
+        : bits(t.Bits),
+          width(t.Width),
+          height(t.Height),
+          pitch(t.Pitch),
+          format(t.Format),
+          widthF(static_cast<float>(t.Width)),
+          heightF(static_cast<float>(t.Height))
     {
     }
 
@@ -53,9 +58,11 @@ struct TexelSource {
     float Depth(int x, int y) const
     {
         uint16_t d;
-        std::memcpy(&d, bits + (static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                static_cast<size_t>(x)) * 2u,
-                    sizeof d);
+        std::memcpy(
+            &d,
+            bits +
+                (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 2u,
+            sizeof d);
         return static_cast<float>(d);
     }
 };
@@ -164,10 +171,8 @@ KRV_ALWAYS_INLINE void SampleBilinear(const TexelSource& t, float u, float v, ve
         color.y = channel(1);
         color.z = channel(0);
     } else if (t.format == KrvFormat_Depth16) {
-        color = vec3(w00 * (t.Depth(x0, y0) * kDepthScale) +
-                     w10 * (t.Depth(x1, y0) * kDepthScale) +
-                     w11 * (t.Depth(x1, y1) * kDepthScale) +
-                     w01 * (t.Depth(x0, y1) * kDepthScale));
+        color = vec3(w00 * (t.Depth(x0, y0) * kDepthScale) + w10 * (t.Depth(x1, y0) * kDepthScale) +
+                     w11 * (t.Depth(x1, y1) * kDepthScale) + w01 * (t.Depth(x0, y1) * kDepthScale));
     }
 }
 

@@ -84,9 +84,14 @@ bool ParseSwitch(const char* s, bool& out)
 
 int ParseAA(const char* s)
 {
-    static const struct { const char* name; int aa; } names[] = {
-        {"off", KrvAA_Off}, {"0", KrvAA_Off}, {"4x", KrvAA_2x2}, {"9x", KrvAA_3x3},
-        {"16x", KrvAA_4x4}};
+    static const struct {
+        const char* name;
+        int aa;
+    } names[] = {{"off", KrvAA_Off},
+                 {"0", KrvAA_Off},
+                 {"4x", KrvAA_2x2},
+                 {"9x", KrvAA_3x3},
+                 {"16x", KrvAA_4x4}};
     for (const auto& n : names)
         if (krvopt::SameName(s, n.name)) return n.aa;
     return -1;
@@ -115,8 +120,8 @@ int ParseOptions(int argc, char** argv, Options& o)
             continue;
         }
         static const char* const kWithValue[] = {
-            "-o", "--out", "--size", "--aa", "--yaw", "--pitch", "--light", "--light-dir",
-            "--shadows", "--floor", "--turntable"};
+            "-o",      "--out",       "--size",    "--aa",    "--yaw",      "--pitch",
+            "--light", "--light-dir", "--shadows", "--floor", "--turntable"};
         bool known = false;
         for (const char* name : kWithValue) known = known || std::strcmp(a, name) == 0;
         if (!known) return krvopt::BadOption(kProgram, "unknown option '%s'", a);
@@ -148,8 +153,8 @@ int ParseOptions(int argc, char** argv, Options& o)
                          static_cast<float>(xyz[2]));
             const float length = std::sqrt(dot(p, p));
             if (!(length > 1e-6f))
-                return krvopt::BadOption(kProgram, "%s '%s': the light cannot be at the centre",
-                                         a, v);
+                return krvopt::BadOption(kProgram, "%s '%s': the light cannot be at the centre", a,
+                                         v);
             const bool direction = a[7] == '-';
             (direction ? directionGiven : lightGiven) = true;
             o.light = direction ? p * (kLightDistance / length) : p;
@@ -250,8 +255,7 @@ bool LoadModel(const std::string& path, float& floorY)
     float radius = std::sqrt(dot(half, half));
     if (!std::isfinite(radius) || !std::isfinite(centre.x) || !std::isfinite(centre.y) ||
         !std::isfinite(centre.z)) {
-        std::fprintf(stderr, "%s: %s: coordinates too large to frame\n", kProgram,
-                     path.c_str());
+        std::fprintf(stderr, "%s: %s: coordinates too large to frame\n", kProgram, path.c_str());
         return false;
     }
     if (!(radius > 0.0f)) radius = 1.0f;  // a single point: nothing to scale

@@ -23,6 +23,9 @@ _3D_Korvane_Window::_3D_Korvane_Window()
     char* cut = nullptr;
     for (char* p = buffer; *p; ++p)
         if (*p == '\\' || *p == '/') cut = p;
-    if (cut) cut[1] = 0; else buffer[0] = 0;
+    if (cut)
+        cut[1] = 0;
+    else
+        buffer[0] = 0;
     ModuleDirectory = buffer;
 }

@@ -81,7 +81,8 @@ bool _3D_Korvane_Window::InitWnd(HWND h, int bits)
     std::memset(&pfd, 0, sizeof pfd);
     pfd.nSize = sizeof pfd;
     pfd.nVersion = 1;
-    pfd.dwFlags = PFD_DOUBLEBUFFER | PFD_DRAW_TO_WINDOW | PFD_GENERIC_FORMAT | PFD_GENERIC_ACCELERATED;
+    pfd.dwFlags =
+        PFD_DOUBLEBUFFER | PFD_DRAW_TO_WINDOW | PFD_GENERIC_FORMAT | PFD_GENERIC_ACCELERATED;
     pfd.iPixelType = PFD_TYPE_RGBA;
     BYTE b = static_cast<BYTE>(bits);
     pfd.cColorBits = b;
@@ -190,7 +191,8 @@ void _3D_Korvane_Window::WMPaint(void (*render)(), void (*frameWorks)())
     const DWORD sinceTitle = now - loop.lastFPSTime;
     if (static_cast<float>(sinceTitle) - loop.queryFrameTime > 1000.0f) {
         int rate = sinceTitle > 0 ? TruncToInt(static_cast<double>(loop.fps + 1) * 1000.0 /
-                                               static_cast<double>(sinceTitle) + 0.5)
+                                                   static_cast<double>(sinceTitle) +
+                                               0.5)
                                   : 0;
         _3D_KRV_Title_Text = title ? title : "";
         _3D_KRV_Title_Text.Append(" - FPS: %d", rate);
@@ -279,17 +281,10 @@ LRESULT krvWindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, vo
 {
     switch (msg) {
     case WM_DESTROY:
-    case WM_CLOSE:
-        PostQuitMessage(0);
-        return 0;
-    case WM_SIZE:
-        _3D_KRV_Wnd.WMSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_PAINT:
-        _3D_KRV_Wnd.WMPaint(render, frameWorks);
-        return 0;
-    default:
-        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    case WM_CLOSE: PostQuitMessage(0); return 0;
+    case WM_SIZE: _3D_KRV_Wnd.WMSize(LOWORD(lParam), HIWORD(lParam)); return 0;
+    case WM_PAINT: _3D_KRV_Wnd.WMPaint(render, frameWorks); return 0;
+    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -300,10 +295,7 @@ int krvChangeResolution(int width, int height)
     return _3D_KRV_Wnd.Redraw(false);
 }
 
-int krvGetChangeResolution()
-{
-    return krvChangeResolution(_3D_KRV_Wnd.width, _3D_KRV_Wnd.height);
-}
+int krvGetChangeResolution() { return krvChangeResolution(_3D_KRV_Wnd.width, _3D_KRV_Wnd.height); }
 
 void krvLButtonDown(int x, int y)
 {
@@ -348,8 +340,7 @@ int64_t krvGetHz()
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&q0);
     uint32_t c0 = static_cast<uint32_t>(__rdtsc());
-    for (volatile int32_t i = 0; i < 1000000; i = i + 1) {
-    }
+    for (volatile int32_t i = 0; i < 1000000; i = i + 1) {}
     QueryPerformanceCounter(&q1);
     uint32_t c1 = static_cast<uint32_t>(__rdtsc());
     int64_t cycles = static_cast<int32_t>(c1 - c0);

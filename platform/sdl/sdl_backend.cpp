@@ -17,16 +17,12 @@ namespace {
 // scancode.
 int VirtualKey(SDL_Keycode sym, SDL_Scancode scancode)
 {
-    if (sym >= SDLK_a && sym <= SDLK_z)
-        return 'A' + (sym - SDLK_a);
+    if (sym >= SDLK_a && sym <= SDLK_z) return 'A' + (sym - SDLK_a);
     if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9)
         return '1' + (scancode - SDL_SCANCODE_1);
-    if (scancode == SDL_SCANCODE_0)
-        return '0';
-    if (sym >= SDLK_F1 && sym <= SDLK_F12)
-        return VK_F1 + (sym - SDLK_F1);
-    if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9)
-        return VK_NUMPAD0 + 1 + (sym - SDLK_KP_1);
+    if (scancode == SDL_SCANCODE_0) return '0';
+    if (sym >= SDLK_F1 && sym <= SDLK_F12) return VK_F1 + (sym - SDLK_F1);
+    if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9) return VK_NUMPAD0 + 1 + (sym - SDLK_KP_1);
     switch (sym) {
     case SDLK_ESCAPE: return VK_ESCAPE;
     case SDLK_SPACE: return VK_SPACE;
@@ -84,12 +80,9 @@ WPARAM ButtonFlag(Uint8 button)
 WPARAM ButtonFlags(Uint32 sdlState)
 {
     WPARAM flags = 0;
-    if (sdlState & SDL_BUTTON_LMASK)
-        flags |= MK_LBUTTON;
-    if (sdlState & SDL_BUTTON_RMASK)
-        flags |= MK_RBUTTON;
-    if (sdlState & SDL_BUTTON_MMASK)
-        flags |= MK_MBUTTON;
+    if (sdlState & SDL_BUTTON_LMASK) flags |= MK_LBUTTON;
+    if (sdlState & SDL_BUTTON_RMASK) flags |= MK_RBUTTON;
+    if (sdlState & SDL_BUTTON_MMASK) flags |= MK_MBUTTON;
     return flags;
 }
 
@@ -97,10 +90,8 @@ WPARAM ModifierFlags()
 {
     SDL_Keymod mod = SDL_GetModState();
     WPARAM flags = 0;
-    if (mod & KMOD_SHIFT)
-        flags |= MK_SHIFT;
-    if (mod & KMOD_CTRL)
-        flags |= MK_CONTROL;
+    if (mod & KMOD_SHIFT) flags |= MK_SHIFT;
+    if (mod & KMOD_CTRL) flags |= MK_CONTROL;
     return flags;
 }
 
@@ -116,8 +107,7 @@ class SdlBackend : public krvplat::Backend {
 public:
     ~SdlBackend() override
     {
-        for (RealWindow& w : windows)
-            Release(w);
+        for (RealWindow& w : windows) Release(w);
     }
 
     bool OpenWindow(HWND hwnd, int clientWidth, int clientHeight, const char* title) override
@@ -141,8 +131,7 @@ public:
     {
         auto it = std::find_if(windows.begin(), windows.end(),
                                [hwnd](const RealWindow& w) { return w.hwnd == hwnd; });
-        if (it == windows.end())
-            return;
+        if (it == windows.end()) return;
         Release(*it);
         windows.erase(it);
     }
@@ -165,26 +154,22 @@ public:
 
     void MoveWindow(HWND hwnd, int x, int y) override
     {
-        if (RealWindow* w = Find(hwnd))
-            SDL_SetWindowPosition(w->window, x, y);
+        if (RealWindow* w = Find(hwnd)) SDL_SetWindowPosition(w->window, x, y);
     }
 
     void SetTitle(HWND hwnd, const char* title) override
     {
-        if (RealWindow* w = Find(hwnd))
-            SDL_SetWindowTitle(w->window, title);
+        if (RealWindow* w = Find(hwnd)) SDL_SetWindowTitle(w->window, title);
     }
 
     void Present(HWND hwnd, int width, int height, const unsigned char* bgrTopDown) override
     {
         RealWindow* w = Find(hwnd);
-        if (!w || width <= 0 || height <= 0)
-            return;
+        if (!w || width <= 0 || height <= 0) return;
         const int pitch = width * 3;
         if (w->renderer) {
             if (!w->texture || w->textureWidth != width || w->textureHeight != height) {
-                if (w->texture)
-                    SDL_DestroyTexture(w->texture);
+                if (w->texture) SDL_DestroyTexture(w->texture);
                 w->texture = SDL_CreateTexture(w->renderer, SDL_PIXELFORMAT_BGR24,
                                                SDL_TEXTUREACCESS_STREAMING, width, height);
                 w->textureWidth = width;
@@ -199,13 +184,11 @@ public:
             }
         }
         SDL_Surface* target = SDL_GetWindowSurface(w->window);
-        if (!target)
-            return;
-        SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
-            const_cast<unsigned char*>(bgrTopDown), width, height, 24, pitch,
-            SDL_PIXELFORMAT_BGR24);
-        if (!source)
-            return;
+        if (!target) return;
+        SDL_Surface* source =
+            SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char*>(bgrTopDown), width,
+                                               height, 24, pitch, SDL_PIXELFORMAT_BGR24);
+        if (!source) return;
         SDL_BlitScaled(source, nullptr, target, nullptr);
         SDL_FreeSurface(source);
         SDL_UpdateWindowSurface(w->window);
@@ -214,10 +197,8 @@ public:
     void PumpEvents(int timeoutMs) override
     {
         SDL_Event e;
-        if (timeoutMs > 0 && SDL_WaitEventTimeout(&e, timeoutMs))
-            Translate(e);
-        while (SDL_PollEvent(&e))
-            Translate(e);
+        if (timeoutMs > 0 && SDL_WaitEventTimeout(&e, timeoutMs)) Translate(e);
+        while (SDL_PollEvent(&e)) Translate(e);
     }
 
     void DesktopSize(int& width, int& height) override
@@ -252,8 +233,7 @@ public:
         }
         SDL_MessageBoxData box = {flags, nullptr, caption, text, count, choices, nullptr};
         int pressed = 0;
-        if (SDL_ShowMessageBox(&box, &pressed) == 0 && pressed > 0)
-            return pressed;
+        if (SDL_ShowMessageBox(&box, &pressed) == 0 && pressed > 0) return pressed;
         // No display to ask on: report it where a user will see it, and take the first button.
         std::fprintf(stderr, "%s: %s\n", caption, text);
         return choices[0].buttonid;
@@ -271,20 +251,16 @@ private:
 
     static void Release(RealWindow& w)
     {
-        if (w.texture)
-            SDL_DestroyTexture(w.texture);
-        if (w.renderer)
-            SDL_DestroyRenderer(w.renderer);
-        if (w.window)
-            SDL_DestroyWindow(w.window);
+        if (w.texture) SDL_DestroyTexture(w.texture);
+        if (w.renderer) SDL_DestroyRenderer(w.renderer);
+        if (w.window) SDL_DestroyWindow(w.window);
         w = RealWindow();
     }
 
     RealWindow* Find(HWND hwnd)
     {
         for (RealWindow& w : windows)
-            if (w.hwnd == hwnd)
-                return &w;
+            if (w.hwnd == hwnd) return &w;
         return nullptr;
     }
 
@@ -293,8 +269,7 @@ private:
     {
         SDL_Window* window = SDL_GetWindowFromID(windowId);
         for (RealWindow& w : windows)
-            if (w.window == window)
-                return w.hwnd;
+            if (w.window == window) return w.hwnd;
         return windows.empty() ? nullptr : windows.front().hwnd;
     }
 
@@ -304,40 +279,31 @@ private:
         case SDL_WINDOWEVENT: {
             HWND hwnd = FromId(e.window.windowID);
             switch (e.window.event) {
-            case SDL_WINDOWEVENT_CLOSE:
-                PostMessageA(hwnd, WM_CLOSE, 0, 0);
-                break;
+            case SDL_WINDOWEVENT_CLOSE: PostMessageA(hwnd, WM_CLOSE, 0, 0); break;
             case SDL_WINDOWEVENT_SIZE_CHANGED:
                 krvplat::WindowResized(hwnd, e.window.data1, e.window.data2);
                 break;
             case SDL_WINDOWEVENT_MOVED:
                 krvplat::WindowMoved(hwnd, e.window.data1, e.window.data2);
                 break;
-            case SDL_WINDOWEVENT_EXPOSED:
-                InvalidateRect(hwnd, nullptr, FALSE);
-                break;
-            default:
-                break;
+            case SDL_WINDOWEVENT_EXPOSED: InvalidateRect(hwnd, nullptr, FALSE); break;
+            default: break;
             }
             break;
         }
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
             int vk = VirtualKey(e.key.keysym.sym, e.key.keysym.scancode);
-            if (vk == 0)
-                break;
+            if (vk == 0) break;
             const bool down = e.type == SDL_KEYDOWN;
             const bool alt = (e.key.keysym.mod & KMOD_ALT) != 0 || vk == VK_MENU;
             // Repeat count 1, scancode, context (Alt), previous state and transition bits.
             DWORD bits = 1u | (static_cast<DWORD>(e.key.keysym.scancode & 0xFF) << 16);
-            if (alt)
-                bits |= 1u << 29;
-            if (!down || e.key.repeat)
-                bits |= 1u << 30;
-            if (!down)
-                bits |= 1u << 31;
-            UINT message = down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN)
-                                : (alt ? WM_SYSKEYUP : WM_KEYUP);
+            if (alt) bits |= 1u << 29;
+            if (!down || e.key.repeat) bits |= 1u << 30;
+            if (!down) bits |= 1u << 31;
+            UINT message =
+                down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
             PostMessageA(FromId(e.key.windowID), message, static_cast<WPARAM>(vk),
                          static_cast<LPARAM>(bits));
             break;
@@ -371,8 +337,7 @@ private:
         }
         case SDL_MOUSEWHEEL: {
             int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
-            if (notches == 0)
-                break;
+            if (notches == 0) break;
             int delta = std::min(std::max(notches * WHEEL_DELTA, -32768), 32767);
             HWND hwnd = FromId(e.wheel.windowID);
             // The wheel message carries screen coordinates.
@@ -383,8 +348,7 @@ private:
                          PackPoint(outer.left + lastX, outer.top + lastY));
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
 
@@ -402,8 +366,7 @@ namespace krvplat {
 
 bool UseSdlBackend()
 {
-    if (installed)
-        return true;
+    if (installed) return true;
     // Ctrl+C in the terminal keeps ending the program as it would without SDL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -418,10 +381,8 @@ bool UseSdlBackend()
 
 void StopSdlBackend()
 {
-    if (!installed)
-        return;
-    if (GetBackend() == installed)
-        SetBackend(nullptr);
+    if (!installed) return;
+    if (GetBackend() == installed) SetBackend(nullptr);
     delete installed;
     installed = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);

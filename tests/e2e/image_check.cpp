@@ -37,8 +37,8 @@ struct Image {
 
     const unsigned char* At(int x, int y) const
     {
-        return &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) +
-                     static_cast<size_t>(x)) * 3u];
+        return &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) *
+                    3u];
     }
     int Luma(int x, int y) const
     {
@@ -73,8 +73,7 @@ bool Load(const char* path, Image& image)
     }
     image.width = static_cast<int>(FreeImage_GetWidth(bitmap));
     image.height = static_cast<int>(FreeImage_GetHeight(bitmap));
-    image.rgb.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3u,
-                     0);
+    image.rgb.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3u, 0);
     for (int y = 0; y < image.height; ++y) {
         // FreeImage keeps rows bottom-up.
         const BYTE* row = FreeImage_GetScanLine(bitmap, image.height - 1 - y);
@@ -92,8 +91,8 @@ bool Load(const char* path, Image& image)
 bool SameSize(const Image& a, const Image& b, const char* what)
 {
     if (a.width == b.width && a.height == b.height) return true;
-    std::fprintf(stderr, "image_check: %s: sizes differ (%dx%d, %dx%d)\n", what, a.width,
-                 a.height, b.width, b.height);
+    std::fprintf(stderr, "image_check: %s: sizes differ (%dx%d, %dx%d)\n", what, a.width, a.height,
+                 b.width, b.height);
     return false;
 }
 
@@ -140,18 +139,20 @@ struct Selection {
     void Print(const Image& a) const
     {
         double n = count > 0 ? static_cast<double>(count) : 1.0;
-        std::printf("count=%ld share=%.5f box=%d,%d,%d,%d centroid=%.1f,%.1f lumaA=%.1f "
-                    "lumaB=%.1f valueA=%.1f valueB=%.1f litA=%.3f litB=%.3f\n",
-                    count, static_cast<double>(count) / (static_cast<double>(a.width) * a.height),
-                    x0, y0, x1, y1, sumX / n, sumY / n, lumaA / n, lumaB / n, valueA / n,
-                    valueB / n, static_cast<double>(litA) / n, static_cast<double>(litB) / n);
+        std::printf(
+            "count=%ld share=%.5f box=%d,%d,%d,%d centroid=%.1f,%.1f lumaA=%.1f "
+            "lumaB=%.1f valueA=%.1f valueB=%.1f litA=%.3f litB=%.3f\n",
+            count, static_cast<double>(count) / (static_cast<double>(a.width) * a.height), x0, y0,
+            x1, y1, sumX / n, sumY / n, lumaA / n, lumaB / n, valueA / n, valueB / n,
+            static_cast<double>(litA) / n, static_cast<double>(litB) / n);
     }
 };
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: image_check size A | diff A B [T] | "
-                         "darker A B [T] [--exclude C D] | stats A X Y W H\n");
+    std::fprintf(stderr,
+                 "usage: image_check size A | diff A B [T] | "
+                 "darker A B [T] [--exclude C D] | stats A X Y W H\n");
     return 2;
 }
 
@@ -213,8 +214,8 @@ int Stats(int argc, char** argv)
     int x0 = std::atoi(argv[3]), y0 = std::atoi(argv[4]);
     int w = std::atoi(argv[5]), h = std::atoi(argv[6]);
     if (w <= 0 || h <= 0 || x0 < 0 || y0 < 0 || x0 + w > a.width || y0 + h > a.height) {
-        std::fprintf(stderr, "image_check: rectangle %d,%d %dx%d outside the %dx%d image\n", x0,
-                     y0, w, h, a.width, a.height);
+        std::fprintf(stderr, "image_check: rectangle %d,%d %dx%d outside the %dx%d image\n", x0, y0,
+                     w, h, a.width, a.height);
         return 1;
     }
     Selection s;
@@ -231,11 +232,16 @@ int main(int argc, char** argv)
     if (argc < 2) return Usage();
     FreeImage_Initialise(FALSE);
     int status;
-    if (std::strcmp(argv[1], "size") == 0) status = Size(argc, argv);
-    else if (std::strcmp(argv[1], "diff") == 0) status = Diff(argc, argv);
-    else if (std::strcmp(argv[1], "darker") == 0) status = Darker(argc, argv);
-    else if (std::strcmp(argv[1], "stats") == 0) status = Stats(argc, argv);
-    else status = Usage();
+    if (std::strcmp(argv[1], "size") == 0)
+        status = Size(argc, argv);
+    else if (std::strcmp(argv[1], "diff") == 0)
+        status = Diff(argc, argv);
+    else if (std::strcmp(argv[1], "darker") == 0)
+        status = Darker(argc, argv);
+    else if (std::strcmp(argv[1], "stats") == 0)
+        status = Stats(argc, argv);
+    else
+        status = Usage();
     FreeImage_DeInitialise();
     return status;
 }

@@ -103,9 +103,15 @@ void Prepare()
         inotify_add_watch(outsideOpens, (root + "/outside.bmp").c_str(), IN_OPEN) < 0)
         std::abort();
     const char* links[][2] = {
-        {"up", ".."},           {"pw.mtl", "/etc/passwd"}, {"sec.mtl", "../secret.mtl"},
-        {"out.bmp", "../outside.bmp"}, {"loop", "loop"},   {"in.mtl", "m.mtl"},
-        {"self", "."},          {"sub/back", ".."},        {"sub/far", "../.."},
+        {"up", ".."},
+        {"pw.mtl", "/etc/passwd"},
+        {"sec.mtl", "../secret.mtl"},
+        {"out.bmp", "../outside.bmp"},
+        {"loop", "loop"},
+        {"in.mtl", "m.mtl"},
+        {"self", "."},
+        {"sub/back", ".."},
+        {"sub/far", "../.."},
     };
     for (const auto& l : links)
         if (symlink(l[1], (m + "/" + l[0]).c_str()) != 0) std::abort();

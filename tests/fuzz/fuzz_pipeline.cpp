@@ -51,12 +51,11 @@ public:
 
     int Int()
     {
-        static const int kAwkward[] = {0,       1,         -1,          2,       3,       7,
-                                       16,      17,        18,          32,      36,      64,
-                                       65,      66,        96,          97,      112,     128,
-                                       132,     255,       256,         65535,   65536,   16384,
-                                       16385,   -65536,    INT_MAX,     INT_MIN, INT_MAX - 1,
-                                       INT_MIN + 1, INT_MAX / 2, INT_MIN / 2};
+        static const int kAwkward[] = {
+            0,     1,      -1,      2,       3,           7,           16,          17,
+            18,    32,     36,      64,      65,          66,          96,          97,
+            112,   128,    132,     255,     256,         65535,       65536,       16384,
+            16385, -65536, INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1, INT_MAX / 2, INT_MIN / 2};
         const uint8_t tag = Byte();
         switch (tag % 4) {
         case 0: return kAwkward[Byte() % (sizeof kAwkward / sizeof kAwkward[0])];
@@ -69,13 +68,11 @@ public:
     {
         const float inf = std::numeric_limits<float>::infinity();
         const float nan = std::numeric_limits<float>::quiet_NaN();
-        static const float kAwkward[] = {0.0f,       -0.0f,       1.0f,        -1.0f,
-                                         0.5f,       2.0f,        nan,         -nan,
-                                         inf,        -inf,        FLT_MAX,     -FLT_MAX,
-                                         FLT_MIN,    1e-45f,      -1e-45f,     1e30f,
-                                         -1e30f,     65535.0f,    65536.0f,    2147483648.0f,
-                                         -2147483648.0f, 1e-7f,   0.99999994f, 1.0000001f,
-                                         255.0f,     256.0f,      4294967296.0f, 1e19f};
+        static const float kAwkward[] = {
+            0.0f,    -0.0f,       1.0f,       -1.0f,    0.5f,     2.0f,          nan,
+            -nan,    inf,         -inf,       FLT_MAX,  -FLT_MAX, FLT_MIN,       1e-45f,
+            -1e-45f, 1e30f,       -1e30f,     65535.0f, 65536.0f, 2147483648.0f, -2147483648.0f,
+            1e-7f,   0.99999994f, 1.0000001f, 255.0f,   256.0f,   4294967296.0f, 1e19f};
         const uint8_t tag = Byte();
         switch (tag % 8) {
         case 0: return kAwkward[Byte() % (sizeof kAwkward / sizeof kAwkward[0])];
@@ -168,7 +165,7 @@ struct Textures {
         depth7x9.Create(7, 9, KrvFormat_Depth16);
         colorTarget.Create(24, 20, KrvFormat_BGR);
         depthTarget.Create(24, 20, KrvFormat_Depth16);
-        all = {&bgr1x1,  &bgr5x3,      &bgr16x16,    &rgba4x4, &depth16x16,
+        all = {&bgr1x1,   &bgr5x3,      &bgr16x16,    &rgba4x4, &depth16x16,
                &depth7x9, &colorTarget, &depthTarget, &empty};
     }
     void Refill()
@@ -176,9 +173,9 @@ struct Textures {
         uint32_t state = 12345u;
         for (CTexture* t : all) {
             if (!t->Bits) continue;
-            const int bytes = t->Format == KrvFormat_BGR       ? 3
+            const int bytes = t->Format == KrvFormat_BGR      ? 3
                               : t->Format == KrvFormat_RGBA32 ? 4
-                                                               : 2;
+                                                              : 2;
             const size_t n = static_cast<size_t>(t->Width) * static_cast<size_t>(t->Height) *
                              static_cast<size_t>(bytes);
             for (size_t i = 0; i < n; ++i) {
@@ -251,8 +248,8 @@ void Run(Input& in)
     colorAndDepth.SetDepthTexture(&textures.depthTarget);
     colorOnly.SetColorTexture(&textures.bgr16x16);
     depthOnly.SetDepthTexture(&textures.depth7x9);
-    CLight light = krvSetLight(vec3(0.5f, 3.0f, 2.0f), vec3(0.25f), vec3(0.5f), vec3(0.75f), 0,
-                               0, 0);
+    CLight light =
+        krvSetLight(vec3(0.5f, 3.0f, 2.0f), vec3(0.25f), vec3(0.5f), vec3(0.75f), 0, 0, 0);
     CVertex vertices[kMaxVertices];
     std::memset(vertices, 0, sizeof vertices);
 
@@ -429,8 +426,7 @@ void Run(Input& in)
         }
         case 20: {  // transforms of the buffer's selected range
             static const int kModes[] = {KrvMatrixMode_BufferModel, KrvMatrixMode_Object,
-                                         KrvMatrixMode_BufferTexture,
-                                         KrvMatrixMode_ObjectTexture};
+                                         KrvMatrixMode_BufferTexture, KrvMatrixMode_ObjectTexture};
             krvMatrixMode(in.Bool() ? kModes[in.Byte() % 4] : in.Int());
             const int kind = in.Bool() ? in.Small(96, 97) : in.Int();
             const int first = in.Int();

@@ -69,16 +69,15 @@ inline void ResetDemoState()
     r.mouseX = r.mouseY = r.clickX = r.clickY = 0;
     r.Camera = CCamera();
     Light0 = LoadDemoScene().light;
-    for (int vk : {int(VK_LBUTTON), int(VK_RBUTTON), int(VK_MBUTTON), int('W'), int('S'),
-                   int('A'), int('D'), int('Z'), int('X')})
+    for (int vk : {int(VK_LBUTTON), int(VK_RBUTTON), int(VK_MBUTTON), int('W'), int('S'), int('A'),
+                   int('D'), int('Z'), int('X')})
         krvplat::SetKeyDown(vk, false);
     if (HWND hwnd = _3D_KRV_Wnd.hwnd) {
         ShowWindow(hwnd, SW_HIDE);
         KillTimer(hwnd, 100);
         // A hidden window asks for no paint, so this ends; it also takes a pending quit.
         MSG msg;
-        for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-        }
+        for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {}
     }
     _3D_KRV_Wnd.WMSize(800, 600);
 }

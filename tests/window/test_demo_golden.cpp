@@ -35,8 +35,7 @@ protected:
     {
         const DemoScene& scene = LoadDemoScene();
         ASSERT_TRUE(scene.loaded);
-        ASSERT_EQ(scene.errors, "") << "the demo's data set in " KRV_DEMO_DATA_DIR
-                                       " is incomplete";
+        ASSERT_EQ(scene.errors, "") << "the demo's data set in " KRV_DEMO_DATA_DIR " is incomplete";
         ResetDemoState();
         savedDC = _3D_KRV_Wnd.hdc;
     }
@@ -83,12 +82,12 @@ const Config kConfigs[] = {
     {"demo_normal_untextured", 120, 90, KrvRenderMode_Normal, KrvAA_Off, 3.0f, false, 0.0f},
     {"demo_glass", 320, 240, KrvRenderMode_Normal, KrvAA_3x3, 0.0f, true, 30.0f}};
 
-INSTANTIATE_TEST_SUITE_P(
-    Scene, DemoGolden,
-    ::testing::Combine(::testing::ValuesIn(kConfigs), ::testing::ValuesIn(Executions())),
-    [](const ::testing::TestParamInfo<std::tuple<Config, Execution>>& named) {
-        return std::string(std::get<0>(named.param).name) + "_" +
-               ExecutionName(std::get<1>(named.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Scene, DemoGolden,
+                         ::testing::Combine(::testing::ValuesIn(kConfigs),
+                                            ::testing::ValuesIn(Executions())),
+                         [](const ::testing::TestParamInfo<std::tuple<Config, Execution>>& named) {
+                             return std::string(std::get<0>(named.param).name) + "_" +
+                                    ExecutionName(std::get<1>(named.param));
+                         });
 
 }  // namespace

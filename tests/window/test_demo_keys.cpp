@@ -129,8 +129,8 @@ TEST_F(DemoKeys, AntiAliasingKeysResizeOnlyOnAChange)
         int key, mode, factor;
         const char* text;
     };
-    const Case cases[] = {{'3', KrvAA_3x3, 3, "9x"}, {'4', KrvAA_4x4, 4, "16x"},
-                          {'2', KrvAA_2x2, 2, "4x"}};
+    const Case cases[] = {
+        {'3', KrvAA_3x3, 3, "9x"}, {'4', KrvAA_4x4, 4, "16x"}, {'2', KrvAA_2x2, 2, "4x"}};
     for (const Case& c : cases) {
         Send(c.key);
         EXPECT_EQ(r.antiAliasing, c.mode);
@@ -148,9 +148,9 @@ TEST_F(DemoKeys, FeatureKeysInvertTheirSwitches)
         int key;
         bool* flag;
     };
-    const Case cases[] = {{'F', &r.bilinearFilter}, {'T', &TextureOnOff},
-                          {'L', &LightOnOff},       {'O', &OBJMdlOnOff},
-                          {'P', &TexShadowOnOff},   {'M', &ShadowMapOnOff},
+    const Case cases[] = {{'F', &r.bilinearFilter},     {'T', &TextureOnOff},
+                          {'L', &LightOnOff},           {'O', &OBJMdlOnOff},
+                          {'P', &TexShadowOnOff},       {'M', &ShadowMapOnOff},
                           {VK_SPACE, &RotateLightOnOff}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
@@ -177,9 +177,7 @@ TEST_F(DemoKeys, SwitchKeysRefreshTheShadowMapOnlyWhileTheLightStands)
     CTexture& shadow = krvRendering().ShadowTexture;
     ASSERT_NE(shadow.Bits, nullptr);
     const size_t bytes = size_t(shadow.Width) * shadow.Height * 2;
-    auto cleared = [&] {
-        std::memset(shadow.Bits, 0, bytes);
-    };
+    auto cleared = [&] { std::memset(shadow.Bits, 0, bytes); };
     auto rendered = [&] {
         return std::any_of(shadow.Bits, shadow.Bits + bytes, [](uint8 b) { return b != 0; });
     };
@@ -216,9 +214,9 @@ TEST_F(DemoKeys, ResolutionKeysReplaceTheWindowWithinTheRunningLoop)
     struct Case {
         int key, width, height, bufferWidth, bufferHeight;
     };
-    const Case cases[] = {{'5', 400, 300, 266, 200},   {'6', 512, 384, 341, 256},
-                          {'7', 640, 480, 426, 320},   {'8', 800, 600, 533, 400},
-                          {'9', 1024, 768, 682, 512},  {'0', 1280, 800, 853, 533}};
+    const Case cases[] = {{'5', 400, 300, 266, 200},  {'6', 512, 384, 341, 256},
+                          {'7', 640, 480, 426, 320},  {'8', 800, 600, 533, 400},
+                          {'9', 1024, 768, 682, 512}, {'0', 1280, 800, 853, 533}};
     RECT desktop;
     ASSERT_TRUE(GetWindowRect(GetDesktopWindow(), &desktop));
     const _3D_Korvane_Rendering& r = krvRendering();

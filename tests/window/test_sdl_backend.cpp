@@ -15,8 +15,7 @@ namespace {
 
 LRESULT CALLBACK QuietProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_CLOSE)
-        return 0;  // keep the window: the test looks at the message only
+    if (msg == WM_CLOSE) return 0;  // keep the window: the test looks at the message only
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
@@ -38,8 +37,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(started) << SDL_GetError();
-        hwnd = CreateWindowExA(0, "SdlBackendTest", "SDL test", WS_OVERLAPPEDWINDOW, 0, 0, 64,
-                               48, nullptr, nullptr, nullptr, nullptr);
+        hwnd = CreateWindowExA(0, "SdlBackendTest", "SDL test", WS_OVERLAPPEDWINDOW, 0, 0, 64, 48,
+                               nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(hwnd, nullptr);
         // Window ids only grow; other suites of this executable may have used some.
         window = nullptr;
@@ -81,8 +80,7 @@ protected:
     {
         EXPECT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
         for (const MSG& msg : Collect())
-            if (msg.message == message)
-                return msg;
+            if (msg.message == message) return msg;
         ADD_FAILURE() << "message " << message << " did not arrive";
         return MSG{};
     }
@@ -155,10 +153,14 @@ TEST_F(SdlBackend, KeysArriveAsVirtualKeyMessagesAndSetKeyState)
         int vk;
     };
     const Case cases[] = {
-        {SDLK_w, SDL_SCANCODE_W, 'W'},           {SDLK_5, SDL_SCANCODE_5, '5'},
-        {SDLK_0, SDL_SCANCODE_0, '0'},           {SDLK_ESCAPE, SDL_SCANCODE_ESCAPE, VK_ESCAPE},
-        {SDLK_SPACE, SDL_SCANCODE_SPACE, VK_SPACE}, {SDLK_F5, SDL_SCANCODE_F5, VK_F5},
-        {SDLK_LEFT, SDL_SCANCODE_LEFT, VK_LEFT}, {SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, VK_SHIFT},
+        {SDLK_w, SDL_SCANCODE_W, 'W'},
+        {SDLK_5, SDL_SCANCODE_5, '5'},
+        {SDLK_0, SDL_SCANCODE_0, '0'},
+        {SDLK_ESCAPE, SDL_SCANCODE_ESCAPE, VK_ESCAPE},
+        {SDLK_SPACE, SDL_SCANCODE_SPACE, VK_SPACE},
+        {SDLK_F5, SDL_SCANCODE_F5, VK_F5},
+        {SDLK_LEFT, SDL_SCANCODE_LEFT, VK_LEFT},
+        {SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, VK_SHIFT},
     };
     for (const Case& c : cases) {
         SDL_Event e = {};

@@ -37,10 +37,14 @@ TEST_F(WindowSize, BuffersFollowTheClientSizeByRenderMode)
         int mode, width, height, bufferWidth, bufferHeight;
     };
     const Case cases[] = {
-        {KrvRenderMode_Normal, 800, 600, 800, 600},  {KrvRenderMode_Device, 800, 600, 800, 600},
-        {KrvRenderMode_Speed, 800, 600, 533, 400},   {KrvRenderMode_Boost, 800, 600, 400, 300},
-        {KrvRenderMode_Nearest, 800, 600, 290, 218}, {KrvRenderMode_Boost, 801, 601, 400, 300},
-        {KrvRenderMode_Nearest, 801, 601, 291, 218}, {KrvRenderMode_Speed, 1, 1, 0, 0},
+        {KrvRenderMode_Normal, 800, 600, 800, 600},
+        {KrvRenderMode_Device, 800, 600, 800, 600},
+        {KrvRenderMode_Speed, 800, 600, 533, 400},
+        {KrvRenderMode_Boost, 800, 600, 400, 300},
+        {KrvRenderMode_Nearest, 800, 600, 290, 218},
+        {KrvRenderMode_Boost, 801, 601, 400, 300},
+        {KrvRenderMode_Nearest, 801, 601, 291, 218},
+        {KrvRenderMode_Speed, 1, 1, 0, 0},
         // Codes outside the five modes keep the client size.
         {127, 320, 200, 320, 200},
     };
@@ -63,9 +67,8 @@ TEST_F(WindowSize, BuffersFollowTheClientSizeByRenderMode)
         if (c.bufferWidth > 0) {
             EXPECT_EQ(r.aaWidth, 2 * c.bufferWidth);  // the default 4x supersampling
             EXPECT_EQ(r.aaHeight, 2 * c.bufferHeight);
-            const mat4x4 expected =
-                perspective(45.0f, static_cast<float>(c.bufferWidth) / c.bufferHeight, 0.125f,
-                            100.0f);
+            const mat4x4 expected = perspective(
+                45.0f, static_cast<float>(c.bufferWidth) / c.bufferHeight, 0.125f, 100.0f);
             EXPECT_EQ(std::memcmp(&r.Camera.ProjectionMatrix, &expected, sizeof expected), 0);
         }
     }
@@ -165,8 +168,9 @@ std::string WindowTitle(HWND hwnd)
 // wraps, the updates fall on both sides of the wrap.
 TEST_F(FrameLoop, RendersEveryPaintAndTitlesOncePerSecondAcrossTheTickWrap)
 {
-    static const std::regex format("^3D Korvane Demo - FPS: 100 - 160x120, TF: ON, AA: 4x, "
-                                   "RM: SPEED, NT: ([0-9]+)$");
+    static const std::regex format(
+        "^3D Korvane Demo - FPS: 100 - 160x120, TF: ON, AA: 4x, "
+        "RM: SPEED, NT: ([0-9]+)$");
     _3D_Korvane_Window& w = _3D_KRV_Wnd;
     for (DWORD start : {DWORD(5000), DWORD(0u - 1500u)}) {
         SCOPED_TRACE("start " + std::to_string(start));

@@ -61,7 +61,7 @@ static const Curve kBeltLine = {
 static const Curve kCrown = {{-1.9, 0.03},       {kZCowl, 0.03},       {-0.6, 0.06},
                              {kZRoofRear, 0.06}, {kZHatchGlass, 0.05}, {1.9, 0.03}};
 
-static const double kTumblehome = 0.39; // inward run of the greenhouse per unit of height
+static const double kTumblehome = 0.39;  // inward run of the greenhouse per unit of height
 
 double BeltLine(double z) { return kBeltLine(z); }
 
@@ -72,9 +72,9 @@ SectionParams ShapeAt(double z)
     s.yt = kTopLine(z);
     s.wS = kHalfWidth(z);
     double edge = s.yt - kCrown(z);
-    s.ySh = std::min(kBeltLine(z), edge); // shoulder: window sill, or bonnet and tail edge
-    s.yR = std::max(s.ySh, edge);         // roof edge above it where the greenhouse stands
-    s.yMid = Lerp(s.yb, s.ySh, 0.45);     // widest point of the flanks
+    s.ySh = std::min(kBeltLine(z), edge);  // shoulder: window sill, or bonnet and tail edge
+    s.yR = std::max(s.ySh, edge);          // roof edge above it where the greenhouse stands
+    s.yMid = Lerp(s.yb, s.ySh, 0.45);      // widest point of the flanks
     s.wG = s.wS - 0.03 - kTumblehome * (s.yR - s.ySh);
     return s;
 }
@@ -142,7 +142,7 @@ double FlankX(double z, double y)
     SectionHalf(z, pts);
     for (size_t k = 0; k + 1 < pts.size(); ++k) {
         V2 a = pts[k], b = pts[k + 1];
-        if (b.y < a.y) break; // past the shoulder
+        if (b.y < a.y) break;  // past the shoulder
         if (y >= a.y && y <= b.y && b.y > a.y) return Lerp(a.x, b.x, (y - a.y) / (b.y - a.y));
     }
     return pts[1].x;

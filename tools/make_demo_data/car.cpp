@@ -31,16 +31,11 @@ static int ChooseProjection(V3 n)
 static V2 BodyUv(int proj, V3 p)
 {
     switch (proj) {
-    case kProjFront:
-        return kFrontRg.Uv(p.x, p.y, kBodyTexSize, kBodyTexSize);
-    case kProjRear:
-        return kRearRg.Uv(p.x, p.y, kBodyTexSize, kBodyTexSize);
-    case kProjTop:
-        return kTopRg.Uv(p.z, p.x, kBodyTexSize, kBodyTexSize);
-    case kProjUnder:
-        return PatchUv(kPatchUnder);
-    default:
-        return kSideRg.Uv(p.z, p.y, kBodyTexSize, kBodyTexSize);
+    case kProjFront: return kFrontRg.Uv(p.x, p.y, kBodyTexSize, kBodyTexSize);
+    case kProjRear: return kRearRg.Uv(p.x, p.y, kBodyTexSize, kBodyTexSize);
+    case kProjTop: return kTopRg.Uv(p.z, p.x, kBodyTexSize, kBodyTexSize);
+    case kProjUnder: return PatchUv(kPatchUnder);
+    default: return kSideRg.Uv(p.z, p.y, kBodyTexSize, kBodyTexSize);
     }
 }
 
@@ -80,7 +75,7 @@ static std::vector<Plane> ArchRegion(double zc, double side)
     std::vector<V2> q = ArchOutline(zc);
     for (size_t k = 0; k < q.size(); ++k) {
         V2 a = q[k], b = q[(k + 1) % q.size()];
-        V2 e = b - a; // x holds z, y holds y
+        V2 e = b - a;  // x holds z, y holds y
         V3 n = {0.0, e.x, -e.y};
         r.push_back({n, -(n.y * a.y + n.z * a.x)});
     }
@@ -224,7 +219,7 @@ static void AddWheelWell(Mesh& m, double zc, double side)
 {
     V2 uv = PatchUv(kPatchWell);
     std::vector<V2> q = ArchOutline(zc);
-    std::vector<V2> above; // the outline above the floor line, in order
+    std::vector<V2> above;  // the outline above the floor line, in order
     const double floorY = 0.0;
     for (size_t k = 0; k < q.size(); ++k) {
         V2 a = q[k], b = q[(k + 1) % q.size()];
@@ -384,7 +379,8 @@ void BuildCar(Mesh& body, Mesh& glass)
     AddMirrors(body);
     size_t mirrors = body.tris.size();
     AddInterior(body);
-    std::printf("Body: %d stations; shell %zu, wheel wells %zu, mirrors %zu, interior %zu "
-                "triangles\n",
-                l.ns, shell, wells - shell, mirrors - wells, body.tris.size() - mirrors);
+    std::printf(
+        "Body: %d stations; shell %zu, wheel wells %zu, mirrors %zu, interior %zu "
+        "triangles\n",
+        l.ns, shell, wells - shell, mirrors - wells, body.tris.size() - mirrors);
 }

@@ -169,16 +169,16 @@ void PlaceAndCheck(PlacedCar& car, const Box3& bb)
                                     {90.0f, -1.18f, -0.32f, -0.7f},
                                     {90.0f, 1.1f, -0.32f, -0.7f}};
     for (int i = 0; i < 4; ++i)
-        Place(car.wheels[i], wheelPlace[i][0], wheelPlace[i][1], wheelPlace[i][2],
-              wheelPlace[i][3], s);
+        Place(car.wheels[i], wheelPlace[i][0], wheelPlace[i][1], wheelPlace[i][2], wheelPlace[i][3],
+              s);
     std::printf("Placed in the scene (s = %.6f):\n", static_cast<double>(s));
     Box3 pb = Bounds(car.body), pg = Bounds(car.glass);
     PrintBox("body", pb);
     PrintBox("glass", pg);
     for (int i = 0; i < 4; ++i) CheckPlacedWheel(car, i, bb, s, hubCap);
-    Check(pg.lo.y >= pb.lo.y && pg.hi.y <= pb.hi.y + 1e-6 && pg.lo.z >= pb.lo.z &&
-              pg.hi.z <= pb.hi.z,
-          "glass inside the body's bounds", 1.0, 1.0);
+    Check(
+        pg.lo.y >= pb.lo.y && pg.hi.y <= pb.hi.y + 1e-6 && pg.lo.z >= pb.lo.z && pg.hi.z <= pb.hi.z,
+        "glass inside the body's bounds", 1.0, 1.0);
 }
 
 void CheckFiles(const std::string& outDir)

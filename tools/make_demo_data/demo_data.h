@@ -32,7 +32,7 @@ constexpr double kWheelRadius = 0.5 / kScale - 0.32;
 constexpr double kWheelHalfWidth = 0.15;
 constexpr double kAxleY = 0.25;
 constexpr double kAxleX = 0.7;
-constexpr double kAxleZFront = -1.1; // the car's nose points to -z
+constexpr double kAxleZFront = -1.1;  // the car's nose points to -z
 constexpr double kAxleZRear = 1.18;
 constexpr double kGlassOffsetZ = 0.42;
 
@@ -45,7 +45,7 @@ constexpr double kZCowl = -0.86;
 constexpr double kZHatchGlass = 2.0 * kGlassOffsetZ - kZCowl;
 constexpr double kZRoofFront = -0.05;
 constexpr double kZRoofRear = 1.47;
-constexpr double kZRoofTop = 0.6; // where the roof is highest
+constexpr double kZRoofTop = 0.6;  // where the roof is highest
 constexpr double kZSideGlassFront = -0.74;
 constexpr double kZPillarBFront = 0.20;
 constexpr double kZPillarBRear = 0.34;
@@ -86,10 +86,7 @@ inline V3 Normalize(V3 a)
     double l = Length(a);
     return l > 0.0 ? a * (1.0 / l) : V3{0.0, 0.0, 0.0};
 }
-inline double Clamp(double v, double lo, double hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
+inline double Clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 inline double Lerp(double a, double b, double t) { return a + (b - a) * t; }
 inline V3 Lerp(V3 a, V3 b, double t) { return a + (b - a) * t; }
 inline V2 Lerp(V2 a, V2 b, double t) { return a + (b - a) * t; }
@@ -161,8 +158,8 @@ struct AtlasRegion {
 constexpr int kBleed = 4;
 
 template <class F>
-void PaintSdf(Canvas& cv, const AtlasRegion& rg, double amin, double bmin, double amax,
-                     double bmax, F sdf, V3 col, double alpha = 1.0)
+void PaintSdf(Canvas& cv, const AtlasRegion& rg, double amin, double bmin, double amax, double bmax,
+              F sdf, V3 col, double alpha = 1.0)
 {
     double ca = rg.Col(amin), cb = rg.Col(amax);
     int x0 = std::max(rg.c0 - kBleed, TruncToInt(std::floor(std::min(ca, cb))) - 2);
@@ -185,7 +182,8 @@ void PaintSdf(Canvas& cv, const AtlasRegion& rg, double amin, double bmin, doubl
 }
 
 // Runs a colour function over the region and its bleed.
-template <class F> void PaintField(Canvas& cv, const AtlasRegion& rg, F fn)
+template <class F>
+void PaintField(Canvas& cv, const AtlasRegion& rg, F fn)
 {
     for (int y = std::max(0, rg.r0 - kBleed); y < std::min(cv.h, rg.r1 + kBleed); ++y) {
         double b = rg.B(y + 0.5);

@@ -17,29 +17,32 @@
 
 namespace {
 
-const char* const kBodyMtl = "# Body paint, lights and trim, painted in one atlas\n"
-                              "newmtl body\n"
-                              "Ka 1 1 1\n"
-                              "Kd 1 1 1\n"
-                              "Ks 0.6 0.6 0.6\n"
-                              "Ns 60\n"
-                              "map_Ka golf_body.jpg\n"
-                              "map_Kd golf_body.jpg\n";
-const char* const kGlassMtl = "# Tinted glass, drawn untextured and translucent\n"
-                               "newmtl glass\n"
-                               "Ka 0.45 0.55 0.6\n"
-                               "Kd 0.45 0.55 0.6\n"
-                               "Ks 0.9 0.9 0.9\n"
-                               "Ns 120\n"
-                               "d 0.25\n";
-const char* const kWheelMtl = "# Tyre rubber and alloy rim\n"
-                               "newmtl wheel\n"
-                               "Ka 1 1 1\n"
-                               "Kd 1 1 1\n"
-                               "Ks 0.4 0.4 0.4\n"
-                               "Ns 40\n"
-                               "map_Ka golf_wheel.jpg\n"
-                               "map_Kd golf_wheel.jpg\n";
+const char* const kBodyMtl =
+    "# Body paint, lights and trim, painted in one atlas\n"
+    "newmtl body\n"
+    "Ka 1 1 1\n"
+    "Kd 1 1 1\n"
+    "Ks 0.6 0.6 0.6\n"
+    "Ns 60\n"
+    "map_Ka golf_body.jpg\n"
+    "map_Kd golf_body.jpg\n";
+const char* const kGlassMtl =
+    "# Tinted glass, drawn untextured and translucent\n"
+    "newmtl glass\n"
+    "Ka 0.45 0.55 0.6\n"
+    "Kd 0.45 0.55 0.6\n"
+    "Ks 0.9 0.9 0.9\n"
+    "Ns 120\n"
+    "d 0.25\n";
+const char* const kWheelMtl =
+    "# Tyre rubber and alloy rim\n"
+    "newmtl wheel\n"
+    "Ka 1 1 1\n"
+    "Kd 1 1 1\n"
+    "Ks 0.4 0.4 0.4\n"
+    "Ns 40\n"
+    "map_Ka golf_wheel.jpg\n"
+    "map_Kd golf_wheel.jpg\n";
 
 const char* const kUsage =
     "usage: make_demo_data [options] [output-folder]\n"
@@ -134,8 +137,8 @@ bool WriteModels(const std::string& modelDir)
            WriteText(modelDir + "golf.obj",
                      ObjText(body, "Car body: a compact hatchback", "golf.mtl", "body")) &&
            WriteText(modelDir + "GolfVetri.obj",
-                     ObjText(glass, "Car glass: windscreen, side and rear windows",
-                             "GolfVetri.mtl", "glass")) &&
+                     ObjText(glass, "Car glass: windscreen, side and rear windows", "GolfVetri.mtl",
+                             "glass")) &&
            WriteText(modelDir + "GolfRuota.obj",
                      ObjText(wheel,
                              "One wheel: tyre and five-spoke rim, axle along x, outer face "
@@ -172,8 +175,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!WriteModels(modelDir) || !WriteTextures(o.outDir, modelDir)) {
-        std::fprintf(stderr, "make_demo_data: cannot write the files under %s\n",
-                     o.outDir.c_str());
+        std::fprintf(stderr, "make_demo_data: cannot write the files under %s\n", o.outDir.c_str());
         return 1;
     }
     std::printf("Wrote data under %s\n", o.outDir.c_str());

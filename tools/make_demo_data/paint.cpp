@@ -46,57 +46,35 @@ double SdPolygon(double a, double b, const std::vector<V2>& poly)
 static const char* Glyph(char ch)
 {
     switch (ch) {
-    case '0':
-        return "01110100011001110101110011000101110";
-    case '1':
-        return "00100011000010000100001000010001110";
-    case '2':
-        return "01110100010000100010001000100011111";
-    case '3':
-        return "11110000010000101110000010000111110";
-    case '4':
-        return "00010001100101010010111110001000010";
-    case '5':
-        return "11111100001111000001000011000101110";
-    case '6':
-        return "00110010001000011110100011000101110";
-    case '7':
-        return "11111000010001000100010000100001000";
-    case '8':
-        return "01110100011000101110100011000101110";
-    case '9':
-        return "01110100011000101111000010001001100";
-    case 'D':
-        return "11110100011000110001100011000111110";
-    case 'H':
-        return "10001100011000111111100011000110001";
-    case 'K':
-        return "10001100101010011000101001001010001";
-    case 'R':
-        return "11110100011000111110101001001010001";
-    case 'T':
-        return "11111001000010000100001000010000100";
-    case 'V':
-        return "10001100011000110001100010101000100";
-    case 'X':
-        return "10001100010101000100010101000110001";
-    case 'L':
-        return "10000100001000010000100001000011111";
-    case 'M':
-        return "10001110111010110101100011000110001";
-    case '/':
-        return "00001000100001000100010000100010000";
-    case '-':
-        return "00000000000000011111000000000000000";
-    default:
-        return nullptr;
+    case '0': return "01110100011001110101110011000101110";
+    case '1': return "00100011000010000100001000010001110";
+    case '2': return "01110100010000100010001000100011111";
+    case '3': return "11110000010000101110000010000111110";
+    case '4': return "00010001100101010010111110001000010";
+    case '5': return "11111100001111000001000011000101110";
+    case '6': return "00110010001000011110100011000101110";
+    case '7': return "11111000010001000100010000100001000";
+    case '8': return "01110100011000101110100011000101110";
+    case '9': return "01110100011000101111000010001001100";
+    case 'D': return "11110100011000110001100011000111110";
+    case 'H': return "10001100011000111111100011000110001";
+    case 'K': return "10001100101010011000101001001010001";
+    case 'R': return "11110100011000111110101001001010001";
+    case 'T': return "11111001000010000100001000010000100";
+    case 'V': return "10001100011000110001100010101000100";
+    case 'X': return "10001100010101000100010101000110001";
+    case 'L': return "10000100001000010000100001000011111";
+    case 'M': return "10001110111010110101100011000110001";
+    case '/': return "00001000100001000100010000100010000";
+    case '-': return "00000000000000011111000000000000000";
+    default: return nullptr;
     }
 }
 
 // Text centred on (ca, cb), glyph cells of size cell x cell in world units, a running left to
 // right on the picture.
 void PaintText(Canvas& cv, const AtlasRegion& rg, const char* text, double ca, double cb,
-                      double cell, V3 col)
+               double cell, V3 col)
 {
     int n = static_cast<int>(std::strlen(text));
     double dir = rg.flipA ? -1.0 : 1.0;
@@ -153,8 +131,7 @@ V3 PaintColour(double b, int x, int y)
     return kPaint * (grad + flake);
 }
 
-void Line(Canvas& cv, const AtlasRegion& rg, V2 p, V2 q, double w, V3 col,
-                 double alpha)
+void Line(Canvas& cv, const AtlasRegion& rg, V2 p, V2 q, double w, V3 col, double alpha)
 {
     PaintSdf(
         cv, rg, std::min(p.x, q.x) - w, std::min(p.y, q.y) - w, std::max(p.x, q.x) + w,
@@ -162,38 +139,37 @@ void Line(Canvas& cv, const AtlasRegion& rg, V2 p, V2 q, double w, V3 col,
         alpha);
 }
 
-void Polyline(Canvas& cv, const AtlasRegion& rg, const std::vector<V2>& pts, double w,
-                     V3 col, double alpha)
+void Polyline(Canvas& cv, const AtlasRegion& rg, const std::vector<V2>& pts, double w, V3 col,
+              double alpha)
 {
     for (size_t i = 0; i + 1 < pts.size(); ++i) Line(cv, rg, pts[i], pts[i + 1], w, col, alpha);
 }
 
-void Box(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double ha, double hb,
-                double r, V3 col, double alpha)
+void Box(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double ha, double hb, double r,
+         V3 col, double alpha)
 {
     PaintSdf(
         cv, rg, ca - ha, cb - hb, ca + ha, cb + hb,
         [&](double a, double b) { return SdBox(a, b, ca, cb, ha, hb, r); }, col, alpha);
 }
 
-void Disc(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double r, V3 col,
-                 double alpha)
+void Disc(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double r, V3 col, double alpha)
 {
     PaintSdf(
         cv, rg, ca - r, cb - r, ca + r, cb + r,
         [&](double a, double b) { return SdCircle(a, b, ca, cb, r); }, col, alpha);
 }
 
-void Ring(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double r, double w,
-                 V3 col, double alpha)
+void Ring(Canvas& cv, const AtlasRegion& rg, double ca, double cb, double r, double w, V3 col,
+          double alpha)
 {
     PaintSdf(
         cv, rg, ca - r - w, cb - r - w, ca + r + w, cb + r + w,
         [&](double a, double b) { return std::fabs(SdCircle(a, b, ca, cb, r)) - w; }, col, alpha);
 }
 
-void Shape(Canvas& cv, const AtlasRegion& rg, const std::vector<V2>& poly, V3 col,
-                  double grow, double alpha)
+void Shape(Canvas& cv, const AtlasRegion& rg, const std::vector<V2>& poly, V3 col, double grow,
+           double alpha)
 {
     double a0 = 1e9, b0 = 1e9, a1 = -1e9, b1 = -1e9;
     for (V2 p : poly) {
@@ -215,4 +191,3 @@ void NumberPlate(Canvas& cv, const AtlasRegion& rg, double cb, const char* text)
     Box(cv, rg, 0.0, cb, 0.246, 0.042, 0.004, Grey(0.93));
     PaintText(cv, rg, text, 0.0, cb, 0.0082, Grey(0.06));
 }
-

@@ -135,8 +135,8 @@ static void PaintFront(Canvas& cv)
 {
     const AtlasRegion& fr = kFrontRg;
     PaintField(cv, fr, [](double, double b, int x, int y, V3& c) { c = PaintColour(b, x, y); });
-    Box(cv, fr, 0.0, 0.10, 0.95, 0.06, 0.0, kBlack * 1.6); // lower lip
-    Box(cv, fr, 0.0, 0.228, 0.50, 0.066, 0.04, kBlack);    // air intake
+    Box(cv, fr, 0.0, 0.10, 0.95, 0.06, 0.0, kBlack * 1.6);  // lower lip
+    Box(cv, fr, 0.0, 0.228, 0.50, 0.066, 0.04, kBlack);     // air intake
     PaintField(cv, fr, [](double a, double b, int, int, V3& c) {
         if (SdBox(a, b, 0.0, 0.228, 0.49, 0.056, 0.035) > 0.0) return;
         double u = a * 55.0, v = b * 55.0 + 0.5 * std::floor(u);
@@ -167,7 +167,7 @@ static void PaintRear(Canvas& cv)
 {
     const AtlasRegion& rr = kRearRg;
     PaintField(cv, rr, [](double, double b, int x, int y, V3& c) { c = PaintColour(b, x, y); });
-    Box(cv, rr, 0.0, 0.08, 0.95, 0.088, 0.0, kBlack * 1.6); // diffuser
+    Box(cv, rr, 0.0, 0.08, 0.95, 0.088, 0.0, kBlack * 1.6);  // diffuser
     for (double sx : {1.0, -1.0})
         Box(cv, rr, sx * 0.66, 0.30, 0.08, 0.016, 0.008, {0.55, 0.03, 0.03});
     Disc(cv, rr, -0.50, 0.17, 0.05, Grey(0.55));
@@ -176,14 +176,14 @@ static void PaintRear(Canvas& cv)
     Line(cv, rr, {-0.50, 0.495}, {0.50, 0.495}, 0.0035, {0.10, 0.01, 0.015});
     for (double sx : {1.0, -1.0})
         Line(cv, rr, {sx * 0.50, 0.495}, {sx * 0.50, 1.0}, 0.0035, {0.10, 0.01, 0.015});
-    Box(cv, rr, 0.0, 0.585, 0.30, 0.085, 0.02, kPaint * 0.7); // plate recess
+    Box(cv, rr, 0.0, 0.585, 0.30, 0.085, 0.02, kPaint * 0.7);  // plate recess
     NumberPlate(cv, rr, 0.585, "KRV 3D 75");
     Disc(cv, rr, 0.0, 0.74, 0.045, kChrome);
     Disc(cv, rr, 0.0, 0.74, 0.036, {0.08, 0.10, 0.18});
     Box(cv, rr, 0.0, 0.74, 0.022, 0.005, 0.003, kChrome);
     TailLight(cv, rr, 1.0);
     TailLight(cv, rr, -1.0);
-    Box(cv, rr, 0.0, 1.0, 0.50, 0.012, 0.0, kBlack); // rear window seal
+    Box(cv, rr, 0.0, 1.0, 0.50, 0.012, 0.0, kBlack);  // rear window seal
 }
 
 // Top view (z, x): bonnet shut lines, scuttle panel, roof aerial.

@@ -22,8 +22,8 @@ static void PaintTyre(Canvas& cv, const std::vector<double>& profileParam)
         double n = Fbm(a * 64.0, t * 16.0, 64, 3, 21U);
         double rubber = 0.075 + 0.03 * n;
         if (t > tTread0 && t < tTread1) {
-            double s = (t - tTread0) / (tTread1 - tTread0); // across the tread, 0..1
-            double u = a * 60.0;                            // 60 blocks round the tyre
+            double s = (t - tTread0) / (tTread1 - tTread0);  // across the tread, 0..1
+            double u = a * 60.0;                             // 60 blocks round the tyre
             double zig = 0.08 * std::fabs(std::fmod(u * 2.0, 2.0) - 1.0);
             double grooveLong = std::min(
                 {std::fabs(s - 0.25 - zig), std::fabs(s - 0.5), std::fabs(s - 0.75 + zig)});
@@ -50,7 +50,7 @@ static void PaintTyre(Canvas& cv, const std::vector<double>& profileParam)
 static void RimColour(double a, double b, int x, int y, V3& c)
 {
     double r = std::sqrt(a * a + b * b);
-    double ang = std::atan2(a, b); // angle of Revolve: y = r cos, z = r sin
+    double ang = std::atan2(a, b);  // angle of Revolve: y = r cos, z = r sin
     double grain = (Rand01(static_cast<uint32_t>(x), static_cast<uint32_t>(y), 9U) - 0.5) * 0.03;
     if (r > kRimRadius + 0.004) {
         c = Grey(0.06);

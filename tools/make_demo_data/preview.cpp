@@ -30,7 +30,7 @@ Loaded FromObject(const CObject& m)
 
 struct Picture {
     int w = 0, h = 0;
-    std::vector<V3> px; // row 0 = bottom, as FreeImage stores it
+    std::vector<V3> px;  // row 0 = bottom, as FreeImage stores it
 };
 
 bool LoadPicture(const std::string& path, Picture& pic)
@@ -73,7 +73,7 @@ V3 Sample(const Picture& t, V2 uv)
 struct Camera {
     bool persp;
     V3 eye, fwd, right, up;
-    double scale; // pixels per unit (orthographic) or focal length in pixels
+    double scale;  // pixels per unit (orthographic) or focal length in pixels
     int x0, y0, w, h;
 };
 
@@ -93,7 +93,7 @@ struct Frame {
 const V3 kLightDir = Normalize({0.45, 0.8, 0.4});
 
 void DrawMesh(Frame& f, const Camera& cam, const Loaded& m, const Picture* tex, V3 tint,
-                     double alpha)
+              double alpha)
 {
     struct SV {
         double x, y, depth, iw;

@@ -48,7 +48,7 @@ static V3 Revolve(double r, double x, double angle)
 {
     return {x, r * std::cos(angle), r * std::sin(angle)};
 }
-static V3 RevolveNormal(V2 n, double angle) // n = (radial, axial)
+static V3 RevolveNormal(V2 n, double angle)  // n = (radial, axial)
 {
     return Normalize({n.y, n.x * std::cos(angle), n.x * std::sin(angle)});
 }
