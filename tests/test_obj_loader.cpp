@@ -124,88 +124,76 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Line forms.
 
-TEST_F(ObjLoader, PositionsOnlyGiveWhiteFlatShadedTriangle)
+// Each face form and what every corner of the first triangle gets from it: position, texture
+// coordinates, normal. Colours are white without a material, and the box spans all positions.
+TEST_F(ObjLoader, FaceFormsFillEveryCorner)
 {
-    Write("tri.obj", std::string(kTriangle) + "f 1 2 3\n");
-    ASSERT_TRUE(Load("tri.obj"));
-    ASSERT_EQ(obj_.NumVertex, 3);
-    for (int i = 0; i < 3; ++i) {
-        const CVertex& v = obj_.Vertex[i];
-        EXPECT_EQ(v.r, 1.0f);
-        EXPECT_EQ(v.g, 1.0f);
-        EXPECT_EQ(v.b, 1.0f);
-        EXPECT_EQ(v.u, 0.0f);
-        EXPECT_EQ(v.v, 0.0f);
-        ExpectVec(Nrm(v), 0.0f, 0.0f, 1.0f);
+    struct Corner {
+        float x, y, z, u, v, nx, ny, nz;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        Corner corners[3];
+        vec3 max;
+    };
+    const Case cases[] = {
+        // Positions only: a flat normal, no texture coordinates.
+        {"positions only",
+         std::string(kTriangle) + "f 1 2 3\n",
+         {{0, 0, 0, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 0, 0, 1}, {0, 1, 0, 0, 0, 0, 0, 1}},
+         vec3(1, 1, 0)},
+        // Only the first three corners of a longer face count.
+        {"full quad",
+         "v 0 0 0\nv 2 0 0\nv 2 2 0\nv 0 2 0\n"
+         "vt 0 0\nvt 0.5 0\nvt 0.5 0.25\nvt 0 0.25\n"
+         "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nvn 0 0 -1\n"
+         "f 1/1/1 2/2/2 3/3/3 4/4/4\n",
+         {{0, 0, 0, 0, 0, 0, 0, 1}, {2, 0, 0, 0.5f, 0, 0, 1, 0}, {2, 2, 0, 0.5f, 0.25f, 1, 0, 0}},
+         vec3(2, 2, 0)},
+        {"position//normal",
+         std::string(kTriangle) + "vt 0.5 0.5\nvn 0 0 1\nvn 0 1 0\nf 1//2 2//1 3//2\n",
+         {{0, 0, 0, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 0, 0, 0, 1}, {0, 1, 0, 0, 0, 0, 1, 0}},
+         vec3(1, 1, 0)},
+        // Leading blanks are skipped, a two-number position is no position, normals are unit.
+        {"blanks and short lines",
+         "  \tv 0 0 0\nv 7 7\n\t v 1 0 0\nv 0 1 0\nvn 0 0 5\nf 1//1 2//1 3//1\n",
+         {{0, 0, 0, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 0, 0, 1}, {0, 1, 0, 0, 0, 0, 0, 1}},
+         vec3(1, 1, 0)},
+        // Two indices: the second is the texture coordinate.
+        {"position/texture",
+         "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\n"
+         "vt 0.1 0.1\nvt 0.2 0.2\nvt 0.3 0.3\nvt 0.4 0.4\n"
+         "f 2/1 3/2 4/3\n",
+         {{1, 0, 0, 0.1f, 0.1f, 0, 0, -1},
+          {0, 1, 0, 0.2f, 0.2f, 0, 0, -1},
+          {1, 1, 0, 0.3f, 0.3f, 0, 0, -1}},
+         vec3(1, 1, 0)},
+        // A file with normals gets no flat normals: a corner takes normal a only while a is
+        // within the normals, the others keep zero.
+        {"normals but positions-only face",
+         std::string(kTriangle) + "vn 0 1 0\nf 1 2 3\n",
+         {{0, 0, 0, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 0, 0, 0, 0}, {0, 1, 0, 0, 0, 0, 0, 0}},
+         vec3(1, 1, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        _3D_KRV_Report_Error.Empty();
+        Write("form.obj", c.text);
+        ASSERT_TRUE(Load("form.obj"));
+        ASSERT_EQ(obj_.NumVertex, 3);
+        for (int i = 0; i < 3; ++i) {
+            const CVertex& v = obj_.Vertex[i];
+            const Corner& e = c.corners[i];
+            const float got[11] = {v.x, v.y, v.z, v.u, v.v, v.nx, v.ny, v.nz, v.r, v.g, v.b};
+            const float want[11] = {e.x, e.y, e.z, e.u, e.v, e.nx, e.ny, e.nz, 1, 1, 1};
+            for (int k = 0; k < 11; ++k)
+                EXPECT_EQ(got[k], want[k]) << "corner " << i << " field " << k;
+        }
+        ExpectVec(obj_.Min, 0.0f, 0.0f, 0.0f);
+        ExpectVec(obj_.Max, c.max.x, c.max.y, c.max.z);
+        EXPECT_EQ(Report(), "");
     }
-    ExpectVec(Pos(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
-    ExpectVec(obj_.Min, 0.0f, 0.0f, 0.0f);
-    ExpectVec(obj_.Max, 1.0f, 1.0f, 0.0f);
-    EXPECT_EQ(Report(), "");
-}
-
-TEST_F(ObjLoader, FullFaceTakesFirstThreeCornersAndEveryAttribute)
-{
-    Write("quad.obj",
-          "v 0 0 0\nv 2 0 0\nv 2 2 0\nv 0 2 0\n"
-          "vt 0 0\nvt 0.5 0\nvt 0.5 0.25\nvt 0 0.25\n"
-          "vn 0 0 1\nvn 0 1 0\nvn 1 0 0\nvn 0 0 -1\n"
-          "f 1/1/1 2/2/2 3/3/3 4/4/4\n");
-    ASSERT_TRUE(Load("quad.obj"));
-    ASSERT_EQ(obj_.NumVertex, 3);
-    const CVertex& v = obj_.Vertex[2];
-    ExpectVec(Pos(v), 2.0f, 2.0f, 0.0f);
-    EXPECT_EQ(v.u, 0.5f);
-    EXPECT_EQ(v.v, 0.25f);
-    ExpectVec(Nrm(v), 1.0f, 0.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 1.0f, 0.0f);
-}
-
-TEST_F(ObjLoader, PositionNormalFaceLeavesTextureCoordinatesZero)
-{
-    Write("vn.obj", std::string(kTriangle) + "vt 0.5 0.5\nvn 0 0 1\nvn 0 1 0\nf 1//2 2//1 3//2\n");
-    ASSERT_TRUE(Load("vn.obj"));
-    ASSERT_EQ(obj_.NumVertex, 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(obj_.Vertex[i].u, 0.0f);
-        EXPECT_EQ(obj_.Vertex[i].v, 0.0f);
-    }
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 1.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 0.0f, 1.0f);
-}
-
-TEST_F(ObjLoader, BlanksShortLinesAndNormalLength)
-{
-    // Leading blanks are skipped, a two-number position is no position, normals are unit.
-    Write("odd.obj", "  \tv 0 0 0\nv 7 7\n\t v 1 0 0\nv 0 1 0\nvn 0 0 5\nf 1//1 2//1 3//1\n");
-    ASSERT_TRUE(Load("odd.obj"));
-    ASSERT_EQ(obj_.NumVertex, 3);
-    ExpectVec(Pos(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
-    ExpectVec(obj_.Max, 1.0f, 1.0f, 0.0f);
-}
-
-TEST_F(ObjLoader, TwoIndexFaceSecondIndexWins)
-{
-    Write("ab.obj",
-          "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\n"
-          "vt 0.1 0.1\nvt 0.2 0.2\nvt 0.3 0.3\nvt 0.4 0.4\n"
-          "f 2/1 3/2 4/3\n");
-    ASSERT_TRUE(Load("ab.obj"));
-    ASSERT_EQ(obj_.NumVertex, 3);
-    ExpectVec(Pos(obj_.Vertex[0]), 1.0f, 0.0f, 0.0f);
-    EXPECT_EQ(obj_.Vertex[0].u, 0.1f);
-    EXPECT_EQ(obj_.Vertex[2].u, 0.3f);
-}
-
-TEST_F(ObjLoader, FileWithNormalsGetsNoFlatNormals)
-{
-    // Form 8 takes normal a only while a is within the normals; the other corners keep zero.
-    Write("keep.obj", std::string(kTriangle) + "vn 0 1 0\nf 1 2 3\n");
-    ASSERT_TRUE(Load("keep.obj"));
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 1.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[1]), 0.0f, 0.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[2]), 0.0f, 0.0f, 0.0f);
 }
 
 TEST_F(ObjLoader, LineEndsBlankLinesAndNulBytesReadAlike)
