@@ -3,6 +3,7 @@
 #include "base/report.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
+#include "tests/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -235,24 +236,19 @@ TEST(CubeMap, CubeVector)
     EXPECT_FLOAT_EQ(v.z, inv);
 
     v = krvGetCubeVector(0, 1, 0, 0);
-    EXPECT_EQ(v.x, 1.0f);
-    EXPECT_EQ(v.y, 0.0f);
-    EXPECT_EQ(v.z, 0.0f);
+    ExpectVecEq(v, vec3(1.0f, 0.0f, 0.0f));
 
     // The faces' axes: the centre texel of an odd face points straight along it.
     const vec3 axes[6] = {vec3(1, 0, 0),  vec3(-1, 0, 0), vec3(0, 1, 0),
                           vec3(0, -1, 0), vec3(0, 0, 1),  vec3(0, 0, -1)};
     for (int face = 0; face < 6; ++face) {
         v = krvGetCubeVector(face, 3, 1, 1);
-        EXPECT_EQ(v.x, axes[face].x) << face;
-        EXPECT_EQ(v.y, axes[face].y) << face;
-        EXPECT_EQ(v.z, axes[face].z) << face;
+        SCOPED_TRACE(face);
+        ExpectVecEq(v, axes[face]);
     }
     for (int face : {-1, 6}) {
         v = krvGetCubeVector(face, 2, 0, 0);
-        EXPECT_EQ(v.x, 0.0f);
-        EXPECT_EQ(v.y, 0.0f);
-        EXPECT_EQ(v.z, 0.0f);
+        ExpectVecEq(v, vec3(0.0f, 0.0f, 0.0f));
     }
 }
 
@@ -324,25 +320,18 @@ TEST(SphereMap, CubeFacesAndSphere)
                               vec3(-0.5f, -1, 0.25f), vec3(0.25f, 1, -0.5f)};
     for (int face = 0; face < 6; ++face) {
         vec3 v = mapCoordsToFace(p, face);
-        EXPECT_EQ(v.x, expected[face].x) << face;
-        EXPECT_EQ(v.y, expected[face].y) << face;
-        EXPECT_EQ(v.z, expected[face].z) << face;
+        SCOPED_TRACE(face);
+        ExpectVecEq(v, expected[face]);
     }
     vec3 none = mapCoordsToFace(p, 6);
-    EXPECT_EQ(none.x, 0.0f);
-    EXPECT_EQ(none.y, 0.0f);
-    EXPECT_EQ(none.z, 0.0f);
+    ExpectVecEq(none, vec3(0.0f, 0.0f, 0.0f));
 
     vec3 c = getSphereCoords(vec3(1, 1, 1));
     const float third = 1.0f / std::sqrt(3.0f);
-    EXPECT_NEAR(c.x, third, 1e-6f);
-    EXPECT_NEAR(c.y, third, 1e-6f);
-    EXPECT_NEAR(c.z, third, 1e-6f);
+    ExpectVecNear(c, vec3(third, third, third), 1e-6f);
     for (const vec3& axis : {vec3(1, 0, 0), vec3(0, -1, 0), vec3(0, 0, 1)}) {
         c = getSphereCoords(axis);
-        EXPECT_EQ(c.x, axis.x);
-        EXPECT_EQ(c.y, axis.y);
-        EXPECT_EQ(c.z, axis.z);
+        ExpectVecEq(c, axis);
     }
 }
 
@@ -367,8 +356,6 @@ TEST(GetRgbBits, AddressArithmetic)
             EXPECT_EQ(v.x + v.y + v.z, 0.0f);
             continue;
         }
-        EXPECT_EQ(v.x, c.k0);
-        EXPECT_EQ(v.y, std::fmod(c.k0 + 1, 256.0f));
-        EXPECT_EQ(v.z, std::fmod(c.k0 + 2, 256.0f));
+        ExpectVecEq(v, vec3(c.k0, std::fmod(c.k0 + 1, 256.0f), std::fmod(c.k0 + 2, 256.0f)));
     }
 }
