@@ -47,51 +47,45 @@ void ExpectNoBuffers(const _3D_Korvane_Core& core)
 
 // ---------------------------------------------------------------------------------------------
 
-TEST(CoreResize, ColourRowsPaddedToFourPixels)
+// The window's colour rows are padded to four pixels; supersampling draws into a buffer (and
+// depth) larger by the factor, without it the pipeline draws straight into the padded buffer.
+TEST(CoreResize, ColourRowsPaddedAndSupersampledTargetsScaled)
 {
     const struct {
-        int w, colorWidth;
-    } cases[] = {{5, 8}, {4, 4}, {1, 4}, {9, 12}};
+        int w, h, aa, colorWidth, f;
+    } cases[] = {{5, 3, KrvAA_Off, 8, 1},      {4, 3, KrvAA_Off, 4, 1},
+                 {1, 3, KrvAA_Off, 4, 1},      {9, 3, KrvAA_Off, 12, 1},
+                 {100, 50, KrvAA_2x2, 100, 2}, {100, 50, KrvAA_3x3, 100, 3},
+                 {100, 50, KrvAA_4x4, 100, 4}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " aa " << c.aa);
         _3D_Korvane_Core core;
-        core.antiAliasing = KrvAA_Off;
-        core.ResizeBuffers(c.w, 3);
-        EXPECT_EQ(core.colorWidth, c.colorWidth) << c.w;
+        core.antiAliasing = c.aa;
+        core.ResizeBuffers(c.w, c.h);
+        EXPECT_EQ(core.colorWidth, c.colorWidth);
         const BITMAPINFOHEADER& bh = core.bitmapInfo.bmiHeader;
         EXPECT_EQ(bh.biSize, 40u);
         EXPECT_EQ(bh.biWidth, c.colorWidth);
-        EXPECT_EQ(bh.biHeight, 3);
+        EXPECT_EQ(bh.biHeight, c.h);
         EXPECT_EQ(bh.biPlanes, 1);
         EXPECT_EQ(bh.biBitCount, 24);
         EXPECT_EQ(bh.biCompression, static_cast<DWORD>(BI_RGB));
         EXPECT_EQ(bh.biSizeImage, 0u);
-        EXPECT_EQ(core.aaColorBuffer, nullptr);
-        EXPECT_EQ(core.depthWidth, c.w);
-        // Without anti-aliasing the pipeline draws straight into the padded colour buffer.
-        EXPECT_EQ(core.targetColor, core.colorBuffer);
-        EXPECT_EQ(core.targetColorWidth, c.colorWidth);
-        EXPECT_EQ(core.maxX, c.w - 1);
-        EXPECT_EQ(core.maxY, 2);
-    }
-}
-
-TEST(CoreResize, SupersampledBuffersScaleByFactor)
-{
-    const struct {
-        int mode, f;
-    } cases[] = {{KrvAA_2x2, 2}, {KrvAA_3x3, 3}, {KrvAA_4x4, 4}};
-    for (const auto& c : cases) {
-        _3D_Korvane_Core core;
-        core.antiAliasing = c.mode;
-        core.ResizeBuffers(100, 50);
-        EXPECT_EQ(core.aaWidth, 100 * c.f);
-        EXPECT_EQ(core.aaHeight, 50 * c.f);
-        EXPECT_EQ(core.depthWidth, 100 * c.f);
-        EXPECT_EQ(core.depthHeight, 50 * c.f);
-        EXPECT_EQ(core.colorWidth, 100);
-        EXPECT_EQ(core.targetColor, core.aaColorBuffer);
-        EXPECT_EQ(core.targetColorHeight, 50 * c.f);
-        EXPECT_EQ(core.maxX, 100 * c.f - 1);
+        EXPECT_EQ(core.depthWidth, c.w * c.f);
+        EXPECT_EQ(core.depthHeight, c.h * c.f);
+        EXPECT_EQ(core.maxX, c.w * c.f - 1);
+        EXPECT_EQ(core.maxY, c.h * c.f - 1);
+        EXPECT_EQ(core.targetColorHeight, c.h * c.f);
+        if (c.f == 1) {
+            EXPECT_EQ(core.aaColorBuffer, nullptr);
+            EXPECT_EQ(core.targetColor, core.colorBuffer);
+            EXPECT_EQ(core.targetColorWidth, c.colorWidth);
+        } else {
+            EXPECT_EQ(core.aaWidth, c.w * c.f);
+            EXPECT_EQ(core.aaHeight, c.h * c.f);
+            EXPECT_EQ(core.targetColor, core.aaColorBuffer);
+            EXPECT_EQ(core.targetColorWidth, c.w * c.f);
+        }
     }
 }
 
