@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -259,17 +260,13 @@ TEST(CubeMap, NormalTextureBytes)
     EXPECT_EQ(t.Width, 1);
     EXPECT_EQ(t.Height, 1);
     EXPECT_EQ(t.Format, KrvFormat_BGR);
-    EXPECT_EQ(t.Bits[0], 128);
-    EXPECT_EQ(t.Bits[1], 128);
-    EXPECT_EQ(t.Bits[2], 255);
+    EXPECT_EQ(std::vector<int>(t.Bits, t.Bits + 3), (std::vector<int>{128, 128, 255}));
     t.Destroy();
 
     // Texel (0, 0) of a 2x2 +Z face: (-0.408, 0.408, 0.816) * 127 + 128, x in byte 0.
     t = krvGenCubeMapNormal(2);
     ASSERT_NE(t.Bits, nullptr);
-    EXPECT_EQ(t.Bits[0], 76);
-    EXPECT_EQ(t.Bits[1], 179);
-    EXPECT_EQ(t.Bits[2], 231);
+    EXPECT_EQ(std::vector<int>(t.Bits, t.Bits + 3), (std::vector<int>{76, 179, 231}));
     t.Destroy();
 
     ExpectEmpty(krvGenCubeMapNormal(-2));
