@@ -267,35 +267,52 @@ TEST_F(ObjLoader, NoFacesOrEmptyFileFailsWithFileName)
     ExpectRejected("100%s.obj", "# no faces\n");  // a percent sign is text, not a format
 }
 
-TEST_F(ObjLoader, MissingFilesReportTheirFullPath)
+// A file that cannot be opened (missing, not a regular file, a directory) stops the load with one
+// line naming its full path as written; the object is left empty and its box unchanged.
+TEST_F(ObjLoader, UnopenableFilesReportTheirFullPath)
 {
-    EXPECT_FALSE(Load("missing.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/missing.obj"));
-    ExpectEmpty();
-
-    // Backslashes are the program's notation: reported as given, opened natively.
-    _3D_KRV_Report_Error.Empty();
-    Write("tri.obj", std::string(kTriangle) + "f 1 2 3\n");
-    EXPECT_TRUE(obj_.LoadObj("m\\", "tri.obj"));
-    EXPECT_FALSE(obj_.LoadObj("m\\", "gone.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m\\gone.obj"));
-}
-
-TEST_F(ObjLoader, MissingMaterialLibraryStopsTheLoad)
-{
-    Write("mtl.obj", std::string("mtllib nowhere.mtl\n") + kTriangle + "f 1 2 3\n");
-    obj_.Min = vec3(5.0f);
-    EXPECT_FALSE(Load("mtl.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/nowhere.mtl"));
-    ExpectEmpty();
-    ExpectVec(obj_.Min, 5.0f, 5.0f, 5.0f);  // the box changes only on success
-
-    // Trailing blanks are part of the name.
-    _3D_KRV_Report_Error.Empty();
+    const std::string tail = std::string(kTriangle) + "f 1 2 3\n";
     Write("blank.mtl", "");
-    Write("trail.obj", std::string("mtllib blank.mtl  \n") + kTriangle + "f 1 2 3\n");
-    EXPECT_FALSE(Load("trail.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/blank.mtl  "));
+    Write("tri.obj", tail);
+    Write("mtl.obj", "mtllib nowhere.mtl\n" + tail);
+    Write("trail.obj", "mtllib blank.mtl  \n" + tail);  // trailing blanks are part of the name
+    Write("p.obj", "mtllib pipe.mtl\n" + tail);
+    Write("pipe_tex.mtl", "map_Ka pipe.png\n");
+    for (const char* pipe : {"pipe.obj", "pipe.mtl", "pipe.png"})
+        ASSERT_EQ(mkfifo(Full(pipe).c_str(), 0600), 0);
+    const struct {
+        bool mtl;  // ParseMtl rather than LoadObj
+        const char *folder, *name, *path;
+    } cases[] = {
+        {false, "m/", "missing.obj", "/m/missing.obj"},
+        // Backslashes are the program's notation: reported as given, opened natively.
+        {false, "m\\", "gone.obj", "/m\\gone.obj"},
+        {false, "m/", "mtl.obj", "/m/nowhere.mtl"},
+        {false, "m/", "trail.obj", "/m/blank.mtl  "},
+        {false, "m/", "pipe.obj", "/m/pipe.obj"},
+        {false, "m/", "p.obj", "/m/pipe.mtl"},
+        {true, "m/", "pipe_tex.mtl", "/m/pipe.png"},
+        {false, "", "m", "/m"},  // a directory
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + c.name);
+        _3D_KRV_Report_Error.Empty();
+        obj_.Min = vec3(5.0f);
+        EXPECT_FALSE(c.mtl ? obj_.ParseMtl(c.folder, c.name) : obj_.LoadObj(c.folder, c.name));
+        EXPECT_EQ(Report(), OpenError(dir_ + c.path));
+        ExpectEmpty();
+        ExpectVec(obj_.Min, 5.0f, 5.0f, 5.0f);  // the box changes only on success
+    }
+    EXPECT_TRUE(obj_.LoadObj("m\\", "tri.obj"));
+
+    // A file rejected after its material loaded a texture releases the texture.
+    _3D_KRV_Report_Error.Empty();
+    WritePng("ok.png");
+    Write("ok.mtl", "map_Ka ok.png\n");
+    Write("tex.obj", "mtllib ok.mtl\n" + std::string(kTriangle) + "f 1 2 9\n");
+    EXPECT_FALSE(Load("tex.obj"));
+    EXPECT_EQ(Report(), LoadError("tex.obj"));
+    ExpectEmpty();
 }
 
 TEST_F(ObjLoader, EmptyMaterialFilesAreAccepted)
@@ -423,16 +440,6 @@ TEST_F(ObjLoader, BadIndicesAndNumbersRejectTheFile)
     for (const auto& c : cases) ExpectRejected(c.name, c.text);
 }
 
-TEST_F(ObjLoader, RejectedFileReleasesTheTextureItLoaded)
-{
-    WritePng("ok.png");
-    Write("ok.mtl", "map_Ka ok.png\n");
-    Write("tex.obj", std::string("mtllib ok.mtl\n") + kTriangle + "f 1 2 9\n");
-    EXPECT_FALSE(Load("tex.obj"));
-    EXPECT_EQ(Report(), LoadError("tex.obj"));
-    ExpectEmpty();
-}
-
 TEST_F(ObjLoader, DegenerateAndExtremeGeometryGiveFiniteNormals)
 {
     Write("flat.obj", "v 0 0 0\nv 1 1 1\nv 2 2 2\nv 1 0 0\nf 1 2 3\nf 1 1 4\n");
@@ -482,29 +489,6 @@ TEST_F(ObjLoader, NamesMayNotLeaveTheModelFolder)
     Write("abs.mtl", "map_Ka /etc/hostname\n");
     EXPECT_FALSE(obj_.ParseMtl("m/", "abs.mtl"));
     EXPECT_EQ(Report(), OpenError(dir_ + "/m//etc/hostname"));
-}
-
-TEST_F(ObjLoader, OnlyRegularFilesAreOpened)
-{
-    ASSERT_EQ(mkfifo(Full("pipe.obj").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo(Full("pipe.mtl").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo(Full("pipe.png").c_str(), 0600), 0);
-    EXPECT_FALSE(Load("pipe.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.obj"));
-
-    _3D_KRV_Report_Error.Empty();
-    Write("p.obj", std::string("mtllib pipe.mtl\n") + kTriangle + "f 1 2 3\n");
-    EXPECT_FALSE(Load("p.obj"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.mtl"));
-
-    _3D_KRV_Report_Error.Empty();
-    Write("pipe_tex.mtl", "map_Ka pipe.png\n");
-    EXPECT_FALSE(obj_.ParseMtl("m/", "pipe_tex.mtl"));
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m/pipe.png"));
-
-    _3D_KRV_Report_Error.Empty();
-    EXPECT_FALSE(obj_.LoadObj("", "m"));  // a directory
-    EXPECT_EQ(Report(), OpenError(dir_ + "/m"));
 }
 
 TEST_F(ObjLoader, OversizedFileIsRefusedBeforeReading)
