@@ -3,6 +3,7 @@
 // into a temporary program directory, models into its subfolder "m".
 #include "base/report.h"
 #include "scene/object.h"
+#include "tests/test_util.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -22,16 +23,6 @@ using namespace std::string_literals;
 namespace {
 
 const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
-
-vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
-vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
-
-void ExpectVec(const vec3& a, float x, float y, float z)
-{
-    EXPECT_EQ(a.x, x);
-    EXPECT_EQ(a.y, y);
-    EXPECT_EQ(a.z, z);
-}
 
 class ObjLoader : public testing::Test {
 protected:
@@ -190,8 +181,8 @@ TEST_F(ObjLoader, FaceFormsFillEveryCorner)
             for (int k = 0; k < 11; ++k)
                 EXPECT_EQ(got[k], want[k]) << "corner " << i << " field " << k;
         }
-        ExpectVec(obj_.Min, 0.0f, 0.0f, 0.0f);
-        ExpectVec(obj_.Max, c.max.x, c.max.y, c.max.z);
+        ExpectVecEq(obj_.Min, vec3(0.0f, 0.0f, 0.0f));
+        ExpectVecEq(obj_.Max, vec3(c.max.x, c.max.y, c.max.z));
         EXPECT_EQ(Report(), "");
     }
 }
@@ -243,7 +234,7 @@ TEST_F(ObjLoader, TruncatedEndsAndVeryLongLines)
     Write("big.obj", big);
     ASSERT_TRUE(Load("big.obj"));
     EXPECT_EQ(obj_.NumVertex, 3);
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+    ExpectVecEq(Nrm(obj_.Vertex[0]), vec3(0.0f, 0.0f, 1.0f));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -301,7 +292,7 @@ TEST_F(ObjLoader, UnopenableFilesReportTheirFullPath)
         EXPECT_FALSE(c.mtl ? obj_.ParseMtl(c.folder, c.name) : obj_.LoadObj(c.folder, c.name));
         EXPECT_EQ(Report(), OpenError(dir_ + c.path));
         ExpectEmpty();
-        ExpectVec(obj_.Min, 5.0f, 5.0f, 5.0f);  // the box changes only on success
+        ExpectVecEq(obj_.Min, vec3(5.0f, 5.0f, 5.0f));  // the box changes only on success
     }
     EXPECT_TRUE(obj_.LoadObj("m\\", "tri.obj"));
 
@@ -358,12 +349,12 @@ TEST_F(ObjLoader, ExporterStyleModelWithMaterialAndTexture)
           "f 1/1/1 3/3/1 4/4/1\r\n");
     ASSERT_TRUE(Load("car.obj")) << Report();
     ASSERT_EQ(obj_.NumVertex, 6);
-    ExpectVec(Pos(obj_.Vertex[4]), 1.0f, 0.0f, -1.0f);
+    ExpectVecEq(Pos(obj_.Vertex[4]), vec3(1.0f, 0.0f, -1.0f));
     EXPECT_EQ(obj_.Vertex[4].u, 1.0f);
     EXPECT_EQ(obj_.Vertex[4].v, 1.0f);
-    ExpectVec(Nrm(obj_.Vertex[5]), 0.0f, 1.0f, 0.0f);
-    ExpectVec(obj_.Min, -1.0f, 0.0f, -1.0f);
-    ExpectVec(obj_.Max, 1.0f, 0.0f, 1.0f);
+    ExpectVecEq(Nrm(obj_.Vertex[5]), vec3(0.0f, 1.0f, 0.0f));
+    ExpectVecEq(obj_.Min, vec3(-1.0f, 0.0f, -1.0f));
+    ExpectVecEq(obj_.Max, vec3(1.0f, 0.0f, 1.0f));
     ASSERT_NE(obj_.Texture.Bits, nullptr);
     ASSERT_EQ(obj_.Texture.Width, 2);
     ASSERT_EQ(obj_.Texture.Height, 3);
@@ -387,8 +378,8 @@ TEST_F(ObjLoader, GroupedModelWithSmoothingAndPositionNormalFaces)
           "f 1//1 3//1 4//1 # trailing comment\n");
     ASSERT_TRUE(Load("box.obj"));
     ASSERT_EQ(obj_.NumVertex, 6);
-    for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 1.0f);
-    ExpectVec(Pos(obj_.Vertex[5]), 0.0f, 1.0f, 0.0f);
+    for (int i = 0; i < 6; ++i) ExpectVecEq(Nrm(obj_.Vertex[i]), vec3(0.0f, 0.0f, 1.0f));
+    ExpectVecEq(Pos(obj_.Vertex[5]), vec3(0.0f, 1.0f, 0.0f));
 }
 
 TEST_F(ObjLoader, FailingTexturesAreReportedInOrderAndTheLoadStops)
@@ -444,22 +435,22 @@ TEST_F(ObjLoader, DegenerateAndExtremeGeometryGiveFiniteNormals)
 {
     Write("flat.obj", "v 0 0 0\nv 1 1 1\nv 2 2 2\nv 1 0 0\nf 1 2 3\nf 1 1 4\n");
     ASSERT_TRUE(Load("flat.obj"));
-    for (int i = 0; i < 6; ++i) ExpectVec(Nrm(obj_.Vertex[i]), 0.0f, 0.0f, 0.0f);
+    for (int i = 0; i < 6; ++i) ExpectVecEq(Nrm(obj_.Vertex[i]), vec3(0.0f, 0.0f, 0.0f));
 
     Write("far.obj",
           "v -3e38 -3e38 0\nv 3e38 -3e38 0\nv -3e38 3e38 0\n"
           "v 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\nf 1 1 4\n");
     ASSERT_TRUE(Load("far.obj"));
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+    ExpectVecEq(Nrm(obj_.Vertex[0]), vec3(0.0f, 0.0f, 1.0f));
 
     Write("tiny.obj", "v 0 0 0\nv 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\n");
     ASSERT_TRUE(Load("tiny.obj"));
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 1.0f);
+    ExpectVecEq(Nrm(obj_.Vertex[0]), vec3(0.0f, 0.0f, 1.0f));
 
     Write("vn0.obj", std::string(kTriangle) + "vn 0 0 0\nvn 1e-30 0 0\nf 1//1 2//2 3//1\n");
     ASSERT_TRUE(Load("vn0.obj"));
-    ExpectVec(Nrm(obj_.Vertex[0]), 0.0f, 0.0f, 0.0f);
-    ExpectVec(Nrm(obj_.Vertex[1]), 1.0f, 0.0f, 0.0f);
+    ExpectVecEq(Nrm(obj_.Vertex[0]), vec3(0.0f, 0.0f, 0.0f));
+    ExpectVecEq(Nrm(obj_.Vertex[1]), vec3(1.0f, 0.0f, 0.0f));
 }
 
 TEST_F(ObjLoader, NamesMayNotLeaveTheModelFolder)

@@ -8,9 +8,6 @@
 
 namespace {
 
-vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
-vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
-
 // One triangle with distinct values in every attribute, so a transform that touches the wrong
 // field shows.
 void MakeTriangle(CObject& o)

@@ -13,9 +13,6 @@
 
 namespace {
 
-vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
-vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
-
 // Twice the area vector of triangle t.
 vec3 AreaVector(const CObject& o, int t)
 {

@@ -24,6 +24,10 @@ inline void ExpectVecEq(const vec3& a, const vec3& b)
     EXPECT_EQ(a.z, b.z);
 }
 
+// A vertex's position and normal, for the comparisons above.
+inline vec3 Pos(const CVertex& v) { return vec3(v.x, v.y, v.z); }
+inline vec3 Nrm(const CVertex& v) { return vec3(v.nx, v.ny, v.nz); }
+
 inline void ExpectVecNear(const vec3& a, const vec3& b, float tol = 1e-5f)
 {
     EXPECT_NEAR(a.x, b.x, tol);
