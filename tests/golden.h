@@ -34,6 +34,19 @@ struct TestTarget {
     std::string DepthMap() const;
 };
 
+// A texture record over texels the test owns: w x h in the given format, colour rows packed
+// (pitch w * 3 as Create lays them out). The record owns nothing; never Destroy it.
+inline CTexture TextureOver(void* bits, int w, int h, int format)
+{
+    CTexture t;
+    t.Bits = static_cast<uint8*>(bits);
+    t.Width = w;
+    t.Height = h;
+    t.Format = format;
+    t.Pitch = format == KrvFormat_BGR ? w * 3 : 0;
+    return t;
+}
+
 // Joins rows given top first into the form of TestTarget's maps.
 std::string MapRows(std::initializer_list<const char*> rows);
 

@@ -1,5 +1,6 @@
 #include "core/core.h"
 #include "tests/execution.h"
+#include "tests/golden.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,6 @@
 namespace {
 
 // A texture record over caller-owned memory: the core only borrows the pixel array.
-CTexture MakeTexture(void* bits, int w, int h, int format)
-{
-    CTexture t;
-    t.Bits = static_cast<uint8*>(bits);
-    t.Width = w;
-    t.Height = h;
-    t.Format = format;
-    return t;
-}
-
 void ExpectNoBuffers(const _3D_Korvane_Core& core)
 {
     EXPECT_EQ(core.aaColorBuffer, nullptr);
@@ -117,8 +108,8 @@ TEST(CoreResize, LeavesBoundFrameBufferInPlace)
 {
     std::vector<uint8> colour(4 * 2 * 3);
     std::vector<unsigned short> depth(4 * 2);
-    CTexture ct = MakeTexture(colour.data(), 4, 2, KrvFormat_BGR);
-    CTexture dt = MakeTexture(depth.data(), 4, 2, KrvFormat_Depth16);
+    CTexture ct = TextureOver(colour.data(), 4, 2, KrvFormat_BGR);
+    CTexture dt = TextureOver(depth.data(), 4, 2, KrvFormat_Depth16);
     CFrameBuffer fb;
     fb.ColorTexture = &ct;
     fb.DepthTexture = &dt;
@@ -171,8 +162,8 @@ TEST(CoreClear, EveryThreadCountClearsExactlyTheTargets)
         ScopedExecution execution({threads, 1});
         std::vector<uint8> colour(kGuard + size_t(cw) * ch * 3 + kGuard, 0x5A);
         std::vector<unsigned short> depth(kGuard + size_t(dw) * dh + kGuard, 0x1212);
-        CTexture ct = MakeTexture(colour.data() + kGuard, cw, ch, KrvFormat_BGR);
-        CTexture dt = MakeTexture(depth.data() + kGuard, dw, dh, KrvFormat_Depth16);
+        CTexture ct = TextureOver(colour.data() + kGuard, cw, ch, KrvFormat_BGR);
+        CTexture dt = TextureOver(depth.data() + kGuard, dw, dh, KrvFormat_Depth16);
         CFrameBuffer fb;
         fb.ColorTexture = &ct;
         fb.DepthTexture = &dt;
@@ -192,8 +183,8 @@ TEST(CoreFrameBuffer, TargetsAndLimitsFromAttachments)
 {
     std::vector<uint8> colour(6 * 5 * 3, 7);
     std::vector<unsigned short> depth(3 * 2, 7);
-    CTexture ct = MakeTexture(colour.data(), 6, 5, KrvFormat_BGR);
-    CTexture dt = MakeTexture(depth.data(), 3, 2, KrvFormat_Depth16);
+    CTexture ct = TextureOver(colour.data(), 6, 5, KrvFormat_BGR);
+    CTexture dt = TextureOver(depth.data(), 3, 2, KrvFormat_Depth16);
     _3D_Korvane_Core core;
     core.antiAliasing = KrvAA_Off;
     core.ResizeBuffers(4, 4);
@@ -339,7 +330,7 @@ TEST(CoreGetPixel, NeverReadsPastSmallerTarget)
 {
     // A 2 x 2 texture bound while the core is 8 x 8: the index of (1, 1) is 9, past its end.
     std::vector<uint8> colour(2 * 2 * 3, 100);
-    CTexture ct = MakeTexture(colour.data(), 2, 2, KrvFormat_BGR);
+    CTexture ct = TextureOver(colour.data(), 2, 2, KrvFormat_BGR);
     CFrameBuffer fb;
     fb.ColorTexture = &ct;
     _3D_Korvane_Core core;

@@ -127,21 +127,9 @@ TEST(FastPaths, RowWalkMatchesTheScalarRecords)
     for (uint8& b : texels) b = uint8(rng());
     for (uint8& b : bump) b = uint8(rng());
     for (uint16_t& d : depths) d = uint16_t(20000 + rng() % 40000);
-    auto colorTexture = [](std::vector<uint8>& bytes, int w, int h) {
-        CTexture t;
-        t.Bits = bytes.data();
-        t.Width = w;
-        t.Height = h;
-        t.Format = KrvFormat_BGR;
-        t.Pitch = w * 3;
-        return t;
-    };
-    CTexture t0 = colorTexture(texels, 5, 3), t1 = colorTexture(bump, 4, 4);
-    CTexture shadow;
-    shadow.Bits = reinterpret_cast<uint8*>(depths.data());
-    shadow.Width = 6;
-    shadow.Height = 5;
-    shadow.Format = KrvFormat_Depth16;
+    CTexture t0 = TextureOver(texels.data(), 5, 3, KrvFormat_BGR);
+    CTexture t1 = TextureOver(bump.data(), 4, 4, KrvFormat_BGR);
+    CTexture shadow = TextureOver(depths.data(), 6, 5, KrvFormat_Depth16);
     CLight light{};
     light.position = vec3(1.0f, 2.0f, 3.0f);
     light.ambient = vec3(0.2f, 0.3f, 0.1f);

@@ -244,11 +244,7 @@ TEST_F(PipelineTest, DepthOnlyTargetWritesDepth)
 TEST_F(PipelineTest, FrameBufferWithOnlyADepthTexture)
 {
     std::vector<unsigned short> texels(8 * 4, 0xFFFF);
-    CTexture depthTexture;
-    depthTexture.Bits = reinterpret_cast<uint8*>(texels.data());
-    depthTexture.Width = 8;
-    depthTexture.Height = 4;
-    depthTexture.Format = KrvFormat_Depth16;
+    CTexture depthTexture = TextureOver(texels.data(), 8, 4, KrvFormat_Depth16);
     CFrameBuffer fb;
     fb.DepthTexture = &depthTexture;
     core.antiAliasing = KrvAA_2x2;  // ignored while a frame buffer is bound
@@ -383,11 +379,7 @@ TEST(PipelineSubmit, SupersamplingScalesTheViewportForTheDrawOnly)
 TEST_F(PipelineTest, BoundFrameBufferIsNotSupersampled)
 {
     std::vector<uint8> texels(16 * 16 * 3, 0);
-    CTexture colorTexture;
-    colorTexture.Bits = texels.data();
-    colorTexture.Width = 16;
-    colorTexture.Height = 16;
-    colorTexture.Format = KrvFormat_BGR;
+    CTexture colorTexture = TextureOver(texels.data(), 16, 16, KrvFormat_BGR);
     CFrameBuffer fb;
     fb.ColorTexture = &colorTexture;
     core.antiAliasing = KrvAA_4x4;
@@ -629,16 +621,8 @@ DrawResult DrawRandomScene(int seed)
     for (uint8& b : texels) b = uint8(rng());
     std::vector<uint8> depths(29 * 23 * 2);
     for (uint8& b : depths) b = uint8(rng());
-    CTexture texture, shadow;
-    texture.Bits = texels.data();
-    texture.Width = 13;
-    texture.Height = 7;
-    texture.Pitch = 13 * 3;
-    texture.Format = KrvFormat_BGR;
-    shadow.Bits = depths.data();
-    shadow.Width = 29;
-    shadow.Height = 23;
-    shadow.Format = KrvFormat_Depth16;
+    CTexture texture = TextureOver(texels.data(), 13, 7, KrvFormat_BGR);
+    CTexture shadow = TextureOver(depths.data(), 29, 23, KrvFormat_Depth16);
     CLight light{};
     light.position = vec3(0.3f, 1.0f, 2.0f);
     light.ambient = vec3(0.3f);

@@ -29,12 +29,7 @@ struct TestTextures {
             (*bytes)[i + 1] = rgb[i + 1];
             (*bytes)[i + 2] = rgb[i];
         }
-        CTexture t;
-        t.Bits = bytes->data();
-        t.Width = w;
-        t.Height = h;
-        t.Format = KrvFormat_BGR;
-        t.Pitch = w * 3;
+        CTexture t = TextureOver(bytes->data(), w, h, KrvFormat_BGR);
         storage.push_back(std::move(bytes));
         return t;
     }
@@ -42,11 +37,7 @@ struct TestTextures {
     {
         auto bytes = std::make_unique<std::vector<uint8>>(size_t(w) * h * 2);
         for (size_t i = 0; i < bytes->size(); i += 2) std::memcpy(&(*bytes)[i], &value, 2);
-        CTexture t;
-        t.Bits = bytes->data();
-        t.Width = w;
-        t.Height = h;
-        t.Format = KrvFormat_Depth16;
+        CTexture t = TextureOver(bytes->data(), w, h, KrvFormat_Depth16);
         storage.push_back(std::move(bytes));
         return t;
     }
