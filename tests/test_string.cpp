@@ -153,7 +153,7 @@ TEST(StringSelf, PointersIntoOwnText)
     a.Append("%s", a.string);
     ExpectText(a, "[worldld|ld][worldld|ld]");
 
-    a.Set(a.string + 1);
+    a.Set("%s", a.string + 1);
     ExpectText(a, "worldld|ld][worldld|ld]");
 }
 

@@ -68,7 +68,7 @@ bool Load(CObject& m, const char* file)
     }
     for (int i = 0; i < m.NumVertex; ++i) {
         const CVertex& v = m.Vertex[i];
-        const double n = Length(V3{v.nx, v.ny, v.nz});
+        const double n = Length(NormalOf(v));
         if (std::fabs(n - 1.0) > 1e-3) {
             std::printf("FAILED: normal not of unit length in %s\n", file);
             return false;
@@ -175,7 +175,7 @@ void PlaceAndCheck(PlacedCar& car, const Box3& bb)
     Box3 pb = Bounds(car.body), pg = Bounds(car.glass);
     PrintBox("body", pb);
     PrintBox("glass", pg);
-    for (int i = 0; i < 4; ++i) CheckPlacedWheel(car, i, bb, s, hubCap);
+    for (int i = 0; i < 4; ++i) CheckPlacedWheel(car, i, bb, static_cast<double>(s), hubCap);
     Check(
         pg.lo.y >= pb.lo.y && pg.hi.y <= pb.hi.y + 1e-6 && pg.lo.z >= pb.lo.z && pg.hi.z <= pb.hi.z,
         "glass inside the body's bounds", 1.0, 1.0);

@@ -17,7 +17,14 @@ struct PlacedCar {
     }
 };
 
-inline V3 PositionOf(const CVertex& v) { return {v.x, v.y, v.z}; }
+inline V3 PositionOf(const CVertex& v)
+{
+    return {static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z)};
+}
+inline V3 NormalOf(const CVertex& v)
+{
+    return {static_cast<double>(v.nx), static_cast<double>(v.ny), static_cast<double>(v.nz)};
+}
 
 // The bounds of a model's positions.
 struct Box3 {

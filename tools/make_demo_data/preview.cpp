@@ -22,8 +22,8 @@ Loaded FromObject(const CObject& m)
     for (int i = 0; i < m.NumVertex; ++i) {
         const CVertex& v = m.Vertex[i];
         l.pos.push_back(PositionOf(v));
-        l.nrm.push_back({v.nx, v.ny, v.nz});
-        l.uv.push_back({v.u, v.v});
+        l.nrm.push_back(NormalOf(v));
+        l.uv.push_back({static_cast<double>(v.u), static_cast<double>(v.v)});
     }
     return l;
 }
