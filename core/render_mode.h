@@ -7,6 +7,8 @@
 #include "base/codes.h"
 #include "math/glmath.h"
 
+#include <climits>
+
 namespace krvi {
 
 // How SwapBuffers hands the colour buffer to the window.
@@ -35,10 +37,10 @@ constexpr RenderModeInfo kRenderModes[] = {
 // does not list) and blit nothing.
 inline RenderModeInfo RenderModeOf(int mode)
 {
-    const int i = mode - kFirstRenderMode;
     const int n = static_cast<int>(sizeof kRenderModes / sizeof kRenderModes[0]);
-    if (mode < kFirstRenderMode || i >= n) return {1.0f, Blit_None};
-    return kRenderModes[i];
+    // Tested before subtracting: any int may arrive, and INT_MIN - 128 would overflow.
+    if (mode < kFirstRenderMode || mode - kFirstRenderMode >= n) return {1.0f, Blit_None};
+    return kRenderModes[mode - kFirstRenderMode];
 }
 
 // A window length in internal pixels. A whole factor divides in integers, a fractional one in
@@ -56,7 +58,11 @@ inline int WindowSize(int mode, int internalSize)
 {
     const float f = RenderModeOf(mode).factor;
     const int whole = static_cast<int>(f);
-    if (static_cast<float>(whole) == f) return internalSize * whole;
+    if (static_cast<float>(whole) == f) {
+        // Saturating, as the fractional factors' TruncToInt does: any int may arrive.
+        const long long v = static_cast<long long>(internalSize) * whole;
+        return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+    }
     return TruncToInt(f * static_cast<float>(internalSize));
 }
 

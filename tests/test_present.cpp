@@ -1,4 +1,5 @@
 #include "core/core.h"
+#include "core/render_mode.h"
 #include "platform/platform.h"
 #include "tests/execution.h"
 
@@ -317,4 +318,27 @@ TEST(PresentLine, FarEndsDrawTheVisiblePartOnly)
     core.SetLineOptimized(INT_MIN, 5, INT_MAX, 9, 255.0f, 255.0f, 255.0f);
     core.SetLineOptimized(3, INT_MIN, 3, INT_MAX, 255.0f, 255.0f, 255.0f);
     EXPECT_EQ(dc.Lit().count({3, 20}), 1u);  // the vertical run, cut to the image
+}
+
+// Any int may reach the table as a mode or a size: the modes outside it keep sizes and blit
+// nothing, whole factors saturate like the fractional ones, and nothing overflows (UBSan).
+TEST(PresentRenderModes, EveryIntIsAModeAndASize)
+{
+    const int modes[] = {INT_MIN, INT_MIN + 1, -1, 0, 127, 128, 129, 130, 131, 132, 133, INT_MAX};
+    const int sizes[] = {INT_MIN, -1, 0, 1, 800, 1 << 30, INT_MAX};
+    for (int mode : modes) {
+        const bool listed = mode >= KrvRenderMode_Normal && mode <= KrvRenderMode_Nearest;
+        EXPECT_EQ(krvi::RenderModeOf(mode).blit != krvi::Blit_None, listed) << mode;
+        for (int size : sizes) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << ", size " << size);
+            if (!listed) {
+                EXPECT_EQ(krvi::InternalSize(mode, size), size);
+                EXPECT_EQ(krvi::WindowSize(mode, size), size);
+            }
+            if (size >= 0) EXPECT_GE(krvi::WindowSize(mode, size), krvi::InternalSize(mode, size));
+        }
+    }
+    EXPECT_EQ(krvi::WindowSize(KrvRenderMode_Boost, INT_MAX), INT_MAX);
+    EXPECT_EQ(krvi::WindowSize(KrvRenderMode_Boost, INT_MIN), INT_MIN);
+    EXPECT_EQ(krvi::InternalSize(KrvRenderMode_Nearest, 800), 290);
 }
