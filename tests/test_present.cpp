@@ -335,7 +335,9 @@ TEST(PresentRenderModes, EveryIntIsAModeAndASize)
                 EXPECT_EQ(krvi::InternalSize(mode, size), size);
                 EXPECT_EQ(krvi::WindowSize(mode, size), size);
             }
-            if (size >= 0) EXPECT_GE(krvi::WindowSize(mode, size), krvi::InternalSize(mode, size));
+            if (size >= 0) {
+                EXPECT_GE(krvi::WindowSize(mode, size), krvi::InternalSize(mode, size));
+            }
         }
     }
     EXPECT_EQ(krvi::WindowSize(KrvRenderMode_Boost, INT_MAX), INT_MAX);
