@@ -12,7 +12,14 @@
 
 namespace krvi {
 struct PixelQueue;
-}
+
+// The shading arithmetic for one pixel (shade_formula.h), beside the lookups' (texture_sampler.h).
+namespace pixel {
+#define KRV_FORMULA KRV_ALWAYS_INLINE
+#include "core/shade_formula.h"
+#undef KRV_FORMULA
+}  // namespace pixel
+}  // namespace krvi
 
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
@@ -94,7 +101,7 @@ struct ShadeState {
             light = *core.light;
             attenuationFixed =
                 PositiveZero(light.quadraticAttenuation) && PositiveZero(light.linearAttenuation);
-            attenuation = 0.33333334f / ((0.0f + 0.0f) + light.constantAttenuation);
+            attenuation = krvi::pixel::Attenuation(0.0f, 0.0f, light);  // lenL2 q + lenL l = +0
         }
         materialColor = core.Material;
         colorEnd = core.targetColor + static_cast<size_t>(core.targetColorWidth) *
@@ -243,16 +250,20 @@ KRV_ALWAYS_INLINE vec3 ShadeLight(const ShadeState& s, const PixelAttributes& a,
             nl = nl * (s.bilinear ? krvi::ShadowBilinear(s.shadowMap, coord)
                                   : krvi::ShadowNearest(s.shadowMap, coord));
         }
-        if (nl > 0.0f) nl = nl / (length(N) * lenL);
-        kd = nl;
-        ks = nl * nl * nl;
+        kd = krvi::pixel::DiffuseTerm(nl, length(N), lenL);
+        ks = krvi::pixel::SpecularTerm(kd);
     }
     const float lenL2 = lenL * lenL;
     const float att = s.attenuationFixed && lenL2 <= 3.40282347e38f
                           ? s.attenuation
-                          : 0.33333334f / (lenL2 * l.quadraticAttenuation +
-                                           lenL * l.linearAttenuation + l.constantAttenuation);
-    if (!s.material) return (l.specular * ks + l.diffuse * kd + l.ambient) * att * c;
+                          : krvi::pixel::Attenuation(lenL2, lenL, l);
+    if (!s.material) {
+        vec3 F;
+        for (int i = 0; i < 3; ++i)
+            F[i] = krvi::pixel::LitChannel(l.specular[i], l.diffuse[i], l.ambient[i], ks, kd, att,
+                                           c[i]);
+        return F;
+    }
     const CMaterial& m = s.materialColor;
     const float e = m.emission;
     vec3 F;
@@ -272,16 +283,13 @@ KRV_ALWAYS_INLINE bool ShadeWrite(const ShadeState& s, const vec3& c, const vec3
     if (s.blendTransparency || s.alphaBlend) {
         // Alpha from the textured colour before lighting; 0 without texturing.
         float alpha = 0.0f;
-        if (s.texturing) {
-            const float sum = (c.x + c.y + c.z) * s.alphaValue;
-            alpha = s.alphaInvert ? krvi::Clamp01(sum) : krvi::Clamp01(1.0f - sum);
-        }
+        if (s.texturing) alpha = krvi::pixel::AlphaTerm(c.x, c.y, c.z, s.alphaValue, s.alphaInvert);
         if (s.blendTransparency) {
             if (!s.alphaBlend) alpha = 0.0f;
             for (int j = 0; j < 3; ++j) {
                 const float old = static_cast<float>(dst[j]);
-                dst[j] = ShadeClampedByte(old * alpha * 0.5f + s.transparencyValue * old +
-                                          F[2 - j] * 255.0f);
+                dst[j] = ShadeClampedByte(
+                    krvi::pixel::BlendTransparent(old, alpha, s.transparencyValue, F[2 - j]));
             }
             // The depth write waits for the next pixel's first byte to be below d; the last
             // pixel of the target has no next pixel and writes as usual.
@@ -289,7 +297,8 @@ KRV_ALWAYS_INLINE bool ShadeWrite(const ShadeState& s, const vec3& c, const vec3
             return true;
         }
         for (int j = 0; j < 3; ++j)
-            dst[j] = ShadeClampedByte(alpha * static_cast<float>(dst[j]) + F[2 - j] * 255.0f);
+            dst[j] = ShadeClampedByte(
+                krvi::pixel::BlendAlpha(static_cast<float>(dst[j]), alpha, F[2 - j]));
         return true;
     }
     // Colours are expected in 0..1: no clamping, the low 8 bits of the truncated value are kept.

@@ -17,7 +17,9 @@
 // depth-colour compare stay with the scalar body (krvi::SimdSpanRoutine answers null).
 //
 // The including file defines KRV_SIMD_LANES (4 or 8), KRV_SIMD_TARGET (a function attribute,
-// possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>.
+// possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>. The lane primitives
+// (simd_lanes.h) and samplers (simd_samplers.h) live in KRV_SIMD_NAMESPACE::lane; the shading
+// arithmetic is the formulas of shade_formula.h that the scalar body runs as well.
 
 #include "core/shade.h"
 #include "core/span.h"
@@ -28,410 +30,12 @@
 #include <cstring>
 #include <utility>
 
+#include "core/simd_lanes.h"
+#include "core/simd_samplers.h"
+
 namespace KRV_SIMD_NAMESPACE {
 
-constexpr int W = KRV_SIMD_LANES;
-
-typedef float VF KRV_VECTOR(4 * W);
-typedef int VI KRV_VECTOR(4 * W);
-
-#define KRV_SIMD_INLINE static KRV_ALWAYS_INLINE KRV_SIMD_TARGET
-
-// Broadcasts (a sum with a zero vector would turn -0 into +0, and costs an addition).
-#if KRV_SIMD_LANES == 8
-KRV_SIMD_INLINE VF Splat(float f) { return (VF)_mm256_set1_ps(f); }
-KRV_SIMD_INLINE VI SplatI(int i) { return (VI)_mm256_set1_epi32(i); }
-#else
-KRV_SIMD_INLINE VF Splat(float f) { return (VF)_mm_set1_ps(f); }
-KRV_SIMD_INLINE VI SplatI(int i) { return (VI)_mm_set1_epi32(i); }
-#endif
-KRV_SIMD_INLINE VI Iota()
-{
-#if KRV_SIMD_LANES == 8
-    return VI{0, 1, 2, 3, 4, 5, 6, 7};
-#else
-    return VI{0, 1, 2, 3};
-#endif
-}
-
-// Bit-level selects: m lanes are all ones or all zeros.
-KRV_SIMD_INLINE VF Select(VI m, VF a, VF b) { return (VF)(((VI)a & m) | ((VI)b & ~m)); }
-KRV_SIMD_INLINE VI SelectI(VI m, VI a, VI b) { return (a & m) | (b & ~m); }
-
-#if KRV_SIMD_LANES == 8
-KRV_SIMD_INLINE VI Trunc(VF v) { return (VI)_mm256_cvttps_epi32((__m256)v); }
-KRV_SIMD_INLINE VF ToFloat(VI v) { return (VF)_mm256_cvtepi32_ps((__m256i)v); }
-KRV_SIMD_INLINE VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
-KRV_SIMD_INLINE int Bits(VI m) { return _mm256_movemask_ps((__m256)m); }
-KRV_SIMD_INLINE VI MinI(VI a, VI b) { return (VI)_mm256_min_epi32((__m256i)a, (__m256i)b); }
-KRV_SIMD_INLINE VI ShiftRight(VI v, VI n) { return (VI)_mm256_srlv_epi32((__m256i)v, (__m256i)n); }
-#else
-KRV_SIMD_INLINE VI Trunc(VF v) { return (VI)_mm_cvttps_epi32((__m128)v); }
-KRV_SIMD_INLINE VF ToFloat(VI v) { return (VF)_mm_cvtepi32_ps((__m128i)v); }
-KRV_SIMD_INLINE VF Sqrt(VF v) { return (VF)_mm_sqrt_ps((__m128)v); }
-KRV_SIMD_INLINE int Bits(VI m) { return _mm_movemask_ps((__m128)m); }
-#endif
-
-// The low 8 or 16 bits of TruncToInt(v): the conversion's INT_MIN for NaN and for values at or
-// below -2^31 has zero low bits as TruncToInt's INT_MIN and 0 have; from 2^31 up TruncToInt
-// saturates to INT_MAX, whose low bits are all ones.
-KRV_SIMD_INLINE VI LowBits(VF v, int mask)
-{
-    const VI big = (VI)(v >= Splat(2147483648.0f));
-    return SelectI(big, SplatI(mask), Trunc(v) & mask);
-}
-
-KRV_SIMD_INLINE int Lane(VI v, int i)
-{
-    int a[W];
-    std::memcpy(a, &v, sizeof a);
-    return a[i];
-}
-
-// ---------------------------------------------------------------------------------------------
-// Texel fetches: the four bytes at each offset, little-endian. The last texel of a buffer has
-// fewer than four behind it: there the bytes past the end read as zero. With AVX2 such an
-// offset (beyond `limit`, the last with four bytes left) reads from `limit` instead and shifts
-// the texel down into place; without gathers each lane loads its own bytes.
-
-struct GatherSource {
-    const uint8* bits = nullptr;
-    int limit = 0;  // bytes in the buffer - 4 (>= 0)
-};
-
-KRV_SIMD_INLINE VI Gather(const GatherSource& s, VI offsets)
-{
-#if KRV_SIMD_LANES == 8
-    const VI safe = MinI(offsets, SplatI(s.limit));
-    const VI words =
-        (VI)_mm256_i32gather_epi32(reinterpret_cast<const int*>(s.bits), (__m256i)safe, 1);
-    return ShiftRight(words, (offsets - safe) * 8);
-#else
-    // The same read from `limit` and shift, a lane at a time.
-    auto word = [&s](int o) {
-        const int safe = o < s.limit ? o : s.limit;
-        uint32_t w;
-        std::memcpy(&w, s.bits + safe, sizeof w);
-        return static_cast<int>(w >> (8 * (o - safe)));
-    };
-    const __m128i o = (__m128i)offsets;
-    return (VI)_mm_setr_epi32(word(_mm_cvtsi128_si32(o)),
-                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0x55))),
-                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0xAA))),
-                              word(_mm_cvtsi128_si32(_mm_shuffle_epi32(o, 0xFF))));
-#endif
-}
-
-// W consecutive 16-bit depths, zero-extended. `whole`: all W lie inside the row (those past the
-// span are this thread's too, and read harmlessly); otherwise only the first `count` are read
-// and the rest are 0.
-KRV_SIMD_INLINE VI LoadDepths(const unsigned short* p, int count, bool whole)
-{
-    if (whole) {
-#if KRV_SIMD_LANES == 8
-        return (VI)_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-#else
-        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        return (VI)_mm_unpacklo_epi16(d, _mm_setzero_si128());
-#endif
-    }
-    int a[W] = {};
-    for (int i = 0; i < count; ++i) a[i] = p[i];
-    VI v;
-    std::memcpy(&v, a, sizeof v);
-    return v;
-}
-
-// Writes the lanes of `bits` of d (values 0..65535) to p[0..W-1]. `whole` as for LoadDepths:
-// the other lanes then write back what they read.
-KRV_SIMD_INLINE void StoreDepths(unsigned short* p, VI d, VI mask, int bits, bool whole)
-{
-#if KRV_SIMD_LANES == 8
-    if (whole) {
-        const __m256i packed =
-            _mm256_permute4x64_epi64(_mm256_packus_epi32((__m256i)d, (__m256i)d), 0x08);
-        const __m256i keep =
-            _mm256_permute4x64_epi64(_mm256_packs_epi32((__m256i)mask, (__m256i)mask), 0x08);
-        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i m = _mm256_castsi256_si128(keep);
-        const __m128i out = _mm_or_si128(_mm_and_si128(_mm256_castsi256_si128(packed), m),
-                                         _mm_andnot_si128(m, old));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), out);
-        return;
-    }
-#else
-    (void)mask;
-    (void)whole;
-#endif
-    int a[W];
-    std::memcpy(a, &d, sizeof a);
-    for (; bits; bits &= bits - 1) {
-        const int i = __builtin_ctz(bits);
-        p[i] = static_cast<unsigned short>(a[i]);
-    }
-}
-
-// Writes the pixels of `bits` (blue, green, red: values 0..255) to dst, 3 bytes a pixel.
-// `whole`: the row has at least 10 pixels from dst on, all this thread's: the other lanes then
-// write back what they read.
-KRV_SIMD_INLINE void StoreColors(uint8* dst, VI b, VI g, VI r, VI mask, int bits, bool whole)
-{
-#if KRV_SIMD_LANES == 8
-    if (whole) {
-        // Each 128-bit half holds four pixels as blue, green, red, 0; the shuffle packs them
-        // into its first twelve bytes, and the mask into the same places (the last four bytes
-        // keep what was there).
-        const __m256i pick =
-            _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
-                             6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-        const __m256i packed = _mm256_shuffle_epi8((__m256i)(b | (g << 8) | (r << 16)), pick);
-        const __m256i keep = _mm256_shuffle_epi8((__m256i)mask, pick);
-        __m128i* lo = reinterpret_cast<__m128i*>(dst);
-        __m128i* hi = reinterpret_cast<__m128i*>(dst + 12);
-        _mm_storeu_si128(lo, _mm_blendv_epi8(_mm_loadu_si128(lo), _mm256_castsi256_si128(packed),
-                                             _mm256_castsi256_si128(keep)));
-        _mm_storeu_si128(hi,
-                         _mm_blendv_epi8(_mm_loadu_si128(hi), _mm256_extracti128_si256(packed, 1),
-                                         _mm256_extracti128_si256(keep, 1)));
-        return;
-    }
-#else
-    (void)mask;
-    (void)whole;
-#endif
-    int blue[W], green[W], red[W];
-    std::memcpy(blue, &b, sizeof blue);
-    std::memcpy(green, &g, sizeof green);
-    std::memcpy(red, &r, sizeof red);
-    for (; bits; bits &= bits - 1) {
-        const int i = __builtin_ctz(bits);
-        dst[3 * i] = static_cast<uint8>(blue[i]);
-        dst[3 * i + 1] = static_cast<uint8>(green[i]);
-        dst[3 * i + 2] = static_cast<uint8>(red[i]);
-    }
-}
-
-// The bytes of W pixels at dst (blue, green, red, each 0..255), for the blends. `whole` as for
-// StoreColors; otherwise only the first `count` pixels are read and the rest are 0.
-KRV_SIMD_INLINE void LoadColors(const uint8* dst, int count, bool whole, VI& b, VI& g, VI& r)
-{
-#if KRV_SIMD_LANES == 8
-    if (whole) {
-        const __m256i spread =
-            _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3,
-                             4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-        const __m256i both = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + 12)), 1);
-        const VI v = (VI)_mm256_shuffle_epi8(both, spread);
-        b = v & 0xFF;
-        g = (v >> 8) & 0xFF;
-        r = (v >> 16) & 0xFF;
-        return;
-    }
-#else
-    (void)whole;
-#endif
-    int blue[W] = {}, green[W] = {}, red[W] = {};
-    for (int i = 0; i < count; ++i) {
-        blue[i] = dst[3 * i];
-        green[i] = dst[3 * i + 1];
-        red[i] = dst[3 * i + 2];
-    }
-    std::memcpy(&b, blue, sizeof b);
-    std::memcpy(&g, green, sizeof g);
-    std::memcpy(&r, red, sizeof r);
-}
-
-// ShadeClampedByte: clamped to 0..255 first; NaN gives 0 (the conversion's INT_MIN).
-KRV_SIMD_INLINE VI ClampedByte(VF v)
-{
-    v = Select((VI)(v < Splat(0.0f)), Splat(0.0f),
-               Select((VI)(v > Splat(255.0f)), Splat(255.0f), v));
-    return Trunc(v) & 0xFF;
-}
-
-// ShadeClamp: 0..1, NaN stays.
-KRV_SIMD_INLINE VF Clamp01(VF t)
-{
-    return Select((VI)(t < Splat(0.0f)), Splat(0.0f),
-                  Select((VI)(t > Splat(1.0f)), Splat(1.0f), t));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Samplers, lane by lane the functions of texture/texture_sampler.h.
-
-struct Texture {
-    GatherSource source;
-    int width = 0, height = 0, pitch = 0;
-    float widthF = 0.0f, heightF = 0.0f;
-};
-
-// krvi::Wrap: c - trunc(c) plus 1 when negative; 0 from 2^23 on, for infinities and NaN.
-KRV_SIMD_INLINE VF Wrap(VF c)
-{
-    const VI inRange = (VI)((VF)((VI)c & 0x7FFFFFFF) < Splat(8388608.0f));
-    const VF w = c - ToFloat(Trunc(c));
-    return Select(inRange, Select((VI)(w < Splat(0.0f)), w + 1.0f, w + 0.0f), Splat(0.0f));
-}
-
-KRV_SIMD_INLINE VF Unit(VI byte) { return ToFloat(byte & 0xFF) * krvi::kByteScale; }
-
-// (red, green, blue) of texel offsets.
-KRV_SIMD_INLINE void Fetch(const Texture& t, VI offsets, VF& r, VF& g, VF& b)
-{
-    const VI texel = Gather(t.source, offsets);
-    b = Unit(texel);
-    g = Unit(texel >> 8);
-    r = Unit(texel >> 16);
-}
-
-KRV_SIMD_INLINE VI WrappedIndex(VF w, int size, float sizeF)
-{
-    const VI i = Trunc(w * sizeF);
-    return SelectI(i < SplatI(size), i, SplatI(size - 1));
-}
-
-KRV_SIMD_INLINE void SampleNearest(const Texture& t, VF u, VF v, VF& r, VF& g, VF& b)
-{
-    const VI x = WrappedIndex(Wrap(u), t.width, t.widthF);
-    const VI y = WrappedIndex(Wrap(v), t.height, t.heightF);
-    Fetch(t, y * t.pitch + x * 3, r, g, b);
-}
-
-KRV_SIMD_INLINE void BilinearAxis(VF c, int size, float sizeF, VI& i0, VI& i1, VF& f)
-{
-    VF g = Wrap(c) * sizeF - 0.5f;
-    g = Select((VI)(g < Splat(0.0f)), g + sizeF, g);
-    i0 = Trunc(g);
-    i0 = SelectI(i0 >= SplatI(size), SplatI(size - 1), i0);
-    f = g - ToFloat(i0);
-    const VI next = i0 + 1;
-    i1 = SelectI(next < SplatI(size), next, SplatI(0));
-}
-
-KRV_SIMD_INLINE void SampleBilinear(const Texture& t, VF u, VF v, VF& r, VF& g, VF& b)
-{
-    VI x0, x1, y0, y1;
-    VF fx, fy;
-    BilinearAxis(u, t.width, t.widthF, x0, x1, fx);
-    BilinearAxis(v, t.height, t.heightF, y0, y1, fy);
-    const VF w00 = (1.0f - fy) * (1.0f - fx);
-    const VF w10 = (1.0f - fy) * fx;
-    const VF w11 = fy * fx;
-    const VF w01 = fy * (1.0f - fx);
-    const VI row0 = y0 * t.pitch, row1 = y1 * t.pitch;
-    const VI c0 = x0 * 3, c1 = x1 * 3;
-    VF r00, g00, b00, r10, g10, b10, r11, g11, b11, r01, g01, b01;
-    Fetch(t, row0 + c0, r00, g00, b00);
-    Fetch(t, row0 + c1, r10, g10, b10);
-    Fetch(t, row1 + c1, r11, g11, b11);
-    Fetch(t, row1 + c0, r01, g01, b01);
-    r = w00 * r00 + w10 * r10 + w11 * r11 + w01 * r01;
-    g = w00 * g00 + w10 * g10 + w11 * g11 + w01 * g01;
-    b = w00 * b00 + w10 * b10 + w11 * b11 + w01 * b01;
-}
-
-// Depths of a format '2' texture as floats; the offsets are texel indices.
-KRV_SIMD_INLINE VF Depth(const Texture& t, VI index)
-{
-    return ToFloat(Gather(t.source, index * 2) & 0xFFFF);
-}
-
-// krvi::ShadowSetup: divides the coordinate by w and scales its depth; `lit` marks the lanes that
-// need no lookup (behind the light, outside its frustum, NaN).
-KRV_SIMD_INLINE void ShadowSetup(VF& x, VF& y, VF& z, VF w, VI& lit)
-{
-    const VI front = (VI)(w > Splat(0.0f));
-    const VF rw = Splat(1.0f) / w;
-    x = x * rw;
-    y = y * rw;
-    z = z * rw;
-    const VI inside = (VI)(x >= Splat(0.0f)) & (VI)(x < Splat(1.0f)) & (VI)(y >= Splat(0.0f)) &
-                      (VI)(y < Splat(1.0f)) & (VI)(z >= Splat(0.0f)) & (VI)(z <= Splat(1.0f));
-    lit = ~(front & inside);
-    z = z * 65535.0f;
-}
-
-KRV_SIMD_INLINE VF ShadowNearest(const Texture& t, VF x, VF y, VF z, VF w)
-{
-    VI lit;
-    ShadowSetup(x, y, z, w, lit);
-    VI ix = Trunc(x * t.widthF), iy = Trunc(y * t.heightF);
-    ix = SelectI(ix >= SplatI(t.width), SplatI(t.width - 1), ix);
-    iy = SelectI(iy >= SplatI(t.height), SplatI(t.height - 1), iy);
-    // Lanes that need no lookup read texel 0: their indices may be anything.
-    const VI index = (iy & ~lit) * t.width + (ix & ~lit);
-    const VF s = Select((VI)(z > Depth(t, index)), Splat(0.0f), Splat(1.0f));
-    return Select(lit, Splat(1.0f), s);
-}
-
-KRV_SIMD_INLINE void ShadowAxis(VF c, int size, float sizeF, VI& i0, VI& i1, VF& f)
-{
-    const VF g = c * sizeF - 0.5f;
-    const VI below = (VI)(g < Splat(0.0f));
-    VI i = Trunc(g);
-    i = SelectI(i >= SplatI(size), SplatI(size - 1), i);
-    i0 = SelectI(below, SplatI(0), i);
-    f = Select(below, Splat(0.0f), g - ToFloat(i));
-    i1 = SelectI(below, SplatI(1), i + 1);
-    i1 = SelectI(i1 >= SplatI(size), i0, i1);
-}
-
-// The depths at x0 and x1 of one row, x1 being x0 + 1 or x0 itself (the last column): one
-// four-byte read at x0 holds both where x1 = x0 + 1; where x1 = x0 the second is the first.
-KRV_SIMD_INLINE void DepthPair(const Texture& t, VI row, VI x0, VI x1, VF& d0, VF& d1)
-{
-    const VI pair = Gather(t.source, (row + x0) * 2);
-    const VI first = pair & 0xFFFF;
-    d0 = ToFloat(first);
-    d1 = ToFloat(SelectI(x1 == x0, first, (VI)((unsigned KRV_VECTOR(4 * W)) pair >> 16)));
-}
-
-KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
-{
-    VI lit;
-    ShadowSetup(x, y, z, w, lit);
-    VI x0, x1, y0, y1;
-    VF fx, fy;
-    ShadowAxis(x, t.width, t.widthF, x0, x1, fx);
-    ShadowAxis(y, t.height, t.heightF, y0, y1, fy);
-    // Lanes that need no lookup read texel 0: their indices may be anything.
-    const VI keep = ~lit;
-    x0 &= keep;
-    x1 &= keep;
-    y0 &= keep;
-    y1 &= keep;
-    VF d00, d10, d01, d11;
-    DepthPair(t, y0 * t.width, x0, x1, d00, d10);
-    DepthPair(t, y1 * t.width, x0, x1, d01, d11);
-    const VF one = Splat(1.0f), zero = Splat(0.0f);
-    const VF s00 = Select((VI)(z > d00), zero, one);
-    const VF s10 = Select((VI)(z > d10), zero, one);
-    const VF s11 = Select((VI)(z > d11), zero, one);
-    const VF s01 = Select((VI)(z > d01), zero, one);
-    const VF s = (1.0f - fx) * (1.0f - fy) * s00 + fx * (1.0f - fy) * s10 + fx * fy * s11 +
-                 (1.0f - fx) * fy * s01;
-    return Select(lit, one, s);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The span.
-
-// The gather view of a texture of the shading state; `limit` is its krvi::GatherLimit, which the
-// choice of the body has checked.
-static inline Texture MakeTexture(const krvi::TexelSource& s, int limit)
-{
-    Texture t;
-    t.source.bits = s.bits;
-    t.source.limit = limit;
-    t.width = s.width;
-    t.height = s.height;
-    t.pitch = s.pitch;
-    t.widthF = s.widthF;
-    t.heightF = s.heightF;
-    return t;
-}
+using namespace lane;
 
 // Whether the body covers a draw with these groups and this shading state.
 static inline bool Covers(unsigned mask, const ShadeState& s)
@@ -511,22 +115,18 @@ KRV_SIMD_INLINE void Shade(const ShadeState& shade, const VF* a, VF& cr, VF& cg,
         nl = nl * s;
     }
     const VF lenN = Sqrt(nx * nx + ny * ny + nz * nz);
-    nl = Select((VI)(nl > Splat(0.0f)), nl / (lenN * lenL), nl);
+    nl = DiffuseTerm(nl, lenN, lenL);
     const VF kd = Select(facing, nl, Splat(0.0f));
-    const VF ks = Select(facing, nl * nl * nl, Splat(0.0f));
+    const VF ks = Select(facing, SpecularTerm(nl), Splat(0.0f));
     const VF lenL2 = lenL * lenL;
     // The fixed attenuation holds for every lane whose |L|^2 is finite; the others, if any,
     // divide.
     const VI fixed = shade.attenuationFixed ? (VI)(lenL2 <= Splat(3.40282347e38f)) : SplatI(0);
     VF att = Splat(shade.attenuation);
-    if (Bits(fixed) != (1 << W) - 1)
-        att = Select(
-            fixed, att,
-            Splat(0.33333334f) / (lenL2 * light.quadraticAttenuation +
-                                  lenL * light.linearAttenuation + light.constantAttenuation));
-    fr = (light.specular.x * ks + light.diffuse.x * kd + light.ambient.x) * att * cr;
-    fg = (light.specular.y * ks + light.diffuse.y * kd + light.ambient.y) * att * cg;
-    fb = (light.specular.z * ks + light.diffuse.z * kd + light.ambient.z) * att * cb;
+    if (Bits(fixed) != (1 << W) - 1) att = Select(fixed, att, Attenuation(lenL2, lenL, light));
+    fr = LitChannel(light.specular.x, light.diffuse.x, light.ambient.x, ks, kd, att, cr);
+    fg = LitChannel(light.specular.y, light.diffuse.y, light.ambient.y, ks, kd, att, cg);
+    fb = LitChannel(light.specular.z, light.diffuse.z, light.ambient.z, ks, kd, att, cb);
 }
 
 // The attributes a mask carries: colour, then u and v, the normal and light vector, the shadow
@@ -715,24 +315,21 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
         }
         // The alpha term reads the textured colour before lighting; 0 without texturing.
         VF alpha = Splat(0.0f);
-        if (shade.texturing) {
-            const VF sum = (cr + cg + cb) * shade.alphaValue;
-            alpha = shade.alphaInvert ? Clamp01(sum) : Clamp01(1.0f - sum);
-        }
+        if (shade.texturing) alpha = AlphaTerm(cr, cg, cb, shade.alphaValue, shade.alphaInvert);
         VI ob, og, orr;
         LoadColors(dst, count, wholeColor, ob, og, orr);
         const VF oldB = ToFloat(ob), oldG = ToFloat(og), oldR = ToFloat(orr);
         if (shade.blendTransparency) {
             if (!shade.alphaBlend) alpha = Splat(0.0f);
             const float tv = shade.transparencyValue;
-            StoreColors(dst, ClampedByte(oldB * alpha * 0.5f + tv * oldB + fb * 255.0f),
-                        ClampedByte(oldG * alpha * 0.5f + tv * oldG + fg * 255.0f),
-                        ClampedByte(oldR * alpha * 0.5f + tv * oldR + fr * 255.0f), pass, passBits,
+            StoreColors(dst, ClampedByte(BlendTransparent(oldB, alpha, tv, fb)),
+                        ClampedByte(BlendTransparent(oldG, alpha, tv, fg)),
+                        ClampedByte(BlendTransparent(oldR, alpha, tv, fr)), pass, passBits,
                         wholeColor);
         } else {
-            StoreColors(dst, ClampedByte(alpha * oldB + fb * 255.0f),
-                        ClampedByte(alpha * oldG + fg * 255.0f),
-                        ClampedByte(alpha * oldR + fr * 255.0f), pass, passBits, wholeColor);
+            StoreColors(dst, ClampedByte(BlendAlpha(oldB, alpha, fb)),
+                        ClampedByte(BlendAlpha(oldG, alpha, fg)),
+                        ClampedByte(BlendAlpha(oldR, alpha, fr)), pass, passBits, wholeColor);
         }
     }
     if (!lastCover) return false;

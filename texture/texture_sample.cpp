@@ -38,8 +38,8 @@ void CTexture::GetColorMipMapNearest(float u, float v, vec3& color) const
     }
     const krvi::TexelSource t(*this);
     int xs[4], ys[4];
-    xs[0] = krvi::WrappedIndex(krvi::Wrap(u), t.width, t.widthF);
-    ys[0] = krvi::WrappedIndex(krvi::Wrap(v), t.height, t.heightF);
+    xs[0] = krvi::pixel::WrappedIndex(krvi::Wrap(u), t.width, t.widthF);
+    ys[0] = krvi::pixel::WrappedIndex(krvi::Wrap(v), t.height, t.heightF);
     static const double kSteps[3] = {1.1, 1.2, 1.3};
     for (int n = 0; n < 3; ++n) {
         xs[n + 1] = CoarseIndex(xs[0], kSteps[n]);

@@ -85,26 +85,37 @@ inline int GatherLimit(const TexelSource& t)
     return end < 4 || end > 2147483647LL ? -1 : static_cast<int>(end - 4);
 }
 
-// The repeating coordinate in [0, 1]: c - trunc(c), plus 1 when negative. It reaches 1.0 when a
-// tiny negative c rounds up, which the callers clamp. NaN and infinities give 0, so a broken
-// coordinate still addresses a texel.
+// Magnitudes from here on are integers: the wrapped coordinate is 0 (Wrap).
+constexpr float kWrapLimit = 8388608.0f;  // 2^23
+
+// The lookup arithmetic for one pixel (sample_formula.h, which says what this defines).
+namespace pixel {
+using Float = float;
+using Int = int;
+using Bool = bool;
+KRV_ALWAYS_INLINE Float Splat(float f) { return f; }
+KRV_ALWAYS_INLINE Int SplatI(int i) { return i; }
+KRV_ALWAYS_INLINE Float Select(Bool m, Float a, Float b) { return m ? a : b; }
+KRV_ALWAYS_INLINE Int SelectI(Bool m, Int a, Int b) { return m ? a : b; }
+KRV_ALWAYS_INLINE Int Trunc(Float f) { return TruncToInt(f); }
+KRV_ALWAYS_INLINE Float ToFloat(Int i) { return static_cast<float>(i); }
+#define KRV_FORMULA KRV_ALWAYS_INLINE
+#define KRV_FORMULA_MEMBER KRV_ALWAYS_INLINE
+#include "texture/sample_formula.h"
+#undef KRV_FORMULA
+#undef KRV_FORMULA_MEMBER
+}  // namespace pixel
+
+// The repeating coordinate in [0, 1]: c - trunc(c), plus 1 when negative (WrapInRange). It
+// reaches 1.0 when a tiny negative c rounds up, which the callers clamp. NaN and infinities give
+// 0, so a broken coordinate still addresses a texel.
 //
-// Below 2^23 in magnitude trunc(c) is the int conversion; from there on every float is an
-// integer, so c - trunc(c) is 0, and for infinities and NaN it is NaN, which becomes 0 as well.
-// The int conversion gives +0 where trunc gives -0 (c in (-1, 0]), which changes nothing but
-// the sign of a zero result; adding +0 makes that +0 too, as c - trunc(c) has it.
+// From 2^23 in magnitude on every float is an integer, so c - trunc(c) is 0, and for infinities
+// and NaN it is NaN, which becomes 0 as well; below, trunc(c) is the int conversion.
 KRV_ALWAYS_INLINE float Wrap(float c)
 {
-    if (!(std::fabs(c) < 8388608.0f)) return 0.0f;
-    const float w = c - static_cast<float>(static_cast<int>(c));
-    return w < 0.0f ? w + 1.0f : w + 0.0f;
-}
-
-// Texel index of a wrapped coordinate: trunc(w * size), kept below size.
-KRV_ALWAYS_INLINE int WrappedIndex(float w, int size, float sizeF)
-{
-    int i = TruncToInt(w * sizeF);
-    return i < size ? i : size - 1;
+    if (!(std::fabs(c) < kWrapLimit)) return 0.0f;
+    return pixel::WrapInRange(c);
 }
 
 // Colour lookups: (red, green, blue) in 0..1; white without texels; a format other than '0'
@@ -115,8 +126,8 @@ KRV_ALWAYS_INLINE void SampleNearest(const TexelSource& t, float u, float v, vec
         color = vec3(1.0f, 1.0f, 1.0f);
         return;
     }
-    const int x = WrappedIndex(Wrap(u), t.width, t.widthF);
-    const int y = WrappedIndex(Wrap(v), t.height, t.heightF);
+    const int x = pixel::WrappedIndex(Wrap(u), t.width, t.widthF);
+    const int y = pixel::WrappedIndex(Wrap(v), t.height, t.heightF);
     if (t.format == KrvFormat_BGR) {
         const uint8* p = t.TexelBGR(x, y);
         color.x = kByteToUnit.value[p[2]];
@@ -127,19 +138,6 @@ KRV_ALWAYS_INLINE void SampleNearest(const TexelSource& t, float u, float v, vec
     }
 }
 
-// One axis of the bilinear footprint: the two wrapped texel indices and the weight of the second.
-KRV_ALWAYS_INLINE void BilinearAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
-{
-    float g = Wrap(c) * sizeF - 0.5f;
-    if (g < 0.0f) g += sizeF;
-    i0 = TruncToInt(g);
-    // g + size can round up to size itself; the texel below then takes the whole weight of
-    // the next one (f = 1), which is where the sample lies.
-    if (i0 >= size) i0 = size - 1;
-    f = g - static_cast<float>(i0);
-    i1 = i0 + 1 < size ? i0 + 1 : 0;
-}
-
 KRV_ALWAYS_INLINE void SampleBilinear(const TexelSource& t, float u, float v, vec3& color)
 {
     if (!t.bits) {
@@ -148,12 +146,9 @@ KRV_ALWAYS_INLINE void SampleBilinear(const TexelSource& t, float u, float v, ve
     }
     int x0, x1, y0, y1;
     float fx, fy;
-    BilinearAxis(u, t.width, t.widthF, x0, x1, fx);
-    BilinearAxis(v, t.height, t.heightF, y0, y1, fy);
-    const float w00 = (1.0f - fy) * (1.0f - fx);
-    const float w10 = (1.0f - fy) * fx;
-    const float w11 = fy * fx;
-    const float w01 = fy * (1.0f - fx);
+    pixel::BilinearAxis(Wrap(u), t.width, t.widthF, x0, x1, fx);
+    pixel::BilinearAxis(Wrap(v), t.height, t.heightF, y0, y1, fy);
+    const pixel::BilinearWeights w(fx, fy);
     if (t.format == KrvFormat_BGR) {
         const uint8* row0 = t.TexelBGR(0, y0);
         const uint8* row1 = t.TexelBGR(0, y1);
@@ -164,15 +159,14 @@ KRV_ALWAYS_INLINE void SampleBilinear(const TexelSource& t, float u, float v, ve
         const uint8* t01 = row1 + c0;
         const float* unit = kByteToUnit.value;
         auto channel = [&](int k) {
-            return w00 * unit[t00[k]] + w10 * unit[t10[k]] + w11 * unit[t11[k]] +
-                   w01 * unit[t01[k]];
+            return w.Mix(unit[t00[k]], unit[t10[k]], unit[t11[k]], unit[t01[k]]);
         };
         color.x = channel(2);
         color.y = channel(1);
         color.z = channel(0);
     } else if (t.format == KrvFormat_Depth16) {
-        color = vec3(w00 * (t.Depth(x0, y0) * kDepthScale) + w10 * (t.Depth(x1, y0) * kDepthScale) +
-                     w11 * (t.Depth(x1, y1) * kDepthScale) + w01 * (t.Depth(x0, y1) * kDepthScale));
+        color = vec3(w.Mix(t.Depth(x0, y0) * kDepthScale, t.Depth(x1, y0) * kDepthScale,
+                           t.Depth(x1, y1) * kDepthScale, t.Depth(x0, y1) * kDepthScale));
     }
 }
 
@@ -184,13 +178,8 @@ KRV_ALWAYS_INLINE bool ShadowSetup(const TexelSource& t, vec4& coord)
     if (!t.bits || t.format != KrvFormat_Depth16) return false;
     if (!(coord.w > 0.0f)) return false;
     coord.w = 1.0f / coord.w;
-    coord.x *= coord.w;
-    coord.y *= coord.w;
-    coord.z *= coord.w;
-    if (!(coord.x >= 0.0f && coord.x < 1.0f && coord.y >= 0.0f && coord.y < 1.0f &&
-          coord.z >= 0.0f && coord.z <= 1.0f))
-        return false;
-    coord.z *= 65535.0f;
+    if (!pixel::ShadowInside(coord.x, coord.y, coord.z, coord.w)) return false;
+    coord.z = pixel::ShadowDepth(coord.z);
     return true;
 }
 
@@ -198,29 +187,9 @@ KRV_ALWAYS_INLINE bool ShadowSetup(const TexelSource& t, vec4& coord)
 KRV_ALWAYS_INLINE float ShadowNearest(const TexelSource& t, vec4& coord)
 {
     if (!ShadowSetup(t, coord)) return 1.0f;
-    // x < 1, yet x * Width can round up to Width.
-    int x = TruncToInt(coord.x * t.widthF);
-    int y = TruncToInt(coord.y * t.heightF);
-    if (x >= t.width) x = t.width - 1;
-    if (y >= t.height) y = t.height - 1;
-    return coord.z > t.Depth(x, y) ? 0.0f : 1.0f;
-}
-
-// One axis of the percentage-closer footprint; clamps at the far edge instead of wrapping.
-KRV_ALWAYS_INLINE void ShadowAxis(float c, int size, float sizeF, int& i0, int& i1, float& f)
-{
-    float g = c * sizeF - 0.5f;
-    if (g < 0.0f) {
-        i0 = 0;
-        i1 = 1;
-        f = 0.0f;
-    } else {
-        i0 = TruncToInt(g);
-        if (i0 >= size) i0 = size - 1;
-        f = g - static_cast<float>(i0);
-        i1 = i0 + 1;
-    }
-    if (i1 >= size) i1 = i0;
+    const int x = pixel::ShadowIndex(coord.x, t.width, t.widthF);
+    const int y = pixel::ShadowIndex(coord.y, t.height, t.heightF);
+    return pixel::ShadowTest(coord.z, t.Depth(x, y));
 }
 
 KRV_ALWAYS_INLINE float ShadowBilinear(const TexelSource& t, vec4& coord)
@@ -228,15 +197,12 @@ KRV_ALWAYS_INLINE float ShadowBilinear(const TexelSource& t, vec4& coord)
     if (!ShadowSetup(t, coord)) return 1.0f;
     int x0, x1, y0, y1;
     float fx, fy;
-    ShadowAxis(coord.x, t.width, t.widthF, x0, x1, fx);
-    ShadowAxis(coord.y, t.height, t.heightF, y0, y1, fy);
+    pixel::ShadowAxis(coord.x, t.width, t.widthF, x0, x1, fx);
+    pixel::ShadowAxis(coord.y, t.height, t.heightF, y0, y1, fy);
     const float z = coord.z;
-    const float s00 = z > t.Depth(x0, y0) ? 0.0f : 1.0f;
-    const float s10 = z > t.Depth(x1, y0) ? 0.0f : 1.0f;
-    const float s11 = z > t.Depth(x1, y1) ? 0.0f : 1.0f;
-    const float s01 = z > t.Depth(x0, y1) ? 0.0f : 1.0f;
-    return (1.0f - fx) * (1.0f - fy) * s00 + fx * (1.0f - fy) * s10 + fx * fy * s11 +
-           (1.0f - fx) * fy * s01;
+    return pixel::ShadowMix(
+        fx, fy, pixel::ShadowTest(z, t.Depth(x0, y0)), pixel::ShadowTest(z, t.Depth(x1, y0)),
+        pixel::ShadowTest(z, t.Depth(x1, y1)), pixel::ShadowTest(z, t.Depth(x0, y1)));
 }
 
 }  // namespace krvi
