@@ -19,28 +19,14 @@ void krvi::Deltas::SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shad
                              unsigned features)
 {
     position = b.position - a.position;
-    if (!(features & kSpanColor)) return;
-    color = b.color - a.color;
-    if (features & kSpanTexture) texCoord = b.texCoord - a.texCoord;
-    if (features & kSpanLight) {
-        normal = b.normal - a.normal;
-        lightVector = b.lightVector - a.lightVector;
-    }
-    if (features & kSpanShadow) shadowCoord = b.shadowCoord - a.shadowCoord;
+    ForAttributes(features, [&](auto field, int, int) { field(*this) = field(b) - field(a); });
 }
 
 void krvi::Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d, float t,
                 unsigned features)
 {
     out.position = a.position + d.position * t;
-    if (!(features & kSpanColor)) return;
-    out.color = a.color + d.color * t;
-    if (features & kSpanTexture) out.texCoord = a.texCoord + d.texCoord * t;
-    if (features & kSpanLight) {
-        out.normal = a.normal + d.normal * t;
-        out.lightVector = a.lightVector + d.lightVector * t;
-    }
-    if (features & kSpanShadow) out.shadowCoord = a.shadowCoord + d.shadowCoord * t;
+    ForAttributes(features, [&](auto field, int, int) { field(out) = field(a) + field(d) * t; });
 }
 
 static bool Finite(const vec4& p)

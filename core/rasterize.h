@@ -2,18 +2,11 @@
 // loop: the per-draw feature bits and the edge and span records.
 #pragma once
 
+#include "core/attributes.h"
+#include "core/features.h"
 #include "core/vertex.h"
 
 class _3D_Korvane_Core;
-
-// ---------------------------------------------------------------------------------------------
-// Per-draw feature bits (`drawFeatures`). Each names an attribute group that is filled, clipped,
-// interpolated and shaded only while its bit is set, and together they select the span routine.
-constexpr unsigned kSpanColor = 1u;    // colour target: `color`, shading and colour write
-constexpr unsigned kSpanTexture = 2u;  // `texCoord`: useTexture and the texturing switch
-constexpr unsigned kSpanLight = 4u;    // `normal`, `lightVector`: useLight and lighting
-constexpr unsigned kSpanShadow = 8u;   // `shadowCoord`: the light bit and useShadowMap
-constexpr unsigned kSpanFeatureCount = 16u;
 
 namespace krvi {
 
@@ -22,15 +15,13 @@ namespace krvi {
 unsigned DrawFeatures(const _3D_Korvane_Core& core);
 
 // ---------------------------------------------------------------------------------------------
-// Second minus first end of every group, filled for the position always and for the groups
-// of `features` only; the others stay stale.
+// Second minus first end of every group, filled for the position always and for the
+// attributes of `features` only (attributes.h); the others stay stale.
 struct Deltas {
     vec4 position;  // screen x, y, depth, 1/w (clip space inside the clipper)
-    vec3 color;
-    vec2 texCoord;
-    vec3 normal;
-    vec3 lightVector;
-    vec4 shadowCoord;
+#define KRV_ATTRIBUTE_FIELD(field, n, feature, needs) VectorOf<n>::type field;
+    KRV_ATTRIBUTES(KRV_ATTRIBUTE_FIELD)
+#undef KRV_ATTRIBUTE_FIELD
 
     void SetDeltas(const _3D_Korvane_Shader& a, const _3D_Korvane_Shader& b, unsigned features);
 };

@@ -21,29 +21,21 @@ namespace pixel {
 }  // namespace pixel
 }  // namespace krvi
 
-// Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
-// unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
-template <unsigned Mask>
-struct FixedFeatures {
-    static constexpr bool Has(unsigned f) { return (Mask & f) != 0; }
-    static constexpr unsigned mask() { return Mask; }
-};
-struct RuntimeFeatures {
-    unsigned bits;
-    bool Has(unsigned f) const { return (bits & f) != 0; }
-    unsigned mask() const { return bits; }
-};
-
 // One pixel's attributes, already multiplied back by w. Only the groups of the draw's features
 // are set.
+// The fields are the attribute table's (attributes.h), in its lane order.
 struct PixelAttributes {
-    vec3 color;
-    vec2 texCoord;
-    vec3 normal;
-    vec3 lightVector;
-    vec4 shadowCoord;
-    float unused = 0.0f;  // pads to four vectors of four floats (draw_span.cpp)
+#define KRV_ATTRIBUTE_FIELD(field, n, feature, needs) krvi::VectorOf<n>::type field;
+    KRV_ATTRIBUTES(KRV_ATTRIBUTE_FIELD)
+#undef KRV_ATTRIBUTE_FIELD
+    float unused = 0.0f;  // pads to whole vectors of four floats (draw_span.cpp)
 };
+#define KRV_ATTRIBUTE_OFFSET(field, n, feature, needs)                                           \
+    static_assert(offsetof(PixelAttributes, field) ==                                            \
+                      krvi::kAttributeTable.row[krvi::kAttribute_##field].first * sizeof(float), \
+                  "PixelAttributes::" #field " sits at its lane");
+KRV_ATTRIBUTES(KRV_ATTRIBUTE_OFFSET)
+#undef KRV_ATTRIBUTE_OFFSET
 
 // What the shading reads from the core, copied once a draw (Load) and once a row (the span's
 // right end): the loop's byte stores may alias any field, so reading the core inside the loop

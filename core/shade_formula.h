@@ -14,17 +14,13 @@ KRV_FORMULA Float ClampUnit(Float t)
 
 // The diffuse term of a facing pixel: N.L, times the shadow factor, over |N| |L| where it is
 // still positive.
-KRV_FORMULA Float DiffuseTerm(Float nl, Float lenN,
-                                            Float lenL)
+KRV_FORMULA Float DiffuseTerm(Float nl, Float lenN, Float lenL)
 {
     return Select(nl > Splat(0.0f), nl / (lenN * lenL), nl);
 }
 
 // The specular term of the diffuse one.
-KRV_FORMULA Float SpecularTerm(Float kd)
-{
-    return kd * kd * kd;
-}
+KRV_FORMULA Float SpecularTerm(Float kd) { return kd * kd * kd; }
 
 // The light's attenuation at distance lenL (lenL2 its square): a third over the quadratic.
 KRV_FORMULA Float Attenuation(Float lenL2, Float lenL, const CLight& light)
@@ -34,15 +30,14 @@ KRV_FORMULA Float Attenuation(Float lenL2, Float lenL, const CLight& light)
 }
 
 // One channel of a lit colour without material: (specular ks + diffuse kd + ambient) att c.
-KRV_FORMULA Float LitChannel(float specular, float diffuse, float ambient, Float ks, Float kd, Float att,
-                               Float c)
+KRV_FORMULA Float LitChannel(float specular, float diffuse, float ambient, Float ks, Float kd,
+                             Float att, Float c)
 {
     return (specular * ks + diffuse * kd + ambient) * att * c;
 }
 
 // The alpha term of the blends from the textured colour (before lighting).
-KRV_FORMULA Float AlphaTerm(Float r, Float g, Float b,
-                                          float alphaValue, bool invert)
+KRV_FORMULA Float AlphaTerm(Float r, Float g, Float b, float alphaValue, bool invert)
 {
     const Float sum = (r + g + b) * alphaValue;
     return invert ? ClampUnit(sum) : ClampUnit(1.0f - sum);
@@ -54,8 +49,4 @@ KRV_FORMULA Float BlendTransparent(Float old, Float alpha, float transparency, F
 {
     return old * alpha * 0.5f + transparency * old + f * 255.0f;
 }
-KRV_FORMULA Float BlendAlpha(Float old, Float alpha, Float f)
-{
-    return alpha * old + f * 255.0f;
-}
-
+KRV_FORMULA Float BlendAlpha(Float old, Float alpha, Float f) { return alpha * old + f * 255.0f; }

@@ -125,8 +125,8 @@ KRV_SIMD_INLINE VF ShadowBilinear(const Texture& t, VF x, VF y, VF z, VF w)
     VF d00, d10, d01, d11;
     DepthPair(t, y0 * t.width, x0, x1, d00, d10);
     DepthPair(t, y1 * t.width, x0, x1, d01, d11);
-    const VF s = ShadowMix(fx, fy, ShadowTest(z, d00), ShadowTest(z, d10),
-                                 ShadowTest(z, d11), ShadowTest(z, d01));
+    const VF s = ShadowMix(fx, fy, ShadowTest(z, d00), ShadowTest(z, d10), ShadowTest(z, d11),
+                           ShadowTest(z, d01));
     return Select(lit, Splat(1.0f), s);
 }
 

@@ -22,10 +22,12 @@
 // SetDeltas computes it, and vectors 1 to 4 are a pixel's attributes in the order of
 // PixelAttributes. Lanes of groups the draw does not use hold zeros and are never read.
 typedef float Lanes4 KRV_VECTOR(16);  // GCC's generic vectors, not intrinsics
-static_assert(sizeof(PixelAttributes) == 4 * sizeof(Lanes4), "PixelAttributes is 16 floats");
+constexpr int kAttributeVectors = (krvi::kAttributeLanes + 3) / 4;
+static_assert(sizeof(PixelAttributes) == kAttributeVectors * sizeof(Lanes4),
+              "PixelAttributes is the attribute vectors of a FlatPoint");
 
 struct FlatPoint {
-    Lanes4 v[5];
+    Lanes4 v[1 + kAttributeVectors];
 
     float X() const { return v[0][0]; }
     float Y() const { return v[0][1]; }
@@ -34,16 +36,6 @@ struct FlatPoint {
 };
 
 namespace krvi {
-
-// The vectors that hold the position and the groups of mask.
-constexpr int VectorsOf(unsigned mask)
-{
-    return !(mask & kSpanColor)    ? 1
-           : (mask & kSpanShadow)  ? 5
-           : (mask & kSpanLight)   ? 4
-           : (mask & kSpanTexture) ? 3
-                                   : 2;
-}
 
 // op(k) for the first n vectors, written out so that a constant n leaves straight-line code.
 template <class Op>
@@ -65,16 +57,12 @@ KRV_ALWAYS_INLINE FlatPoint Flatten(const Record& r, unsigned mask)
     FlatPoint p;
     p.v[0] = Lanes4{r.position.x, r.position.y, r.position.z, r.position.w};
     if (!(mask & kSpanColor)) return p;
-    const bool texture = (mask & kSpanTexture) != 0;
-    const bool light = (mask & kSpanLight) != 0;
-    const bool shadow = light && (mask & kSpanShadow) != 0;
-    p.v[1] = Lanes4{r.color.x, r.color.y, r.color.z, texture ? r.texCoord.x : 0.0f};
-    p.v[2] = Lanes4{texture ? r.texCoord.y : 0.0f, light ? r.normal.x : 0.0f,
-                    light ? r.normal.y : 0.0f, light ? r.normal.z : 0.0f};
-    p.v[3] = Lanes4{light ? r.lightVector.x : 0.0f, light ? r.lightVector.y : 0.0f,
-                    light ? r.lightVector.z : 0.0f, shadow ? r.shadowCoord.x : 0.0f};
-    p.v[4] = Lanes4{shadow ? r.shadowCoord.y : 0.0f, shadow ? r.shadowCoord.z : 0.0f,
-                    shadow ? r.shadowCoord.w : 0.0f, 0.0f};
+    float lanes[4 * kAttributeVectors] = {};
+    ForAttributes(mask, [&](auto field, int first, int n) {
+        const float* f = &field(r).x;
+        for (int k = 0; k < n; ++k) lanes[first + k] = f[k];
+    });
+    std::memcpy(&p.v[1], lanes, sizeof lanes);
     return p;
 }
 
@@ -107,7 +95,7 @@ namespace krvi {
 struct alignas(64) PixelQueue {
     static constexpr int kCapacity = 64;
     static constexpr int kSlack = 8;  // one vector past the capacity
-    float attributes[15][kCapacity + kSlack];
+    float attributes[kAttributeLanes][kCapacity + kSlack];
     int offsets[kCapacity + kSlack];
     int count = 0;
 };

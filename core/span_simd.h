@@ -55,24 +55,15 @@ static inline bool Covers(unsigned mask, const ShadeState& s)
 }
 
 // The attribute lanes of a FlatPoint (vectors 1..4): colour, u, v, normal, light, shadow.
-enum Attribute {
-    kR = 0,
-    kG,
-    kB,
-    kU,
-    kV,
-    kNx,
-    kNy,
-    kNz,
-    kLx,
-    kLy,
-    kLz,
-    kSx,
-    kSy,
-    kSz,
-    kSw,
-    kAttributes
-};
+// The lanes of the attribute table's rows (attributes.h).
+constexpr int LaneOf(krvi::AttributeName a) { return krvi::kAttributeTable.row[a].first; }
+constexpr int kR = LaneOf(krvi::kAttribute_color), kG = kR + 1, kB = kR + 2;
+constexpr int kU = LaneOf(krvi::kAttribute_texCoord), kV = kU + 1;
+constexpr int kNx = LaneOf(krvi::kAttribute_normal), kNy = kNx + 1, kNz = kNx + 2;
+constexpr int kLx = LaneOf(krvi::kAttribute_lightVector), kLy = kLx + 1, kLz = kLx + 2;
+constexpr int kSx = LaneOf(krvi::kAttribute_shadowCoord), kSy = kSx + 1, kSz = kSx + 2,
+              kSw = kSx + 3;
+constexpr int kAttributes = krvi::kAttributeLanes;
 
 // The lighting and texturing of W pixels: the textured colour c (the alpha term of the blends
 // reads it) and the final colour F.
@@ -129,15 +120,8 @@ KRV_SIMD_INLINE void Shade(const ShadeState& shade, const VF* a, VF& cr, VF& cg,
     fb = LitChannel(light.specular.z, light.diffuse.z, light.ambient.z, ks, kd, att, cb);
 }
 
-// The attributes a mask carries: colour, then u and v, the normal and light vector, the shadow
-// coordinate.
-constexpr int AttributesOf(unsigned mask)
-{
-    return (mask & kSpanShadow) && (mask & kSpanLight) ? kSw + 1
-           : (mask & kSpanLight)                       ? kLz + 1
-           : (mask & kSpanTexture)                     ? kV + 1
-                                                       : kB + 1;
-}
+// The attributes a mask carries (a colour-only mask: the colour).
+constexpr int AttributesOf(unsigned mask) { return krvi::AttributeLanesOf(mask | kSpanColor); }
 
 // Shades queue entries [first, first + n) (n <= W) and writes their colours, lane by lane in
 // queue order, so a pixel queued twice ends with the later colour.

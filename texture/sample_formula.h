@@ -12,7 +12,8 @@
 // Float or two Int), the functions Splat(float), SplatI(int), Select(Bool, Float, Float),
 // SelectI(Bool, Int, Int), Trunc(Float) (an int conversion, exact in the range these formulas
 // use it in) and ToFloat(Int), and the macros KRV_FORMULA (how a function here is declared) and
-// KRV_FORMULA_MEMBER (how a member function is). No include guard: it is meant to be included again.
+// KRV_FORMULA_MEMBER (how a member function is). No include guard: it is meant to be included
+// again.
 
 // The repeating coordinate of a c whose magnitude is below krvi::kWrapLimit: c - trunc(c), plus 1
 // when negative. Adding +0 turns the -0 of a c in (-1, 0] into the +0 that c - trunc(c) has.
@@ -32,8 +33,7 @@ KRV_FORMULA Int WrappedIndex(Float w, int size, float sizeF)
 // One axis of the bilinear footprint from the wrapped coordinate w: the two texel indices
 // (wrapping round) and the weight f of the second. g + size can round up to size itself; the
 // texel below then takes the whole weight of the next one (f = 1), which is where the sample lies.
-KRV_FORMULA void BilinearAxis(Float w, int size, float sizeF, Int& i0,
-                                    Int& i1, Float& f)
+KRV_FORMULA void BilinearAxis(Float w, int size, float sizeF, Int& i0, Int& i1, Float& f)
 {
     Float g = w * sizeF - 0.5f;
     g = Select(g < Splat(0.0f), g + sizeF, g);
@@ -59,8 +59,7 @@ struct BilinearWeights {
 
 // The shadow coordinate divided by w; false where no lookup is needed (outside the light's
 // frustum, NaN included). The depth scale waits until then: ShadowDepth.
-KRV_FORMULA Bool ShadowInside(Float& x, Float& y,
-                                             Float& z, Float rw)
+KRV_FORMULA Bool ShadowInside(Float& x, Float& y, Float& z, Float rw)
 {
     x = x * rw;
     y = y * rw;
@@ -68,10 +67,7 @@ KRV_FORMULA Bool ShadowInside(Float& x, Float& y,
     const Float zero = Splat(0.0f), one = Splat(1.0f);
     return (x >= zero) & (x < one) & (y >= zero) & (y < one) & (z >= zero) & (z <= one);
 }
-KRV_FORMULA Float ShadowDepth(Float z)
-{
-    return z * 65535.0f;
-}
+KRV_FORMULA Float ShadowDepth(Float z) { return z * 65535.0f; }
 
 // The texel of a nearest shadow test: x < 1, yet x * size can round up to size.
 KRV_FORMULA Int ShadowIndex(Float c, int size, float sizeF)
@@ -81,8 +77,7 @@ KRV_FORMULA Int ShadowIndex(Float c, int size, float sizeF)
 }
 
 // One axis of the percentage-closer footprint; clamps at the far edge instead of wrapping.
-KRV_FORMULA void ShadowAxis(Float c, int size, float sizeF, Int& i0,
-                                  Int& i1, Float& f)
+KRV_FORMULA void ShadowAxis(Float c, int size, float sizeF, Int& i0, Int& i1, Float& f)
 {
     const Float g = c * sizeF - 0.5f;
     const Bool below = g < Splat(0.0f);
@@ -95,10 +90,7 @@ KRV_FORMULA void ShadowAxis(Float c, int size, float sizeF, Int& i0,
 }
 
 // 1 where the point at depth z is lit by a texel of depth d, 0 where it is shadowed.
-KRV_FORMULA Float ShadowTest(Float z, Float d)
-{
-    return Select(z > d, Splat(0.0f), Splat(1.0f));
-}
+KRV_FORMULA Float ShadowTest(Float z, Float d) { return Select(z > d, Splat(0.0f), Splat(1.0f)); }
 
 // The percentage-closer blend of the four tests.
 KRV_FORMULA Float ShadowMix(Float fx, Float fy, Float s00, Float s10, Float s11, Float s01)
@@ -106,4 +98,3 @@ KRV_FORMULA Float ShadowMix(Float fx, Float fy, Float s00, Float s10, Float s11,
     return (1.0f - fx) * (1.0f - fy) * s00 + fx * (1.0f - fy) * s10 + fx * fy * s11 +
            (1.0f - fx) * fy * s01;
 }
-
