@@ -17,11 +17,11 @@
 // X(field, floats, feature bit, further bits it needs): the field's name in _3D_Korvane_Shader,
 // krvi::Deltas and PixelAttributes; it is carried when kSpanColor, its bit and the further ones
 // are all set. The order is the lane order.
-#define KRV_ATTRIBUTES(X)                       \
-    X(color, 3, kSpanColor, 0u)                 \
-    X(texCoord, 2, kSpanTexture, 0u)            \
-    X(normal, 3, kSpanLight, 0u)                \
-    X(lightVector, 3, kSpanLight, 0u)           \
+#define KRV_ATTRIBUTES(X)             \
+    X(color, 3, kSpanColor, 0u)       \
+    X(texCoord, 2, kSpanTexture, 0u)  \
+    X(normal, 3, kSpanLight, 0u)      \
+    X(lightVector, 3, kSpanLight, 0u) \
     X(shadowCoord, 4, kSpanShadow, kSpanLight)
 
 namespace krvi {
@@ -112,10 +112,11 @@ constexpr int VectorsOf(unsigned mask) { return 1 + (AttributeLanesOf(mask) + 3)
 template <class Op>
 KRV_ALWAYS_INLINE void ForAttributes(unsigned features, Op op)
 {
-#define KRV_ATTRIBUTE_VISIT(field, n, feature, needs)                                        \
-    if (kAttributeTable.row[kAttribute_##field].In(features))                                \
-        op([](auto& r) -> auto& { return r.field; }, kAttributeTable.row[kAttribute_##field].first, \
-           n);
+#define KRV_ATTRIBUTE_VISIT(field, n, feature, needs)         \
+    if (kAttributeTable.row[kAttribute_##field].In(features)) \
+        op(                                                   \
+            [](auto& r) -> auto& { return r.field; },         \
+            kAttributeTable.row[kAttribute_##field].first, n);
     KRV_ATTRIBUTES(KRV_ATTRIBUTE_VISIT)
 #undef KRV_ATTRIBUTE_VISIT
 }
@@ -124,8 +125,8 @@ KRV_ALWAYS_INLINE void ForAttributes(unsigned features, Op op)
 
 // The record fields match the table: each attribute field has the table's floats, in every
 // record that carries it.
-#define KRV_ATTRIBUTE_SIZE(field, n, feature, needs)                                         \
-    static_assert(sizeof(_3D_Korvane_Shader::field) == (n) * sizeof(float),                 \
+#define KRV_ATTRIBUTE_SIZE(field, n, feature, needs)                        \
+    static_assert(sizeof(_3D_Korvane_Shader::field) == (n) * sizeof(float), \
                   "_3D_Korvane_Shader::" #field " has the attribute table's floats");
 KRV_ATTRIBUTES(KRV_ATTRIBUTE_SIZE)
 #undef KRV_ATTRIBUTE_SIZE

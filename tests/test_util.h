@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 inline void ExpectMatEq(const mat4x4& a, const mat4x4& b)
 {
     for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], b[i]) << "flat element " << i;
@@ -22,6 +24,26 @@ inline void ExpectVecEq(const vec3& a, const vec3& b)
     EXPECT_EQ(a.x, b.x);
     EXPECT_EQ(a.y, b.y);
     EXPECT_EQ(a.z, b.z);
+}
+
+// Two pictures (or depth buffers) of `width` pixels a row, `channels` values a pixel, compared
+// value by value; a failure names the first differing pixel: x, y, channel and both values.
+template <class T>
+::testing::AssertionResult SameImage(const std::vector<T>& got, const std::vector<T>& want,
+                                     int width, int channels)
+{
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure()
+               << got.size() << " values where " << want.size() << " were expected";
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i] == want[i]) continue;
+        const size_t pixel = i / size_t(channels);
+        return ::testing::AssertionFailure()
+               << "first difference at pixel x " << pixel % size_t(width) << ", y "
+               << pixel / size_t(width) << ", channel " << i % size_t(channels) << ": " << +got[i]
+               << " where " << +want[i] << " was expected";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // A vertex's position and normal, for the comparisons above.
