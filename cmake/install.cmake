@@ -3,8 +3,10 @@ include(CMakePackageConfigHelpers)
 set(KRV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvane)
 set(KRV_HEADER_DIR ${CMAKE_INSTALL_INCLUDEDIR}/korvane)
 
-# Every header of the folders the library is built from, so that the paths they include one
-# another by ("core/core.h") resolve under include/korvane.
+# Every header of the folders the library is built from, under include/korvane/<folder>/. In the
+# tree they include one another by their paths from the root ("core/core.h"); installed, each
+# such include is rewritten to "korvane/core/core.h", so that a program needs only -I
+# PREFIX/include and no generic folder name (math/, base/, platform/) lands on its include path.
 set(krv_folders "")
 foreach(src ${KRV_SOURCES})
     file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${src})
@@ -15,13 +17,27 @@ if(TARGET krv_sdl)
     list(APPEND krv_folders platform/sdl)
 endif()
 list(REMOVE_DUPLICATES krv_folders)
+list(APPEND krv_folders api)
+list(REMOVE_DUPLICATES krv_folders)
+set(krv_installed_headers "")
 foreach(folder ${krv_folders})
     file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
-    install(FILES ${headers} DESTINATION ${KRV_HEADER_DIR}/${folder})
+    foreach(h ${headers})
+        get_filename_component(name ${h} NAME)
+        list(APPEND krv_installed_headers "${h}|${folder}/${name}")
+    endforeach()
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/generated/korvane/krv.h
-              ${PROJECT_BINARY_DIR}/generated/korvane/version.h
-        DESTINATION ${KRV_HEADER_DIR})
+list(APPEND krv_installed_headers "${PROJECT_BINARY_DIR}/generated/korvane/krv.h|krv.h"
+     "${PROJECT_BINARY_DIR}/generated/korvane/version.h|version.h")
+if(TARGET krv_sdl)
+    list(APPEND krv_installed_headers "${PROJECT_BINARY_DIR}/generated/korvane/window.h|window.h")
+endif()
+# The include rewrite runs at install time, on the headers as they are then.
+string(REPLACE ";" "," krv_folder_list "${krv_folders}")
+install(CODE "set(KRV_HEADERS \"${krv_installed_headers}\")
+set(KRV_FOLDERS \"${krv_folder_list}\")
+set(KRV_HEADER_DEST \"${KRV_HEADER_DIR}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/install_headers.cmake)
 
 install(TARGETS krv EXPORT korvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

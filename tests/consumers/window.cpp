@@ -1,7 +1,7 @@
 // Links korvane::window and starts its back end on SDL's dummy video driver: the component is
 // found, links with SDL2 and runs without a display.
 #include <korvane/krv.h>
-#include "platform/sdl/sdl_backend.h"
+#include <korvane/window.h>
 
 #include <cstdio>
 #include <cstdlib>
