@@ -100,8 +100,9 @@ bool CameraOf(const CModelView& v, int width, int height, bool tight, Camera& c,
     const vec3 side = cross(forward, up);
     if (!(length > 1e-6f && length < 1e6f) || !(dot(side, side) > 1e-12f) ||
         !std::isfinite(dot(side, side))) {
-        Report(std::string(call) + ": the camera cannot look from its eye to its target with "
-                                   "that up direction");
+        Report(std::string(call) +
+               ": the camera cannot look from its eye to its target with "
+               "that up direction");
         return false;
     }
     // The unit sphere lies within |eye| + 1 of the eye; the floor within 4.25 of the centre.
@@ -221,7 +222,8 @@ void PaintBackground(const vec3& background)
     _3D_Korvane_Rendering& r = krvRendering();
     if (!r.targetColor || !r.targetDepth) return;
     uint8 bgr[3];
-    const vec3 c(krvi::Clamp01(background.x), krvi::Clamp01(background.y), krvi::Clamp01(background.z));
+    const vec3 c(krvi::Clamp01(background.x), krvi::Clamp01(background.y),
+                 krvi::Clamp01(background.z));
     bgr[0] = static_cast<uint8>(TruncToInt(c.z * 255.0f + 0.5f));
     bgr[1] = static_cast<uint8>(TruncToInt(c.y * 255.0f + 0.5f));
     bgr[2] = static_cast<uint8>(TruncToInt(c.x * 255.0f + 0.5f));
@@ -296,8 +298,7 @@ bool DrawExactPass(const CModel& model, const CModelView& view, Pass pass, const
 // Runs an exact pass with supersampling off, restoring it afterwards (the buffers are
 // reallocated both times, their contents lost).
 template <class Read>
-bool ExactPass(const CModel* model, const CModelView* view, Pass pass, const char* call,
-               Read read)
+bool ExactPass(const CModel* model, const CModelView* view, Pass pass, const char* call, Read read)
 {
     if (!CheckModel(model, view, call)) return false;
     _3D_Korvane_Rendering& r = krvRendering();

@@ -17,12 +17,12 @@
 #include "texture/texture.h"
 
 struct CModelPart {
-    CObject object;   // the triangles; object.Texture is left empty (the texture is below)
-    CTexture texture;  // the base colour texture, when textured
-    bool textured = false;                     // texture holds texels the coordinates address
+    CObject object;         // the triangles; object.Texture is left empty (the texture is below)
+    CTexture texture;       // the base colour texture, when textured
+    bool textured = false;  // texture holds texels the coordinates address
     vec4 colour = vec4(1.0f, 1.0f, 1.0f, 1.0f);  // base colour in 0..1; alpha is the opacity
-    CString name;                               // the mesh's name in the file ("" for none)
-    int material = 0;                           // the file's material, 0 .. materials - 1
+    CString name;                                // the mesh's name in the file ("" for none)
+    int material = 0;                            // the file's material, 0 .. materials - 1
 };
 
 struct CModel {
