@@ -19,6 +19,7 @@
 #include "base/report.h"
 #include "core/core.h"
 #include "math/glmath.h"
+#include "scene/model.h"
 #include "scene/rendering.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
@@ -247,6 +248,69 @@ int krvGetImageHeight();
 bool krvReadPixels(unsigned char* rgb, size_t bytes);
 // Saves the picture as a PNG file; false, with a report line, when it cannot be written.
 bool krvSavePixelsPNG(const char* path);
+
+// Reads the depth buffer back: the window depth 0..1 of each pixel (1 where nothing was drawn),
+// rows top first, at the picture's size. With supersampling a pixel takes the nearest of its
+// samples. count is depth's size in floats: at least width * height, or nothing is written and
+// the call returns false with a report line, as it does without buffers.
+bool krvReadDepth(float* depth, size_t count);
+
+// ---------------------------------------------------------------------------------------------
+// Models from files (api/krv_model.cpp; the record is scene/model.h, included above).
+
+// Loads any format the importer reads (OBJ, glTF 2.0, GLB, PLY, STL, FBX, Collada, ...), with
+// its textures. path is used as given (not relative to the program's directory). False with one
+// line in the error report, the model left empty; a part whose texture fails still loads, with
+// a "warning: " line in the report. A model must be released with krvDestroyModel.
+bool krvLoadModel(CModel* model, const char* path);
+// Draws every part with the current matrices, light and shadow state: its texture bound (with
+// texturing on) and its colour, opaque parts first, then the transparent ones blended by their
+// opacity. Leaves the texture unbound, transparency off.
+void krvDrawModelParts(const CModel* model);
+// Releases the parts' arrays and textures and empties the record.
+void krvDestroyModel(CModel* model);
+
+// How krvRenderModelView frames and lights a model. The model is first moved into its unit
+// frame: its box centred on the origin and scaled so that the box fits a sphere of radius 1;
+// the camera, light and floor are placed in that frame.
+struct CModelView {
+    // The camera: around the origin at yaw (about the vertical, 0 looking from +z, positive to
+    // the right) and pitch (-89 to 89) degrees, distance away (0: the distance that fits the
+    // unit sphere in the picture) ...
+    float yaw = 30.0f;
+    float pitch = 20.0f;
+    float distance = 0.0f;
+    // ... or, with lookAt, at eye looking at target with up.
+    bool lookAt = false;
+    vec3 eye = vec3(0.0f, 0.0f, 3.0f);
+    vec3 target = vec3(0.0f, 0.0f, 0.0f);
+    vec3 up = vec3(0.0f, 1.0f, 0.0f);
+    float fieldOfView = 45.0f;  // vertical, degrees (1 to 170)
+    // One light at this position; with shadows it must lie 3.85 to 7.5 from the centre.
+    vec3 light = vec3(-1.6f, 3.6f, 2.2f);
+    bool lighting = true;
+    bool shadows = true;
+    bool floor = true;                         // a light grey 6 x 6 square under the model
+    vec3 background = vec3(0.0f, 0.0f, 0.0f);  // red, green, blue in 0..1
+};
+
+// Renders the colour picture of the model seen through view into the context's picture
+// (krvCreateOffscreen first), for krvReadPixels or krvSavePixelsPNG. False with a report line
+// without buffers or for a view that cannot be set up (a bad field of view, an eye on the
+// target, a light outside the shadow range).
+bool krvRenderModelView(const CModel* model, const CModelView* view);
+// The exact passes, each drawn without supersampling (switched off for the pass and back on),
+// lighting, texture, blending or fog, then read back at the picture's size, rows top first;
+// count is the buffer's size in elements (width * height at least, three bytes a pixel for
+// the normals), as krvReadPixels checks it.
+//   depth: distance along the view axis in the unit frame, +infinity where nothing was drawn;
+//   normals: view-space normal n as colour (n + 1) / 2 * 255, (0, 0, 0) for the background;
+//   ids: the part index + 1 of each pixel, 0 for the background (and the floor).
+bool krvRenderModelDepth(const CModel* model, const CModelView* view, float* depth, size_t count);
+bool krvRenderModelNormals(const CModel* model, const CModelView* view, unsigned char* rgb,
+                           size_t bytes);
+bool krvRenderModelIds(const CModel* model, const CModelView* view, unsigned short* ids,
+                       size_t count);
 
 // The error report (base/report.h, included above): every loader and the calls above append a
 // line to it on a failure. krvGetErrorReport() gives its text ("" when empty),
