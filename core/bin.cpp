@@ -114,6 +114,7 @@ struct PassJob {
     int threads = 1;
     int regions = 0;
     int shift = 4;  // regions of 2^shift rows
+    int spins = 0;  // a wait's spins before it yields the processor
     std::atomic<int> nextChunk{0};
     std::atomic<int> nextRegion{0};
 };
@@ -179,7 +180,7 @@ void DrawRegion(const PassJob& job, int r, WorkerState& self)
     for (int c = 0; c < job.chunks; ++c) {
         const Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
         for (int spins = 0; chunk.ready.load(std::memory_order_acquire) == 0; ++spins) {
-            if (spins < 2000)
+            if (spins < job.spins)
                 Pause();
             else
                 std::this_thread::yield();
@@ -270,6 +271,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         job.threads = threads;
         job.regions = regions;
         job.shift = shift;
+        job.spins = pool.Oversubscribed() ? 0 : 2000;
         while (work.chunks.size() < static_cast<size_t>(job.chunks))
             work.chunks.emplace_back(new Chunk());
         for (int c = 0; c < job.chunks; ++c)

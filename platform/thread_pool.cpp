@@ -143,8 +143,9 @@ void krvi::ThreadPool::Run(Job job, void* context)
 
     // No worker joins from here on; those that did finish their part.
     gate_.fetch_and(~kOpen, std::memory_order_acq_rel);
+    const int spinLimit = n > HardwareThreads() ? 0 : kSpinsBeforeYield;
     for (int spins = 0; (gate_.load(std::memory_order_acquire) & kMembers) != 0; ++spins) {
-        if (spins < kSpinsBeforeYield)
+        if (spins < spinLimit)
             Pause();
         else
             std::this_thread::yield();
@@ -153,10 +154,13 @@ void krvi::ThreadPool::Run(Job job, void* context)
 
 void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
 {
+    // With more workers than processors a spinning worker takes the processor from one with
+    // work: it sleeps at once.
+    const int spinLimit = threads_ > HardwareThreads() ? 0 : kSpinsBeforeSleep;
     for (;;) {
         int spins = 0;
         while (GenerationOf(gate_.load(std::memory_order_acquire)) == seen) {
-            if (++spins < kSpinsBeforeSleep) {
+            if (++spins < spinLimit) {
                 Pause();
                 continue;
             }

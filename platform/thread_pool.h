@@ -45,6 +45,8 @@ public:
     void Run(Job job, void* context);
 
     static int HardwareThreads();
+    // More workers than hardware threads: waits should yield the processor rather than spin.
+    bool Oversubscribed() const { return Threads() > HardwareThreads(); }
 
 private:
     ThreadPool();
