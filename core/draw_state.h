@@ -4,12 +4,13 @@
 // consistent state whichever thread walks which rows.
 //
 // Also here: the set-up triangle, the record that triangle set-up (rasterize.cpp) hands to the
-// row walk, and the row bands by which threads share a target.
+// row walk, and the row window by which threads share a target.
 #pragma once
 
 #include "core/core.h"
 #include "core/span.h"
 
+#include <climits>
 #include <cstdint>
 
 struct DrawState {
@@ -88,13 +89,11 @@ inline const Lanes4* SetupPoint(const Lanes4* record, int vectors, int which)
 bool SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
 
 // ---------------------------------------------------------------------------------------------
-// Row bands: with n threads, thread i draws the rows y with (y >> shift) % n == i. Interleaved
-// bands keep both threads busy wherever the triangles fall; a band's rows are consecutive, so
-// a thread's rows stay in its cache.
-struct Bands {
-    int count = 1;  // threads
-    int index = 0;  // this thread
-    int shift = 4;  // band height 2^shift rows (even, so the even rows of a step of 2 stay even)
+// The rows [first, last] a row walk draws of a triangle: the whole target on one thread, one
+// screen region (a band of consecutive rows) when threads share the target by regions.
+struct RowWindow {
+    int first = 0;
+    int last = INT_MAX;
 };
 
 // The last fragment that reached the depth test, in the order one thread would draw it:
@@ -119,11 +118,11 @@ struct LastDepth {
     }
 };
 
-// Draws the rows of one set-up triangle that the bands give this thread. `ordinal` is the
+// Draws the rows of one set-up triangle that lie in the window. `ordinal` is the
 // record's place in the draw (the same on every thread); shade is this thread's copy of the
 // draw's shading state (the Dot3 term reads a per-row value from it).
 void DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                       uint64_t ordinal, const Bands& bands, LastDepth& last);
+                       uint64_t ordinal, const RowWindow& window, LastDepth& last);
 
 // ---------------------------------------------------------------------------------------------
 // The core's stage entry points (ClipTriangle, RasterizeTriangle, DrawSpansBetweenEdges) draw

@@ -2,8 +2,9 @@
 //
 // krvi::SetUpTriangle: perspective divide, face culling, viewport mapping and the edges of one
 // clipped triangle, written as a set-up record: the long edge, the two short ones, and the rows
-// each short edge shares with the long one. krvi::DrawSetupTriangle: the rows of a record, one span
-// a row, through the draw's span routine; with several threads each walks its own row bands.
+// each short edge shares with the long one. krvi::DrawSetupTriangle: the rows of a record in a row
+// window, one span a row, through the draw's span routine; with several threads each region of
+// the target is walked by whichever thread claimed it.
 // RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
 // calling thread.
 #include "core/core.h"
@@ -143,11 +144,11 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
 // ---------------------------------------------------------------------------------------------
 // The row walk.
 
-// The rows of one edge pair that the bands give this thread, N vectors a point.
+// The rows of one edge pair inside the window, N vectors a point.
 template <int N>
 static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairRows& rows,
                      const Lanes4* longTop, const Lanes4* longDelta, const Lanes4* shortTop,
-                     const Lanes4* shortDelta, uint64_t key, const krvi::Bands& bands,
+                     const Lanes4* shortDelta, uint64_t key, const krvi::RowWindow& window,
                      krvi::LastDepth& last)
 {
     if (rows.first > rows.last) return;
@@ -178,38 +179,28 @@ static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairR
         }
     };
 
+    // The window's first row of the pair's sequence (the step's parity kept) and its last.
+    // Rows are at most a target's height, far from overflow.
     const int step = draw.rowStep;
     int y = rows.first;
-    if (bands.count == 1) {
-        for (;;) {
-            row(y);
-            if (rows.last - y < step) break;
-            y += step;
-        }
-        return;
-    }
-    // Rows are at most a target's height, far from overflow. A band starts on a multiple of
-    // 2^shift, an even row, so the even rows of a step of 2 stay even.
-    while (y <= rows.last) {
-        const int band = y >> bands.shift;
-        const int owner = band % bands.count;
-        if (owner != bands.index) {
-            y = (band + (bands.index - owner + bands.count) % bands.count) << bands.shift;
-            continue;
-        }
-        const int bandLast = std::min(rows.last, ((band + 1) << bands.shift) - 1);
-        for (; y <= bandLast; y += step) row(y);
+    if (y < window.first) y += (window.first - y + step - 1) / step * step;
+    const int lastRow = std::min(rows.last, window.last);
+    if (y > lastRow) return;
+    for (;;) {
+        row(y);
+        if (lastRow - y < step) break;
+        y += step;
     }
 }
 
 typedef void (*PairRoutine)(const DrawState&, ShadeState&, const krvi::PairRows&, const Lanes4*,
                             const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
-                            const krvi::Bands&, krvi::LastDepth&);
+                            const krvi::RowWindow&, krvi::LastDepth&);
 static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<3>, DrawPair<4>,
                                              DrawPair<5>};
 
 void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                             uint64_t ordinal, const krvi::Bands& bands, krvi::LastDepth& last)
+                             uint64_t ordinal, const krvi::RowWindow& window, krvi::LastDepth& last)
 {
     krvi::SetupTriangle header;
     std::memcpy(&header, static_cast<const void*>(record), sizeof header);
@@ -218,7 +209,7 @@ void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lan
     const Lanes4* points = record + krvi::kSetupHeader;
     for (int e = 1; e <= 2; ++e)
         pair(draw, shade, header.pairs[e - 1], points, points + n, points + 2 * e * n,
-             points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), bands, last);
+             points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), window, last);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -242,7 +233,7 @@ void krvi::SerialDraw::Triangle(_3D_Korvane_Shader* v)
 {
     Lanes4 record[krvi::kSetupHeader + 6 * 5];
     if (krvi::SetUpTriangle(state, v, record))
-        krvi::DrawSetupTriangle(state, shade, record, NextOrdinal(), krvi::Bands(), last);
+        krvi::DrawSetupTriangle(state, shade, record, NextOrdinal(), krvi::RowWindow(), last);
 }
 
 void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
@@ -267,5 +258,5 @@ void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
         for (int k = 0; k < s.vectors; ++k) packed[i * s.vectors + k] = points[i].v[k];
     const int n = s.vectors;
     kPairRoutines[n - 1](s, draw.shade, rows, packed, packed + n, packed + 2 * n, packed + 3 * n,
-                         draw.NextOrdinal() * 2, krvi::Bands(), draw.last);
+                         draw.NextOrdinal() * 2, krvi::RowWindow(), draw.last);
 }

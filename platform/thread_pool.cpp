@@ -29,6 +29,11 @@ inline void Pause()
 std::atomic<bool> gForkedChild{false};
 void MarkForkedChild() { gForkedChild.store(true); }
 
+const uint64_t kOpen = uint64_t{1} << 31;
+const uint64_t kMembers = kOpen - 1;
+inline unsigned GenerationOf(uint64_t gate) { return static_cast<unsigned>(gate >> 32); }
+inline uint64_t NextGeneration(uint64_t gate) { return ((gate >> 32) + 1) << 32; }
+
 int ThreadsFromEnvironment()
 {
     const char* s = std::getenv("KRV_THREADS");
@@ -92,7 +97,8 @@ void krvi::ThreadPool::Start(int n)
         try {
             // The generation as it is now: a job started before the thread runs is still new
             // to it.
-            workers_.emplace_back(&krvi::ThreadPool::WorkerLoop, this, i, generation_.load());
+            workers_.emplace_back(&krvi::ThreadPool::WorkerLoop, this, i,
+                                  GenerationOf(gate_.load()));
         } catch (...) {
             // No more threads to be had: the pool works with those it got.
             threads_ = i;
@@ -106,7 +112,7 @@ void krvi::ThreadPool::Stop()
     {
         std::lock_guard<std::mutex> lock(sleepMutex_);
         stopping_.store(true);
-        generation_.fetch_add(1);
+        gate_.store(NextGeneration(gate_.load()));
     }
     wake_.notify_all();
     for (std::thread& t : workers_) t.join();
@@ -124,19 +130,22 @@ void krvi::ThreadPool::Run(Job job, void* context)
     }
     job_ = job;
     context_ = context;
-    pending_.store(n - 1, std::memory_order_relaxed);
     {
         // Under the lock, so a worker about to sleep either sees the new generation or is
         // already waiting when the notification comes.
         std::lock_guard<std::mutex> sleepLock(sleepMutex_);
-        generation_.fetch_add(1, std::memory_order_release);
+        gate_.store(NextGeneration(gate_.load(std::memory_order_relaxed)) | kOpen,
+                    std::memory_order_release);
     }
     wake_.notify_all();
 
     job(context, 0, n);
 
-    for (int spins = 0; pending_.load(std::memory_order_acquire) != 0; ++spins) {
-        if (spins < kSpinsBeforeYield)
+    // No worker joins from here on; those that did finish their part.
+    gate_.fetch_and(~kOpen, std::memory_order_acq_rel);
+    const int spinLimit = n > HardwareThreads() ? 0 : kSpinsBeforeYield;
+    for (int spins = 0; (gate_.load(std::memory_order_acquire) & kMembers) != 0; ++spins) {
+        if (spins < spinLimit)
             Pause();
         else
             std::this_thread::yield();
@@ -145,19 +154,31 @@ void krvi::ThreadPool::Run(Job job, void* context)
 
 void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
 {
+    // With more workers than processors a spinning worker takes the processor from one with
+    // work: it sleeps at once.
+    const int spinLimit = threads_ > HardwareThreads() ? 0 : kSpinsBeforeSleep;
     for (;;) {
         int spins = 0;
-        while (generation_.load(std::memory_order_acquire) == seen) {
-            if (++spins < kSpinsBeforeSleep) {
+        while (GenerationOf(gate_.load(std::memory_order_acquire)) == seen) {
+            if (++spins < spinLimit) {
                 Pause();
                 continue;
             }
             std::unique_lock<std::mutex> lock(sleepMutex_);
-            wake_.wait(lock, [&] { return generation_.load(std::memory_order_acquire) != seen; });
+            wake_.wait(lock,
+                       [&] { return GenerationOf(gate_.load(std::memory_order_acquire)) != seen; });
         }
-        seen = generation_.load(std::memory_order_acquire);
+        uint64_t gate = gate_.load(std::memory_order_acquire);
+        seen = GenerationOf(gate);
         if (stopping_.load(std::memory_order_acquire)) return;
+        // Join while the job is open and still the one seen; a job already closed (its work
+        // done without this worker) is skipped.
+        bool joined = false;
+        while ((gate & kOpen) && GenerationOf(gate) == seen && !joined)
+            joined = gate_.compare_exchange_weak(gate, gate + 1, std::memory_order_acq_rel,
+                                                 std::memory_order_acquire);
+        if (!joined) continue;
         job_(context_, index, threads_);
-        pending_.fetch_sub(1, std::memory_order_acq_rel);
+        gate_.fetch_sub(1, std::memory_order_acq_rel);
     }
 }

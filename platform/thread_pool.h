@@ -4,6 +4,12 @@
 //
 // Workers that finish a job spin briefly for the next one (draws follow each other within
 // microseconds), then sleep until woken, so an idle program costs no processor time.
+//
+// A worker joins a job only while it is open: once the caller's own part has returned, Run
+// closes the job and waits for the workers that joined, not for all of them. A job therefore
+// shares its work out dynamically (a counter that every worker claims from) and never counts
+// on a given worker taking part: with more threads than processors, a worker that the system
+// has not scheduled yet costs the job nothing.
 #pragma once
 
 #include <algorithm>
@@ -32,11 +38,15 @@ public:
     // job to end first.
     void SetThreads(int n);
 
-    // Runs job(context, i, Threads()) on every worker i and returns when all have returned.
-    // Calls from several threads at once take turns.
+    // Runs job(context, i, Threads()) on the caller (i = 0) and on each worker i that joins
+    // while the job is open, and returns when all of those have returned. The job must leave
+    // nothing undone when only the caller runs it. Calls from several threads at once take
+    // turns.
     void Run(Job job, void* context);
 
     static int HardwareThreads();
+    // More workers than hardware threads: waits should yield the processor rather than spin.
+    bool Oversubscribed() const { return Threads() > HardwareThreads(); }
 
 private:
     ThreadPool();
@@ -52,13 +62,14 @@ private:
 
     Job job_ = nullptr;
     void* context_ = nullptr;
-    std::atomic<unsigned> generation_{0};
-    std::atomic<int> pending_{0};
+    // The job's generation (high 32 bits), whether it is open (kOpen) and the workers in it
+    // (low bits): one word, so that joining and closing cannot cross.
+    std::atomic<uint64_t> gate_{0};
     std::atomic<bool> stopping_{false};
 };
 
-// Rows [0, rows) cut into contiguous slices, one a worker: body(first, end, slice) runs once
-// for each slice on its own worker, slice 0 on the caller. At most maxSlices slices, and at
+// Rows [0, rows) cut into contiguous slices: body(first, end, slice) runs once for each slice,
+// on whichever worker claims it first (the caller claims too). At most maxSlices slices, and at
 // most Threads(); one slice is a plain call on the caller. The cut depends on the slice count
 // only, so a body that writes nothing outside its rows gives the same bytes on any count.
 // `body` is any callable; nothing is allocated. Not for use inside a job of the pool.
@@ -73,22 +84,23 @@ void RunSlices(int rows, int maxSlices, const Body& body)
     struct Slices {
         const Body* body;
         int rows, slices;
+        std::atomic<int> next;
     };
     const int slices = std::min(std::min(rows, maxSlices), ThreadPool::Shared().Threads());
     if (slices <= 1) {
         if (rows > 0) body(0, rows, 0);
         return;
     }
-    Slices job{&body, rows, slices};
+    Slices job{&body, rows, slices, {0}};
     ThreadPool::Shared().Run(
-        [](void* context, int worker, int workers) {
-            const Slices& s = *static_cast<const Slices*>(context);
-            // The pool may have shrunk since the count was taken: fewer, larger slices.
-            const int n = std::min(workers, s.slices);
-            if (worker >= n) return;
-            const int first = static_cast<int>(int64_t{s.rows} * worker / n);
-            const int end = static_cast<int>(int64_t{s.rows} * (worker + 1) / n);
-            (*s.body)(first, end, worker);
+        [](void* context, int, int) {
+            Slices& s = *static_cast<Slices*>(context);
+            const int n = s.slices;
+            for (int i; (i = s.next.fetch_add(1, std::memory_order_relaxed)) < n;) {
+                const int first = static_cast<int>(int64_t{s.rows} * i / n);
+                const int end = static_cast<int>(int64_t{s.rows} * (i + 1) / n);
+                (*s.body)(first, end, i);
+            }
         },
         &job);
 }

@@ -1,0 +1,290 @@
+// The draw's work distribution: set-up in chunks, each record binned by the screen regions it
+// touches, then whole regions drawn by whichever thread claims them (see bin.h).
+#include "core/bin.h"
+
+#include "core/clip.h"
+#include "core/core.h"
+#include "core/rasterize.h"
+#include "platform/thread_pool.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Triangles a set-up chunk: enough to make a claim's cost small, few enough that the last
+// chunks of a draw spread over the threads.
+const int64_t kChunkTriangles = 128;
+// Chunks a pass of the pool: a draw larger than this goes in several passes, so that the
+// records held at once stay bounded (a few megabytes) whatever the draw's size.
+const int kPassChunks = 256;
+// A record's place in the draw: its chunk's index above these bits, its place in the chunk
+// below (a chunk's triangles clip into at most 7 records each).
+const int kRecordBits = 24;
+static_assert(kChunkTriangles * 7 < (int64_t{1} << kRecordBits), "a chunk's records fit");
+
+inline void Pause()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
+// One chunk's records and their bins. The vectors keep their size from draw to draw, so that
+// a frame allocates nothing once they have grown to the scene.
+struct Chunk {
+    std::vector<Lanes4> records;
+    size_t used = 0;  // Lanes4 in use
+    // Region r's records are entries[start[r]] .. entries[start[r + 1] - 1], in submission
+    // order, as indices of records (a record is `stride` Lanes4).
+    std::vector<uint32_t> start;
+    std::vector<uint32_t> entries;
+    std::vector<uint32_t> fill;  // scratch of the binning
+    std::atomic<int> ready{0};   // set-up and binning done
+
+    Lanes4* Reserve(size_t n)
+    {
+        if (used + n > records.size())
+            records.resize(std::max(records.size() * 2, used + n + 1024));
+        return records.data() + used;
+    }
+};
+
+struct WorkerState {
+    ShadeState shade;
+    krvi::LastDepth last;
+    krvi::PixelQueue queue;
+};
+
+}  // namespace
+
+struct krvi::DrawWork {
+    DrawState state;
+    std::vector<WorkerState> workers;
+    std::vector<std::unique_ptr<Chunk>> chunks;
+};
+
+krvi::DrawWork* krvi::NewDrawWork() { return new krvi::DrawWork(); }
+void krvi::ReleaseDrawWork(krvi::DrawWork* work) { delete work; }
+
+DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
+
+int krvi::RegionRows(int rows, int threads)
+{
+    int height = 16;
+    while (height > 2 && rows / height < 4 * threads) height /= 2;
+    return height;
+}
+
+namespace {
+
+// The regions [lo, hi] that a record's rows touch; false when it has none.
+inline bool RegionsOf(const krvi::PairRows& a, const krvi::PairRows& b, int shift, int& lo, int& hi)
+{
+    const bool hasA = a.first <= a.last, hasB = b.first <= b.last;
+    if (!hasA && !hasB) return false;
+    lo = std::min(hasA ? a.first : INT_MAX, hasB ? b.first : INT_MAX) >> shift;
+    hi = std::max(hasA ? a.last : -1, hasB ? b.last : -1) >> shift;
+    return true;
+}
+
+// Whether region r holds a row of the pair.
+inline bool Touches(const krvi::PairRows& p, int shift, int r)
+{
+    return p.first <= p.last && (p.first >> shift) <= r && r <= (p.last >> shift);
+}
+
+std::atomic<krvi::RegionHook> gRegionHook{nullptr};
+
+struct PassJob {
+    krvi::DrawWork* work = nullptr;
+    const CVertex* vertices = nullptr;  // the pass's first triangle
+    int64_t triangles = 0;              // in the pass
+    int64_t firstChunk = 0;             // the pass's first chunk in the draw
+    int chunks = 0;
+    int threads = 1;
+    int regions = 0;
+    int shift = 4;  // regions of 2^shift rows
+    int spins = 0;  // a wait's spins before it yields the processor
+    std::atomic<int> nextChunk{0};
+    std::atomic<int> nextRegion{0};
+};
+
+// Transform, clipping, set-up and binning of chunk c of the pass.
+void SetUpChunk(const PassJob& job, int c)
+{
+    const DrawState& d = job.work->state;
+    Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
+    const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
+    chunk.used = 0;
+    auto sink = [&](_3D_Korvane_Shader* v) {
+        Lanes4* out = chunk.Reserve(stride);
+        if (krvi::SetUpTriangle(d, v, out)) chunk.used += stride;
+    };
+    const int64_t lo = c * kChunkTriangles;
+    const int64_t hi = std::min(lo + kChunkTriangles, job.triangles);
+    _3D_Korvane_Shader tri[3];
+    for (int64_t t = lo; t < hi; ++t) {
+        krvi::TransformTriangle(d, job.vertices + 3 * t, tri);
+        krvi::ClipTriangle(tri, 1, d.features, sink);
+    }
+
+    // The bins: a count a region, their running sum, then the records in order.
+    const size_t regions = static_cast<size_t>(job.regions);
+    chunk.start.assign(regions + 1, 0);
+    const uint32_t records = static_cast<uint32_t>(chunk.used / stride);
+    krvi::SetupTriangle header;
+    for (uint32_t i = 0; i < records; ++i) {
+        std::memcpy(&header, static_cast<const void*>(chunk.records.data() + i * stride),
+                    sizeof header);
+        int rlo, rhi;
+        if (!RegionsOf(header.pairs[0], header.pairs[1], job.shift, rlo, rhi)) continue;
+        for (int r = rlo; r <= rhi; ++r)
+            if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
+                ++chunk.start[static_cast<size_t>(r) + 1];
+    }
+    for (size_t r = 0; r < regions; ++r) chunk.start[r + 1] += chunk.start[r];
+    chunk.entries.resize(chunk.start[regions]);
+    chunk.fill.assign(chunk.start.begin(), chunk.start.end() - 1);
+    for (uint32_t i = 0; i < records; ++i) {
+        std::memcpy(&header, static_cast<const void*>(chunk.records.data() + i * stride),
+                    sizeof header);
+        int rlo, rhi;
+        if (!RegionsOf(header.pairs[0], header.pairs[1], job.shift, rlo, rhi)) continue;
+        for (int r = rlo; r <= rhi; ++r)
+            if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
+                chunk.entries[chunk.fill[static_cast<size_t>(r)]++] = i;
+    }
+    chunk.ready.store(1, std::memory_order_release);
+}
+
+// Region r's rows: every chunk's records for it, in order. A chunk still being set up by
+// another thread is waited for; its records are needed before any later one's.
+void DrawRegion(const PassJob& job, int r, WorkerState& self)
+{
+    const DrawState& d = job.work->state;
+    const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
+    krvi::RowWindow window;
+    window.first = r << job.shift;
+    window.last = std::min(((r + 1) << job.shift) - 1, d.target.lastRow);
+    krvi::LastDepth last;
+    for (int c = 0; c < job.chunks; ++c) {
+        const Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
+        for (int spins = 0; chunk.ready.load(std::memory_order_acquire) == 0; ++spins) {
+            if (spins < job.spins)
+                Pause();
+            else
+                std::this_thread::yield();
+        }
+        const uint64_t base = static_cast<uint64_t>(job.firstChunk + c) << kRecordBits;
+        const uint32_t* e = chunk.entries.data() + chunk.start[static_cast<size_t>(r)];
+        const uint32_t* end = chunk.entries.data() + chunk.start[static_cast<size_t>(r) + 1];
+        for (; e < end; ++e)
+            krvi::DrawSetupTriangle(d, self.shade, chunk.records.data() + *e * stride, base | *e,
+                                    window, last);
+    }
+    if (last.After(self.last)) self.last = last;
+}
+
+// One thread's part of a pass: set-up chunks while any is unclaimed, then regions.
+void PassRun(void* context, int index, int)
+{
+    PassJob& job = *static_cast<PassJob*>(context);
+    // A worker the pool gained after the draw counted its threads has no state; the others
+    // leave it nothing to do.
+    if (index >= job.threads) return;
+    const DrawState& d = job.work->state;
+    WorkerState& self = job.work->workers[static_cast<size_t>(index)];
+    self.shade = d.shade;
+    self.shade.queue = &self.queue;
+    self.queue.count = 0;
+    for (int c; (c = job.nextChunk.fetch_add(1, std::memory_order_relaxed)) < job.chunks;)
+        SetUpChunk(job, c);
+    const krvi::RegionHook hook = gRegionHook.load(std::memory_order_relaxed);
+    for (int r; (r = job.nextRegion.fetch_add(1, std::memory_order_relaxed)) < job.regions;) {
+        if (hook) hook(index, r);
+        DrawRegion(job, r, self);
+    }
+    if (d.flush) d.flush(d.target, self.shade);
+}
+
+}  // namespace
+
+void krvi::SetRegionHook(krvi::RegionHook hook) { gRegionHook.store(hook); }
+
+bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t triangles,
+                         int threads, unsigned short& lastDepth)
+{
+    const DrawState& d = work.state;
+    if (work.workers.size() < static_cast<size_t>(threads))
+        work.workers.resize(static_cast<size_t>(threads));
+
+    if (threads <= 1) {
+        // Set-up and rows alternate triangle by triangle.
+        WorkerState& self = work.workers[0];
+        self.shade = d.shade;
+        self.shade.queue = &self.queue;
+        self.queue.count = 0;
+        krvi::LastDepth last;
+        uint64_t ordinal = 0;
+        const krvi::RowWindow all;
+        Lanes4 record[krvi::kSetupHeader + 6 * 5];
+        auto sink = [&](_3D_Korvane_Shader* v) {
+            if (krvi::SetUpTriangle(d, v, record))
+                krvi::DrawSetupTriangle(d, self.shade, record, ordinal++, all, last);
+        };
+        _3D_Korvane_Shader tri[3];
+        for (int64_t t = 0; t < triangles; ++t) {
+            TransformTriangle(d, vertices + 3 * t, tri);
+            krvi::ClipTriangle(tri, 1, d.features, sink);
+        }
+        if (d.flush) d.flush(d.target, self.shade);
+        if (last.set) lastDepth = last.depth;
+        return last.set;
+    }
+
+    for (int i = 0; i < threads; ++i) work.workers[static_cast<size_t>(i)].last = krvi::LastDepth();
+    const int rows = d.target.lastRow + 1;
+    const int height = krvi::RegionRows(rows, threads);
+    int shift = 1;
+    while ((1 << shift) < height) ++shift;
+    const int regions = (rows - 1) / height + 1;
+
+    krvi::ThreadPool& pool = krvi::ThreadPool::Shared();
+    const int64_t passTriangles = kChunkTriangles * kPassChunks;
+    for (int64_t first = 0; first < triangles; first += passTriangles) {
+        PassJob job;
+        job.work = &work;
+        job.vertices = vertices + 3 * first;
+        job.triangles = std::min(passTriangles, triangles - first);
+        job.firstChunk = first / kChunkTriangles;
+        job.chunks = static_cast<int>((job.triangles + kChunkTriangles - 1) / kChunkTriangles);
+        job.threads = threads;
+        job.regions = regions;
+        job.shift = shift;
+        job.spins = pool.Oversubscribed() ? 0 : 2000;
+        while (work.chunks.size() < static_cast<size_t>(job.chunks))
+            work.chunks.emplace_back(new Chunk());
+        for (int c = 0; c < job.chunks; ++c)
+            work.chunks[static_cast<size_t>(c)]->ready.store(0, std::memory_order_relaxed);
+        pool.Run(PassRun, &job);
+    }
+
+    // The last fragment of the draw is the latest one any region saw.
+    const krvi::LastDepth* latest = nullptr;
+    for (int i = 0; i < threads; ++i) {
+        const krvi::LastDepth& l = work.workers[static_cast<size_t>(i)].last;
+        if (l.set && (!latest || l.After(*latest))) latest = &l;
+    }
+    if (latest) lastDepth = latest->depth;
+    return latest != nullptr;
+}

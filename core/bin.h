@@ -1,0 +1,43 @@
+// The draw's work distribution (bin.cpp) and the vertex stage it calls (submit.cpp).
+//
+// One thread sets up and draws each triangle before the next. Several share a draw in two
+// phases. Set-up: the triangles go in chunks, each claimed by whichever thread is free, which
+// transforms, clips and sets up the chunk's triangles into the chunk's record list and bins
+// every record by the screen regions (bands of rows) its rows touch. Rows: each thread claims
+// whole regions and draws, for its region, the records of every chunk in submission order.
+// Each pixel thus sees the same triangles in the same order as on one thread, so the frame has
+// the same bytes on any thread count, and no thread waits for another's rows: one that the
+// system deschedules holds up only the region it has claimed.
+#pragma once
+
+#include "core/draw_state.h"
+
+#include <cstdint>
+
+namespace krvi {
+
+// Transform, colour and fog of the three pipeline records of the triangle whose first vertex
+// is cv[0].
+void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri);
+
+DrawWork* NewDrawWork();
+
+// The draw state that PrepareDraw fills for the next RunBinnedDraw, kept in the work.
+DrawState& StateOf(DrawWork& work);
+
+// Draws triangles [0, triangles) of `vertices` with the state of StateOf(work) on `threads`
+// threads of the shared pool (1: on the caller alone). Returns whether a fragment reached the
+// depth test, and its depth in `lastDepth`: the last one in submission order.
+bool RunBinnedDraw(DrawWork& work, const CVertex* vertices, int64_t triangles, int threads,
+                   unsigned short& lastDepth);
+
+// The height of the regions that `threads` threads share `rows` rows by: a power of two from
+// 2 to 16, small enough for four regions a thread where the rows allow.
+int RegionRows(int rows, int threads);
+
+// Tests only: a routine that every thread calls with its worker index and the region it is
+// about to draw (null: none), to stand for a thread the system deschedules.
+typedef void (*RegionHook)(int worker, int region);
+void SetRegionHook(RegionHook hook);
+
+}  // namespace krvi
