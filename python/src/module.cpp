@@ -95,23 +95,34 @@ CModelView ViewOf(const py::dict& d)
     for (auto item : d) {
         const std::string key = py::cast<std::string>(item.first);
         const py::handle value = item.second;
-        if (key == "yaw") v.yaw = py::cast<float>(value);
-        else if (key == "pitch") v.pitch = py::cast<float>(value);
-        else if (key == "distance") v.distance = py::cast<float>(value);
-        else if (key == "fov") v.fieldOfView = py::cast<float>(value);
+        if (key == "yaw")
+            v.yaw = py::cast<float>(value);
+        else if (key == "pitch")
+            v.pitch = py::cast<float>(value);
+        else if (key == "distance")
+            v.distance = py::cast<float>(value);
+        else if (key == "fov")
+            v.fieldOfView = py::cast<float>(value);
         else if (key == "eye") {
             v.eye = Vec3(value, "eye");
             v.lookAt = true;
         } else if (key == "target") {
             v.target = Vec3(value, "target");
             v.lookAt = true;
-        } else if (key == "up") v.up = Vec3(value, "up");
-        else if (key == "light") v.light = Vec3(value, "light");
-        else if (key == "lighting") v.lighting = py::cast<bool>(value);
-        else if (key == "shadows") v.shadows = py::cast<bool>(value);
-        else if (key == "floor") v.floor = py::cast<bool>(value);
-        else if (key == "background") v.background = Vec3(value, "background");
-        else throw py::value_error("unknown view setting '" + key + "'");
+        } else if (key == "up")
+            v.up = Vec3(value, "up");
+        else if (key == "light")
+            v.light = Vec3(value, "light");
+        else if (key == "lighting")
+            v.lighting = py::cast<bool>(value);
+        else if (key == "shadows")
+            v.shadows = py::cast<bool>(value);
+        else if (key == "floor")
+            v.floor = py::cast<bool>(value);
+        else if (key == "background")
+            v.background = Vec3(value, "background");
+        else
+            throw py::value_error("unknown view setting '" + key + "'");
     }
     return v;
 }
@@ -122,11 +133,16 @@ int OutputsOf(const std::vector<std::string>& names)
 {
     int outputs = 0;
     for (const std::string& n : names) {
-        if (n == "color") outputs |= Out_Color;
-        else if (n == "depth") outputs |= Out_Depth;
-        else if (n == "normals") outputs |= Out_Normals;
-        else if (n == "ids") outputs |= Out_Ids;
-        else throw py::value_error("unknown output '" + n + "' (color, depth, normals, ids)");
+        if (n == "color")
+            outputs |= Out_Color;
+        else if (n == "depth")
+            outputs |= Out_Depth;
+        else if (n == "normals")
+            outputs |= Out_Normals;
+        else if (n == "ids")
+            outputs |= Out_Ids;
+        else
+            throw py::value_error("unknown output '" + n + "' (color, depth, normals, ids)");
     }
     if (!outputs) throw py::value_error("no output asked for");
     return outputs;
@@ -143,8 +159,9 @@ public:
         const int mode = AntiAliasingMode(aa);
         std::lock_guard<std::mutex> hold(contextLock);
         if (contextTaken)
-            Raise("a renderer is already live in this process (one rendering context a "
-                  "process): close it first");
+            Raise(
+                "a renderer is already live in this process (one rendering context a "
+                "process): close it first");
         krvClearErrorReport();
         if (threads > 0) krvSetThreads(threads);
         krvSetAntiAliasing(mode);
@@ -209,8 +226,7 @@ public:
                 py::gil_scoped_release unlocked;
                 std::lock_guard<std::mutex> hold(contextLock);
                 krvClearErrorReport();
-                if (c)
-                    ok = krvRenderModelView(&model.model, &v) && krvReadPixels(c, pixels * 3);
+                if (c) ok = krvRenderModelView(&model.model, &v) && krvReadPixels(c, pixels * 3);
                 if (ok && d) ok = krvRenderModelDepth(&model.model, &v, d, pixels);
                 if (ok && nr) ok = krvRenderModelNormals(&model.model, &v, nr, pixels * 3);
                 if (ok && id) ok = krvRenderModelIds(&model.model, &v, id, pixels);
@@ -246,8 +262,8 @@ public:
     py::array_t<uint8_t> ReadPixels()
     {
         Check();
-        py::array_t<uint8_t> a({static_cast<py::ssize_t>(height_),
-                                static_cast<py::ssize_t>(width_), py::ssize_t{3}});
+        py::array_t<uint8_t> a(
+            {static_cast<py::ssize_t>(height_), static_cast<py::ssize_t>(width_), py::ssize_t{3}});
         bool ok;
         {
             py::gil_scoped_release unlocked;
@@ -514,9 +530,8 @@ PYBIND11_MODULE(_korvane, m)
         return ArrayOf(look(Vec3(eye, "eye"), Vec3(target, "target"), Vec3(up, "up")));
     });
     m.def("translate", [](float x, float y, float z) { return ArrayOf(translate(x, y, z)); });
-    m.def("rotate", [](float angle, py::handle axis) {
-        return ArrayOf(rotate(angle, Vec3(axis, "axis")));
-    });
+    m.def("rotate",
+          [](float angle, py::handle axis) { return ArrayOf(rotate(angle, Vec3(axis, "axis"))); });
     m.def("error_report", []() { return std::string(krvGetErrorReport()); });
 
     py::module_ codes = m.def_submodule("codes", "the integer codes of the krv calls");
