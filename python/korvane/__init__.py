@@ -11,7 +11,7 @@ raises korvane.Error, as does every failure of the library, with the line it rep
 from . import _korvane
 from ._korvane import Error, codes
 
-__all__ = ["Error", "Renderer", "Model", "load", "model_from_parts", "codes", "immediate",
+__all__ = ["Error", "Renderer", "Model", "load", "load_obj", "model_from_parts", "codes", "immediate",
            "OUTPUTS"]
 
 # What Renderer.render can return, by name.
@@ -29,6 +29,12 @@ Model = _korvane.Model
 def load(path):
     """Loads a model file of any format the importer reads; korvane.Error when it cannot."""
     return _korvane.load_model(str(path))
+
+
+def load_obj(path):
+    """Loads an OBJ file (with its MTL and textures) through the demo's own OBJ reader, as one
+    part; korvane.Error when it cannot."""
+    return _korvane.load_obj_model(str(path))
 
 
 def model_from_parts(parts):

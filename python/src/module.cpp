@@ -310,6 +310,46 @@ std::unique_ptr<Model> LoadModel(const std::string& path)
     return m;
 }
 
+// A model through the OBJ reader the demo uses (CObject::LoadObj), as one part: the path for
+// OBJ files while a program wants the demo's own loader rather than the importer.
+std::unique_ptr<Model> LoadObjModel(const std::string& path)
+{
+    auto m = std::make_unique<Model>();
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    CObject object;
+    bool ok;
+    {
+        py::gil_scoped_release unlocked;
+        std::lock_guard<std::mutex> hold(contextLock);
+        krvClearErrorReport();
+        const CString directory = ModuleDirectory;
+        ModuleDirectory = "";  // the path is used as given, not beside the program
+        ok = object.LoadObj(folder.c_str(), file.c_str());
+        ModuleDirectory = directory;
+    }
+    if (!ok || object.NumVertex <= 0) {
+        object.Destroy();
+        RaiseFromReport(("cannot load " + path).c_str());
+    }
+    object.GetMinMax();
+    m->model.parts = new CModelPart[1];
+    m->model.partCount = 1;
+    CModelPart& part = m->model.parts[0];
+    part.texture = object.Texture;
+    part.textured = object.Texture.Bits != nullptr;
+    object.Texture = CTexture();
+    part.object = object;
+    m->model.boxMin = object.Min;
+    m->model.boxMax = object.Max;
+    m->model.triangles = object.NumVertex / 3;
+    m->model.materials = 1;
+    m->model.textures = part.textured ? 1 : 0;
+    m->loaded = true;
+    return m;
+}
+
 // A model from arrays: positions (T*3, 3) of independent triangles, one part a call's entry,
 // with its colour. Normals are the faces' own.
 std::unique_ptr<Model> ModelFromParts(const py::list& parts)
@@ -476,6 +516,7 @@ PYBIND11_MODULE(_korvane, m)
             s.loaded = false;
         });
     m.def("load_model", &LoadModel, py::arg("path"));
+    m.def("load_obj_model", &LoadObjModel, py::arg("path"));
     m.def("model_from_parts", &ModelFromParts, py::arg("parts"));
 
     py::class_<Renderer>(m, "Renderer")
