@@ -137,7 +137,8 @@ static void CloseAllBut(int keep)
 //                                            makes it newfstatat, whose path may be absolute)
 //   futex                                    the C library's and the C++ runtime's locks
 //   rt_sigprocmask rt_sigreturn tgkill       signals; tgkill to the child itself, so that abort
-//   getpid gettid                            and raise end it as a crash does
+//   getpid gettid sigaltstack                and raise end it as a crash does (a sanitizer's
+//                                            runtime sets its signal stack aside on exit)
 //   prlimit64                                the processor-time limit only (LimitProcessorTime)
 //   clock_gettime clock_nanosleep nanosleep  time
 //   getrandom sched_yield restart_syscall
@@ -234,6 +235,7 @@ static bool InstallFilter(int fd)
     b.AllowCall(SYS_futex);
     b.AllowCall(SYS_rt_sigprocmask);
     b.AllowCall(SYS_rt_sigreturn);
+    b.AllowCall(SYS_sigaltstack);
     b.AllowCallWith(SYS_tgkill, 0, self);
     b.AllowCall(SYS_getpid);
     b.AllowCall(SYS_gettid);
