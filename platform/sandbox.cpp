@@ -1,17 +1,35 @@
-// The child process of platform/sandbox.h: fork, limits, a pipe read against a deadline.
+// The child process of platform/sandbox.h: fork, limits, the seccomp filter, a pipe read
+// against a deadline.
 #include "platform/sandbox.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#if defined(__x86_64__)
+#define KRV_SECCOMP_ARCH AUDIT_ARCH_X86_64
+#elif defined(__aarch64__)
+#define KRV_SECCOMP_ARCH AUDIT_ARCH_AARCH64
+#endif
+#endif
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
@@ -57,10 +75,199 @@ static size_t MappedBytes()
     return static_cast<size_t>(pages) * static_cast<size_t>(pageSize);
 }
 
+static std::atomic<bool> simulateNoSeccomp{false};
+static std::atomic<bool> toldUnfiltered{false};
+
+void SimulateNoSeccomp(bool on)
+{
+    simulateNoSeccomp = on;
+    if (on) toldUnfiltered = false;  // so that a test sees the notice given once
+}
+
+// Closes every descriptor of the child but `keep`: what the parent had open (its files, its
+// sockets, other children's pipes) must be out of reach of a job taken over. close_range where
+// the kernel has it (5.9), else the list in /proc/self/fd read with raw system calls (no
+// allocation), else every number up to the descriptor limit.
+static void CloseAllBut(int keep)
+{
+#if defined(__linux__) && defined(SYS_close_range)
+    const long lowDone = keep == 0 ? 0 : syscall(SYS_close_range, 0u, keep - 1u, 0u);
+    if (lowDone == 0 && syscall(SYS_close_range, keep + 1u, ~0u, 0u) == 0) return;
+#endif
+#if defined(__linux__) && defined(SYS_getdents64)
+    const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        alignas(8) char buffer[4096];
+        for (;;) {
+            const long n = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+            if (n <= 0) break;
+            for (long at = 0; at < n;) {
+                // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+                unsigned short length;
+                __builtin_memcpy(&length, buffer + at + 16, sizeof length);
+                const char* name = buffer + at + 19;
+                int fd = 0;
+                bool number = *name != 0;
+                for (const char* c = name; *c; ++c) {
+                    if (*c < '0' || *c > '9') number = false;
+                    fd = fd * 10 + (*c - '0');
+                }
+                if (number && fd != keep && fd != dir) close(fd);
+                at += length;
+            }
+        }
+        close(dir);
+        return;
+    }
+#endif
+    rlimit files;
+    long most = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                    ? static_cast<long>(files.rlim_cur)
+                    : 65536;
+    most = std::min(most, 1L << 20);
+    for (long fd = 0; fd < most; ++fd)
+        if (fd != keep) close(static_cast<int>(fd));
+}
+
+#ifdef KRV_SECCOMP_ARCH
+// The filter, as classic BPF over struct seccomp_data. The calls allowed, and why:
+//   brk mmap munmap mremap mprotect madvise  the allocators (mmap and mprotect only without
+//                                            PROT_EXEC: no new code, whatever the job decodes)
+//   write                                    on the pipe only (not even fstat: the C library
+//                                            makes it newfstatat, whose path may be absolute)
+//   futex                                    the C library's and the C++ runtime's locks
+//   rt_sigprocmask rt_sigreturn tgkill       signals; tgkill to the child itself, so that abort
+//   getpid gettid sigaltstack                and raise end it as a crash does (a sanitizer's
+//                                            runtime sets its signal stack aside on exit)
+//   prlimit64                                the processor-time limit only (LimitProcessorTime)
+//   clock_gettime clock_nanosleep nanosleep  time
+//   getrandom sched_yield restart_syscall
+//   exit exit_group
+// Everything else kills the whole child (SECCOMP_RET_KILL_PROCESS; older kernels read an action
+// they do not know as kill). A system call of another ABI (x32 on x86-64) is killed as well.
+class FilterBuilder {
+public:
+    static constexpr int kMax = 96;
+
+    void Add(unsigned short code, unsigned k, unsigned char jt = 0, unsigned char jf = 0)
+    {
+        if (count_ < kMax) program_[count_] = sock_filter{code, jt, jf, k};
+        ++count_;
+    }
+    void LoadNumber() { Add(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)); }
+    // The low word of argument i: every argument checked here is an int or a set of bits
+    // below bit 32.
+    void LoadArgument(int i)
+    {
+        unsigned at = static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        at += 4;
+#endif
+        Add(BPF_LD | BPF_W | BPF_ABS, at);
+    }
+    void Allow() { Add(BPF_RET | BPF_K, SECCOMP_RET_ALLOW); }
+    void Kill() { Add(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS); }
+    void AllowCall(long nr)
+    {
+        Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 1);
+        Allow();
+    }
+    // The call nr when argument i equals value; the number stays in the accumulator otherwise.
+    void AllowCallWith(long nr, int i, unsigned value)
+    {
+        Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 4);
+        LoadArgument(i);
+        Add(BPF_JMP | BPF_JEQ | BPF_K, value, 0, 1);
+        Allow();
+        Kill();
+    }
+    // The call nr when argument i has none of the bits.
+    void AllowCallWithout(long nr, int i, unsigned bits)
+    {
+        Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 4);
+        LoadArgument(i);
+        Add(BPF_JMP | BPF_JSET | BPF_K, bits, 1, 0);
+        Allow();
+        Kill();
+    }
+    // The call nr when argument i equals a and argument j equals b.
+    void AllowCallWith2(long nr, int i, unsigned a, int j, unsigned b)
+    {
+        Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 6);
+        LoadArgument(i);
+        Add(BPF_JMP | BPF_JEQ | BPF_K, a, 0, 3);
+        LoadArgument(j);
+        Add(BPF_JMP | BPF_JEQ | BPF_K, b, 0, 1);
+        Allow();
+        Kill();
+    }
+    bool Full() const { return count_ > kMax; }
+    sock_fprog Program() { return sock_fprog{static_cast<unsigned short>(count_), program_}; }
+
+private:
+    sock_filter program_[kMax];
+    int count_ = 0;
+};
+
+// Builds the filter for a child whose pipe is fd and installs it; false when the system cannot
+// (no seccomp, or no filter mode).
+static bool InstallFilter(int fd)
+{
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    FilterBuilder b;
+    b.Add(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch));
+    b.Add(BPF_JMP | BPF_JEQ | BPF_K, KRV_SECCOMP_ARCH, 1, 0);
+    b.Kill();
+    b.LoadNumber();
+#if defined(__x86_64__)
+    b.Add(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u /* __X32_SYSCALL_BIT */, 0, 1);
+    b.Kill();
+#endif
+    const unsigned pipe = static_cast<unsigned>(fd);
+    const unsigned self = static_cast<unsigned>(getpid());
+    b.AllowCallWith(SYS_write, 0, pipe);
+    b.AllowCallWithout(SYS_mmap, 2, PROT_EXEC);
+    b.AllowCall(SYS_munmap);
+    b.AllowCall(SYS_brk);
+    b.AllowCall(SYS_mremap);
+    b.AllowCallWithout(SYS_mprotect, 2, PROT_EXEC);
+    b.AllowCall(SYS_madvise);
+    b.AllowCall(SYS_futex);
+    b.AllowCall(SYS_rt_sigprocmask);
+    b.AllowCall(SYS_rt_sigreturn);
+    b.AllowCall(SYS_sigaltstack);
+    b.AllowCallWith(SYS_tgkill, 0, self);
+    b.AllowCall(SYS_getpid);
+    b.AllowCall(SYS_gettid);
+    b.AllowCallWith2(SYS_prlimit64, 0, 0u, 1, RLIMIT_CPU);
+    b.AllowCall(SYS_clock_gettime);
+    b.AllowCall(SYS_clock_nanosleep);
+#ifdef SYS_nanosleep
+    b.AllowCall(SYS_nanosleep);
+#endif
+    b.AllowCall(SYS_getrandom);
+    b.AllowCall(SYS_sched_yield);
+    b.AllowCall(SYS_restart_syscall);
+    b.AllowCall(SYS_exit);
+    b.AllowCall(SYS_exit_group);
+    b.Kill();
+    if (b.Full()) return false;
+    sock_fprog program = b.Program();
+    // Every thread of the child at once: the child of a plain build has only this one, but a
+    // sanitizer's runtime may have restarted its own thread in the child.
+    if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0)
+        return true;
+    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+}
+#else
+static bool InstallFilter(int) { return false; }
+#endif
+
 // In the child, before the job: only async-signal-safe calls (the other threads' locks are
 // frozen in whatever state fork found them).
-static void SetUpChild(const ChildLimits& limits, size_t mappedBytes)
+static void SetUpChild(const ChildLimits& limits, size_t mappedBytes, int fd)
 {
+    CloseAllBut(fd);
     // The parent's handlers (a sanitizer's or a fuzzer's crash reporter among them) must not
     // run here: a crash in the child is the parent's failed job, not the program's crash. Core
     // files would cost seconds and disk for nothing.
@@ -98,6 +305,10 @@ static void SetUpChild(const ChildLimits& limits, size_t mappedBytes)
             }
         }
     }
+    // The boundary goes up last, once nothing but the job needs a call it forbids.
+    const bool filtered = !simulateNoSeccomp.load(std::memory_order_relaxed) && InstallFilter(fd);
+    const unsigned char preamble = filtered ? 'F' : 'U';
+    WriteAll(fd, &preamble, 1);
 }
 
 ChildProcess::~ChildProcess()
@@ -123,8 +334,7 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
         return false;
     }
     if (pid == 0) {
-        close(fds[0]);
-        SetUpChild(limits, mapped);
+        SetUpChild(limits, mapped, fds[1]);
         bool ok = job(fds[1], context);
         _exit(ok ? 0 : 1);
     }
@@ -149,6 +359,18 @@ void ChildProcess::Kill()
 }
 
 bool ChildProcess::Read(void* buffer, size_t bytes)
+{
+    if (preamble_ == 0 && !ReadRaw(&preamble_, 1)) return false;
+    if (preamble_ != 'F' && preamble_ != 'U') return false;
+    if (preamble_ == 'U' && !toldUnfiltered.exchange(true))
+        std::fputs(
+            "krv: this system has no seccomp filter: files are decoded in a child "
+            "process with limits but without a system-call filter\n",
+            stderr);
+    return ReadRaw(buffer, bytes);
+}
+
+bool ChildProcess::ReadRaw(void* buffer, size_t bytes)
 {
     if (fd_ < 0 || timedOut_) return false;
     unsigned char* out = static_cast<unsigned char*>(buffer);
@@ -217,8 +439,10 @@ ChildEnd ChildProcess::Finish(bool complete)
         return WEXITSTATUS(status) == 0 && complete ? ChildEnd_Done : ChildEnd_Failed;
     if (WIFSIGNALED(status)) {
         const int sig = WTERMSIG(status);
-        // SIGXCPU at the soft processor limit; SIGKILL not ours is the hard one.
+        // SIGXCPU at the soft processor limit; SIGKILL not ours is the hard one. The filter
+        // kills with SIGSYS, which nothing else in a child raises.
         if (sig == SIGXCPU || (sig == SIGKILL && !killed_)) return ChildEnd_TooSlow;
+        if (sig == SIGSYS) return ChildEnd_Forbidden;
     }
     return ChildEnd_Failed;
 }

@@ -3,6 +3,17 @@
 // Whatever happens in the child (a crash, an endless loop, an allocation of gigabytes) ends the
 // child only; the parent sees a short stream and a failed or too slow child.
 //
+// The child is also a boundary for code that takes it over (a decoder exploited by its file).
+// Before the job runs it closes every descriptor but its pipe, sets no_new_privs and installs a
+// seccomp filter that allows only what computing on memory needs: memory mapped without
+// execute, writes to the pipe, the processor-time limit, time, exit. Any other system call
+// (open, socket, connect, execve, fork, ptrace, a write elsewhere, an executable mapping) kills
+// the child, which the parent sees as ChildEnd_Forbidden. So the job must find everything it
+// works on in memory already (the child inherits the parent's memory by fork) and must not
+// start anything lazily that opens a file; the parent warms such libraries up before forking.
+// Where the system has no seccomp the job still runs, unfiltered, and the program says so once
+// on stderr.
+//
 // Who calls it: texture/image_decode.cpp, once an image file is loaded. It includes nothing of
 // the Win32 subset, so files that use FreeImage can include it.
 //
@@ -25,9 +36,10 @@ struct ChildLimits {
 };
 
 enum ChildEnd {
-    ChildEnd_Done,    // the job returned true and the child exited normally
-    ChildEnd_Failed,  // the job returned false, the child crashed, or the child never started
-    ChildEnd_TooSlow  // killed at the processor-time limit or at the parent's deadline
+    ChildEnd_Done,      // the job returned true and the child exited normally
+    ChildEnd_Failed,    // the job returned false, the child crashed, or the child never started
+    ChildEnd_TooSlow,   // killed at the processor-time limit or at the parent's deadline
+    ChildEnd_Forbidden  // killed by the filter for a system call it does not allow
 };
 
 // The parent's side of one child. Start it, Read exactly what the job writes, then Finish.
@@ -45,11 +57,14 @@ public:
     bool Start(Job job, void* context, const ChildLimits& limits);
     // Reads exactly `bytes` bytes; false at the end of the stream, on an error or at the deadline.
     bool Read(void* buffer, size_t bytes);
+    // After a Read that returned true: whether the child runs under the seccomp filter.
+    bool Filtered() const { return preamble_ == 'F'; }
     // Ends the exchange and reaps the child. complete: the caller read everything it expected,
     // so the child is given until the deadline to exit; otherwise it is killed at once.
     ChildEnd Finish(bool complete);
 
 private:
+    bool ReadRaw(void* buffer, size_t bytes);
     long long RemainingMilliseconds() const;
     void Kill();
 
@@ -59,6 +74,8 @@ private:
     bool timedOut_ = false;
     bool killed_ = false;
     bool finished_ = false;
+    // The child's first byte, before the job's: 'F' under the filter, 'U' without; 0 until read.
+    unsigned char preamble_ = 0;
 };
 
 // For the job, in the child: writes all of data; false once the parent has stopped reading.
@@ -66,6 +83,10 @@ bool WriteAll(int fd, const void* data, size_t bytes);
 // For the job, in the child: replaces the processor-time limit (counted from the child's start)
 // once the job knows how much work it has taken on, up to ChildLimits::maxCpuSeconds.
 void LimitProcessorTime(int seconds);
+
+// For tests: children started from now on behave as where the system has no seccomp (the
+// filter is not installed, the job runs unfiltered and the program's notice is given once more).
+void SimulateNoSeccomp(bool on);
 
 // True when the program runs under a sanitizer: those reserve terabytes of address space at
 // start, so the child's memory limit is left off there.

@@ -1,6 +1,10 @@
 // The child process of platform/sandbox.h: how each way a child can end is seen by the parent,
-// within the limits, and that forking beside busy threads leaves the child able to allocate.
+// within the limits, that forking beside busy threads leaves the child able to allocate, and
+// that the filter kills the child on each call a taken-over decoder would try, holds it to its
+// pipe, and lets it compute.
 #include "platform/sandbox.h"
+
+#include "forbidden_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +14,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <cstring>
+#include <string>
+#include <sys/random.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -165,4 +171,125 @@ TEST(Sandbox, ChildrenForkedBesideBusyThreadsCanAllocate)
     stop = true;
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(done, 40);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The filter.
+
+namespace {
+
+bool AttemptsTheCall(int fd, void* context)
+{
+    const krvtest::ForbiddenCall& call = *static_cast<const krvtest::ForbiddenCall*>(context);
+    return call.attempt() && WritesThreeNumbers(fd, nullptr);
+}
+
+// Every call the filter allows, as a decoder and its allocator make them.
+bool MakesTheAllowedCalls(int fd, void*)
+{
+    void* p = mmap(nullptr, 1 << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    static_cast<char*>(p)[5] = 1;
+    if (mprotect(p, 4096, PROT_READ) != 0 || mprotect(p, 4096, PROT_READ | PROT_WRITE) != 0 ||
+        madvise(p, 1 << 20, MADV_DONTNEED) != 0)
+        return false;
+    p = mremap(p, 1 << 20, 4 << 20, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED || munmap(p, 4 << 20) != 0) return false;
+    std::vector<char> big(64 << 20, 1);  // the allocator's own mappings
+    std::vector<std::vector<char>> small(1000, std::vector<char>(100, 2));
+    unsigned char random[8];
+    timespec now, nap = {0, 1000};
+    if (getrandom(random, sizeof random, 0) != sizeof random ||
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0 || nanosleep(&nap, nullptr) != 0 ||
+        sched_yield() != 0 || getpid() <= 0 || gettid() <= 0)
+        return false;
+    LimitProcessorTime(2);
+    return WritesThreeNumbers(fd, nullptr);
+}
+
+// Writes how many descriptors below 1024 the child holds, and the first of them.
+bool CountsDescriptors(int fd, void*)
+{
+    int numbers[3] = {0, -1, 9};
+    for (int i = 0; i < 1024; ++i)
+        if (fcntl(i, F_GETFD) != -1) {
+            if (numbers[0]++ == 0) numbers[1] = i;
+        }
+    return WriteAll(fd, numbers, sizeof numbers);
+}
+
+}  // namespace
+
+TEST(Sandbox, EachForbiddenCallKillsTheChild)
+{
+    if (!krvtest::ChildrenAreFiltered()) GTEST_SKIP() << "no seccomp filter on this system";
+    int count = 0;
+    const krvtest::ForbiddenCall* calls = krvtest::ForbiddenCalls(count);
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(calls[i].name);
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(AttemptsTheCall, const_cast<krvtest::ForbiddenCall*>(&calls[i]),
+                                ChildLimits()));
+        int numbers[3] = {};
+        EXPECT_FALSE(child.Read(numbers, sizeof numbers));
+        EXPECT_TRUE(child.Filtered());
+        EXPECT_EQ(child.Finish(false), ChildEnd_Forbidden);
+    }
+    EXPECT_EQ(access("/tmp/krv_sandbox_probe", F_OK), -1);
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(MakesTheAllowedCalls, nullptr, ChildLimits()));
+    int numbers[3] = {};
+    EXPECT_TRUE(child.Read(numbers, sizeof numbers));
+    EXPECT_EQ(numbers[2], 9);
+    EXPECT_EQ(child.Finish(true), ChildEnd_Done);
+}
+
+TEST(Sandbox, TheChildHoldsOnlyItsPipe)
+{
+    // The parent's files, sockets and other pipes: a low descriptor, one at the number the
+    // forbidden calls use, and the standard three. The count is taken without the filter, which
+    // would kill the child for fcntl.
+    const int file = open("/proc/self/status", O_RDONLY);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(dup2(file, krvtest::kOtherFd), krvtest::kOtherFd);
+    SimulateNoSeccomp(true);
+    testing::internal::CaptureStderr();
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(CountsDescriptors, nullptr, ChildLimits()));
+    int numbers[3] = {};
+    EXPECT_TRUE(child.Read(numbers, sizeof numbers));
+    EXPECT_EQ(child.Finish(true), ChildEnd_Done);
+    testing::internal::GetCapturedStderr();
+    SimulateNoSeccomp(false);
+    close(krvtest::kOtherFd);
+    close(file);
+    EXPECT_EQ(numbers[0], 1);  // the pipe alone
+    EXPECT_NE(numbers[1], file);
+    EXPECT_NE(numbers[1], krvtest::kOtherFd);
+}
+
+TEST(Sandbox, WithoutSeccompJobsRunUnfilteredAndTheProgramSaysSoOnce)
+{
+    SimulateNoSeccomp(true);
+    testing::internal::CaptureStderr();
+    int done = 0;
+    for (int i = 0; i < 3; ++i) {
+        // A call the filter forbids: here it runs.
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(
+            [](int fd, void*) {
+                return kill(getppid(), 0) == 0 && WritesThreeNumbers(fd, nullptr);
+            },
+            nullptr, ChildLimits()));
+        int numbers[3] = {};
+        const bool read = child.Read(numbers, sizeof numbers);
+        EXPECT_FALSE(child.Filtered());
+        done += child.Finish(read) == ChildEnd_Done && numbers[2] == 9;
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    SimulateNoSeccomp(false);
+    EXPECT_EQ(done, 3);
+    EXPECT_NE(said.find("without a system-call filter"), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;  // one line for all three
 }

@@ -1,14 +1,17 @@
 // Loading textures from image files: exact bytes, every refusal with its one report line, and
 // the Dot3 normal map. Images are written with FreeImage into a temporary program directory.
+#include "forbidden_calls.h"
 #include "rendering_fixture.h"
 
 #include "base/report.h"
+#include "platform/sandbox.h"
 #include "texture/texture.h"
 #include "texture/texture_generate.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -308,8 +311,19 @@ TEST_F(TextureLoad, HostileFilesEndInOneLine)
          {"crash18.tga", "crash47.tga", "crash18.dat", "rle22.tga", "text106.png", "bomb.jpg"}) {
         SCOPED_TRACE(name);
         const auto start = std::chrono::steady_clock::now();
-        ExpectRefused(name, "DIB is NULL!");
-        ExpectRefused(name, "DIB is NULL!", true);
+        std::string problem = "DIB is NULL!";
+        if (krvplat::SanitizedBuild()) {
+            // A sanitizer that catches the library's fault reports it on stderr, and that write
+            // is one the child's filter forbids: either line is the one line.
+            CTexture probe;
+            const int before = _3D_KRV_Report_Error.GetLength();
+            probe.LoadTexture(name);
+            if (std::string(_3D_KRV_Report_Error.c_str() + before).find("forbidden") !=
+                std::string::npos)
+                problem = "Decoder made a forbidden system call!";
+        }
+        ExpectRefused(name, problem);
+        ExpectRefused(name, problem, true);
         int w = 0, h = 0, bpp = 0;
         EXPECT_EQ(krvGetBitmap(Path(name).c_str(), w, h, bpp), nullptr);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
@@ -361,6 +375,73 @@ TEST_F(TextureLoad, BitmapKeepsTypeDepthPaletteAndPixels)
         FreeImage_Unload(want);
         FreeImage_Unload(got);
     }
+}
+
+// A decoder as an exploited one behaves: files starting "KRVEXPLT" and a byte n are its own,
+// and loading one makes forbidden call n of tests/forbidden_calls.h, then gives a 1 x 1 picture.
+namespace {
+
+BOOL DLL_CALLCONV ExploitValidate(FreeImageIO* io, fi_handle handle)
+{
+    char magic[8];
+    return io->read_proc(magic, 1, 8, handle) == 8 && std::memcmp(magic, "KRVEXPLT", 8) == 0;
+}
+
+FIBITMAP* DLL_CALLCONV ExploitLoad(FreeImageIO* io, fi_handle handle, int, int, void*)
+{
+    unsigned char file[9];
+    if (io->read_proc(file, 1, 9, handle) != 9) return nullptr;
+    int count = 0;
+    const krvtest::ForbiddenCall* calls = krvtest::ForbiddenCalls(count);
+    if (file[8] < count) calls[file[8]].attempt();
+    return FreeImage_Allocate(1, 1, 24);
+}
+
+void DLL_CALLCONV ExploitInit(Plugin* plugin, int)
+{
+    plugin->format_proc = [] { return "KRVEXPLT"; };
+    plugin->validate_proc = ExploitValidate;
+    plugin->load_proc = ExploitLoad;
+}
+
+}  // namespace
+
+TEST_F(TextureLoad, AnExploitedDecoderEndsInOneLine)
+{
+    static const FREE_IMAGE_FORMAT exploit =
+        FreeImage_RegisterLocalPlugin(ExploitInit, "KRVEXPLT", "", "krvexplt", nullptr);
+    ASSERT_NE(exploit, FIF_UNKNOWN);
+    FreeImage_SetPluginEnabled(exploit, TRUE);
+    int count = 0;
+    const krvtest::ForbiddenCall* calls = krvtest::ForbiddenCalls(count);
+    for (int i = 0; i < count; ++i)
+        Write("exploit" + std::to_string(i) + ".dat", "KRVEXPLT" + std::string(1, char(i)));
+    {
+        // Where the system has no seccomp the same files decode, unfiltered: the program says
+        // so once on stderr, not once a texture in the error report.
+        krvplat::SimulateNoSeccomp(true);
+        testing::internal::CaptureStderr();
+        for (const char* name : {"exploit0.dat", "exploit2.dat"}) {
+            CTexture t;
+            const int before = _3D_KRV_Report_Error.GetLength();
+            EXPECT_TRUE(t.LoadTexture(name)) << name;
+            EXPECT_EQ(_3D_KRV_Report_Error.GetLength(), before);
+            t.Destroy();
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        krvplat::SimulateNoSeccomp(false);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+    if (!krvtest::ChildrenAreFiltered()) GTEST_SKIP() << "no seccomp filter on this system";
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(calls[i].name);
+        const std::string name = "exploit" + std::to_string(i) + ".dat";
+        ExpectRefused(name, "Decoder made a forbidden system call!");
+        ExpectRefused(name, "Decoder made a forbidden system call!", true);
+        int w = 0, h = 0, bpp = 0;
+        EXPECT_EQ(krvGetBitmap(Path(name).c_str(), w, h, bpp), nullptr);
+    }
+    FreeImage_SetPluginEnabled(exploit, FALSE);
 }
 
 using TextureSideLimit = RenderingFixture;

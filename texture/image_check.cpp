@@ -1,5 +1,5 @@
-// The in-process checks of an image file before it is decoded (texture/image_decode.h): headers
-// and chunk lengths of the four formats the program decodes, read with plain file reads.
+// Reading an image file, and the in-process checks of its bytes before they are decoded
+// (texture/image_decode.h): headers and chunk lengths of the four formats the program decodes.
 //
 // They refuse only what the decoder would refuse too, crash on, or spend far too long on; what
 // they cannot judge (a JPEG's entropy-coded data, a truncated but well-formed image) goes to the
@@ -19,41 +19,22 @@
 
 namespace {
 
-// Reads of a regular file through a window of kWindow bytes, so that walking thousands of small
-// chunks costs few system calls.
+// The file's bytes, read at offsets with the end of the file checked.
 class FileBytes {
 public:
-    FileBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    FileBytes(const uint8* data, uint64_t size) : data_(data), size_(size) {}
     uint64_t Size() const { return size_; }
-    // Exactly n (at most kWindow) bytes at offset `at`; false past the end of the file or on an
-    // error.
-    bool Read(uint64_t at, void* out, size_t n)
+    // Exactly n bytes at offset `at`; false past the end of the file.
+    bool Read(uint64_t at, void* out, size_t n) const
     {
-        if (n > kWindow || at > size_ || n > size_ - at) return false;
-        if (at < windowAt_ || at + n > windowAt_ + windowBytes_) {
-            size_t want = static_cast<size_t>(size_ - at < kWindow ? size_ - at : kWindow);
-            windowAt_ = at;
-            windowBytes_ = 0;
-            while (windowBytes_ < want) {
-                ssize_t got = pread(fd_, window_ + windowBytes_, want - windowBytes_,
-                                    static_cast<off_t>(at + windowBytes_));
-                if (got < 0 && errno == EINTR) continue;
-                if (got <= 0) break;
-                windowBytes_ += static_cast<size_t>(got);
-            }
-            if (windowBytes_ < n) return false;
-        }
-        std::memcpy(out, window_ + (at - windowAt_), n);
+        if (at > size_ || n > size_ - at) return false;
+        std::memcpy(out, data_ + at, n);
         return true;
     }
 
 private:
-    static constexpr size_t kWindow = 65536;
-    int fd_;
+    const uint8* data_;
     uint64_t size_;
-    uint64_t windowAt_ = 0;
-    size_t windowBytes_ = 0;
-    uint8 window_[kWindow];
 };
 
 uint32_t Big32(const uint8* p)
@@ -69,7 +50,7 @@ constexpr uint32_t kMaxSide = static_cast<uint32_t>(kMaxImageSide);
 // PNG: the decoder fails on any chunk that runs past the end of the file and on a file without
 // IEND, but only after allocating what the chunk claims (a text chunk may claim 2 GB). So the
 // chunk lengths are walked here up to IEND.
-int CheckPng(FileBytes& f)
+int CheckPng(const FileBytes& f)
 {
     uint8 head[8 + 8 + 13];
     if (!f.Read(0, head, sizeof head)) return krvi::Image_NoBitmap;
@@ -119,7 +100,7 @@ bool TooShortForFrame(const FileBytes& f, const uint8* frame, uint32_t frameLeng
 // JPEG: the frame header gives the size. The walk finds the markers as the decoder does,
 // which skips stray bytes up to the next 0xFF that starts a marker; past a megabyte of them the
 // file is left to the decoder (and its limits).
-int CheckJpeg(FileBytes& f)
+int CheckJpeg(const FileBytes& f)
 {
     uint64_t at = 2;
     uint64_t skipped = 0;
@@ -160,7 +141,7 @@ int CheckJpeg(FileBytes& f)
 
 // BMP: the size from the info header, whose own size tells its layout (12 bytes: 16-bit sides;
 // larger: 32-bit sides, a negative height meaning top-down rows).
-int CheckBmp(FileBytes& f)
+int CheckBmp(const FileBytes& f)
 {
     uint8 h[26];
     if (!f.Read(0, h, sizeof h)) return krvi::Image_Ok;
@@ -182,7 +163,7 @@ int CheckBmp(FileBytes& f)
 // looking at the file's end and crashes on a short file. Its run-length decoder crawls, taking
 // a minute for a large image with no data left, so run-length data too short to cover the
 // image even in the longest runs (128 texels a packet of 1 + texel bytes) is refused.
-int CheckTga(FileBytes& f)
+int CheckTga(const FileBytes& f)
 {
     uint8 h[18];
     if (!f.Read(0, h, sizeof h)) return krvi::Image_NoBitmap;
@@ -215,8 +196,9 @@ int ByName(const char* path)
 
 }  // namespace
 
-int krvCheckImageFile(const char* nativePath)
+int krvReadImageFile(const char* nativePath, krvi::ImageBytes& bytes)
 {
+    bytes = krvi::ImageBytes();
     // A directory or device is no image, and is not even opened: opening some devices acts.
     struct stat st;
     if (stat(nativePath, &st) == 0 && !S_ISREG(st.st_mode)) return krvi::Image_NoBitmap;
@@ -227,24 +209,36 @@ int krvCheckImageFile(const char* nativePath)
     int status = krvi::Image_Ok;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         status = krvi::Image_NoBitmap;
-    } else if (st.st_size == 0) {
-        status = ByName(nativePath);
+    } else if (static_cast<uint64_t>(st.st_size) > kMaxImageFileBytes) {
+        status = krvi::Image_TooLarge;
     } else {
-        FileBytes f(fd, static_cast<uint64_t>(st.st_size));
-        uint8 magic[8] = {};
-        f.Read(0, magic, f.Size() < sizeof magic ? static_cast<size_t>(f.Size()) : sizeof magic);
-        static const uint8 kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-        if (f.Size() >= 8 && std::memcmp(magic, kPng, 8) == 0)
-            status = CheckPng(f);
-        else if (magic[0] == 0xFF && magic[1] == 0xD8)
-            status = CheckJpeg(f);
-        else if (magic[0] == 'B' && magic[1] == 'M')
-            status = CheckBmp(f);
-        else if (magic[0] == 'B' && magic[1] == 'A')
-            status = krvi::Image_Ok;  // read as a BMP by content
-        else if (FreeImage_GetFIFFromFilename(nativePath) == FIF_TARGA)
-            status = CheckTga(f);
+        const size_t size = static_cast<size_t>(st.st_size);
+        bytes.data.reset(new uint8[size > 0 ? size : 1]);
+        // Up to the size fstat gave: a file that grows meanwhile is read as it was.
+        while (bytes.size < size) {
+            const ssize_t got = read(fd, bytes.data.get() + bytes.size, size - bytes.size);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            bytes.size += static_cast<size_t>(got);
+        }
+        if (bytes.size < size) status = krvi::Image_NoBitmap;  // shrunk, or a read error
     }
     close(fd);
+    if (status != krvi::Image_Ok) bytes = krvi::ImageBytes();
     return status;
+}
+
+int krvCheckImageBytes(const uint8* data, size_t size, const char* nativePath)
+{
+    if (size == 0) return ByName(nativePath);
+    FileBytes f(data, size);
+    uint8 magic[8] = {};
+    f.Read(0, magic, f.Size() < sizeof magic ? static_cast<size_t>(f.Size()) : sizeof magic);
+    static const uint8 kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (f.Size() >= 8 && std::memcmp(magic, kPng, 8) == 0) return CheckPng(f);
+    if (magic[0] == 0xFF && magic[1] == 0xD8) return CheckJpeg(f);
+    if (magic[0] == 'B' && magic[1] == 'M') return CheckBmp(f);
+    if (magic[0] == 'B' && magic[1] == 'A') return krvi::Image_Ok;  // read as a BMP by content
+    if (FreeImage_GetFIFFromFilename(nativePath) == FIF_TARGA) return CheckTga(f);
+    return krvi::Image_Ok;
 }

@@ -1,5 +1,6 @@
-// Decoding an image file in a child process (texture/image_decode.h): the child opens and
-// decodes it with FreeImage and streams the result; the parent takes nothing on trust.
+// Decoding an image file in a child process (texture/image_decode.h): the parent reads and checks
+// the file, the child decodes its bytes from memory with FreeImage and streams the result; the
+// parent takes nothing on trust.
 //
 // The stream: a StreamHeader; when its status is krvi::Image_Ok, the palette (RGBQUAD entries),
 // the transparency table, `height` rows of the caller's row size, and kTrailerMagic. Every
@@ -15,6 +16,39 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+bool Discard(void*, const void*, size_t) { return true; }
+bool AdmitAll(uint64_t) { return true; }
+
+// The decoding child may make no system call but the few its filter allows, so nothing it runs
+// may start anything lazily that opens a file (a codec library that reads /proc/cpuinfo on its
+// first use to choose its vector code, say). Encoding and decoding a small picture in each
+// format here, in the parent, on bytes of its own, leaves every library started.
+void WarmUpDecoders()
+{
+    FIBITMAP* dib = FreeImage_Allocate(16, 16, 24);
+    if (!dib) return;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 48; ++x) FreeImage_GetScanLine(dib, y)[x] = static_cast<BYTE>(x * y);
+    for (FREE_IMAGE_FORMAT fif : {FIF_JPEG, FIF_PNG, FIF_BMP, FIF_TARGA}) {
+        FIMEMORY* mem = FreeImage_OpenMemory(nullptr, 0);
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        if (mem && FreeImage_SaveToMemory(fif, dib, mem, 0) &&
+            FreeImage_AcquireMemory(mem, &data, &size)) {
+            for (int rows : {krvi::Rows_BGR, krvi::Rows_Bitmap}) {
+                const krvi::DecodeRequest request = {data, size, fif, rows, AdmitAll};
+                krvi::DecodeToStream(request, krvi::StreamSink{Discard, nullptr});
+            }
+        }
+        if (mem) FreeImage_CloseMemory(mem);
+    }
+    FreeImage_Unload(dib);
+}
+
+}  // namespace
+
 void krvRestrictImageDecoders()
 {
     // Only the four formats the program's data use are decoded; the other decoders of the
@@ -27,6 +61,7 @@ void krvRestrictImageDecoders()
             bool keep = fif == FIF_JPEG || fif == FIF_PNG || fif == FIF_BMP || fif == FIF_TARGA;
             FreeImage_SetPluginEnabled(fif, keep ? TRUE : FALSE);
         }
+        WarmUpDecoders();
         return true;
     }();
     (void)once;
@@ -50,11 +85,6 @@ struct StreamHeader {
     int32_t transparent;
 };
 
-struct DecodeRequest {
-    const char* path;
-    int rows;
-};
-
 // ---------------------------------------------------------------------------------------------
 // The child.
 
@@ -64,10 +94,10 @@ bool TooLarge(FIBITMAP* dib)
            FreeImage_GetHeight(dib) > static_cast<unsigned>(kMaxImageSide);
 }
 
-FIBITMAP* Open(const char* path, int& status)
+FIBITMAP* Open(FIMEMORY* mem, const krvi::DecodeRequest& request, int& status)
 {
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path, 0);
-    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path);
+    FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromMemory(mem, 0);
+    if (fif == FIF_UNKNOWN) fif = static_cast<FREE_IMAGE_FORMAT>(request.typeByName);
     if (fif == FIF_UNKNOWN) {
         status = krvi::Image_UnknownType;
         return nullptr;
@@ -76,7 +106,8 @@ FIBITMAP* Open(const char* path, int& status)
     if (!FreeImage_FIFSupportsReading(fif)) return nullptr;
     // The header alone first: an image that claims a huge size is refused before its pixels are
     // allocated and decoded.
-    FIBITMAP* header = FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS);
+    FreeImage_SeekMemory(mem, 0, SEEK_SET);
+    FIBITMAP* header = FreeImage_LoadFromMemory(fif, mem, FIF_LOAD_NOPIXELS);
     if (!header) return nullptr;
     bool tooLarge = TooLarge(header);
     const uint64_t pixels = uint64_t{FreeImage_GetWidth(header)} * FreeImage_GetHeight(header);
@@ -85,15 +116,31 @@ FIBITMAP* Open(const char* path, int& status)
         status = krvi::Image_TooLarge;
         return nullptr;
     }
-    krvplat::LimitProcessorTime(kDecodeCpuSeconds +
-                                static_cast<int>(pixels / kDecodePixelsPerSecond));
-    FIBITMAP* dib = FreeImage_Load(fif, path, 0);
+    if (!request.admit(pixels)) {
+        status = krvi::Image_TooSlow;
+        return nullptr;
+    }
+    FreeImage_SeekMemory(mem, 0, SEEK_SET);
+    FIBITMAP* dib = FreeImage_LoadFromMemory(fif, mem, 0);
     if (!dib) return nullptr;
-    if (TooLarge(dib)) {  // the file may have changed between the two reads
+    if (TooLarge(dib)) {  // a decoder may find a larger picture than its header said
+        FreeImage_Unload(dib);
         status = krvi::Image_TooLarge;
         return nullptr;
     }
     status = krvi::Image_Ok;
+    return dib;
+}
+
+// Decodes the request's bytes, read by the library through a memory stream only.
+FIBITMAP* Open(const krvi::DecodeRequest& request, int& status)
+{
+    status = krvi::Image_NoBitmap;
+    FIMEMORY* mem =
+        FreeImage_OpenMemory(const_cast<BYTE*>(request.data), static_cast<DWORD>(request.size));
+    if (!mem) return nullptr;
+    FIBITMAP* dib = Open(mem, request, status);
+    FreeImage_CloseMemory(mem);
     return dib;
 }
 
@@ -109,7 +156,7 @@ int LoaderStatus(FIBITMAP* dib)
 }
 
 // 24- or 32-bit rows cut down to what the loader keeps, sent a batch of rows at a time.
-bool SendTexels(int fd, FIBITMAP* dib, int rows)
+bool SendTexels(krvi::StreamSink sink, FIBITMAP* dib, int rows)
 {
     const size_t width = FreeImage_GetWidth(dib);
     const unsigned height = FreeImage_GetHeight(dib);
@@ -132,38 +179,23 @@ bool SendTexels(int fd, FIBITMAP* dib, int rows)
             for (size_t x = 0; x < width; ++x, src += step) *dst++ = src[FI_RGBA_RED];
         }
         if (++filled == batchRows || y + 1 == height) {
-            if (!krvplat::WriteAll(fd, batch.data(), filled * rowBytes)) return false;
+            if (!sink.write(sink.context, batch.data(), filled * rowBytes)) return false;
             filled = 0;
         }
     }
     return true;
 }
 
-bool DecodeJob(int fd, void* context)
+// The stream of a decoded picture after the header's status.
+bool SendPicture(krvi::StreamSink sink, FIBITMAP* dib, int rows, StreamHeader& h)
 {
-    const DecodeRequest& request = *static_cast<const DecodeRequest*>(context);
-    StreamHeader h;
-    std::memset(&h, 0, sizeof h);
-    h.magic = kStreamMagic;
-    int status = krvi::Image_Ok;
-    FIBITMAP* dib = Open(request.path, status);
-    if (dib) {
-        if (request.rows != krvi::Rows_Bitmap)
-            status = LoaderStatus(dib);
-        else if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0 ||
-                 !FreeImage_HasPixels(dib))
-            status = krvi::Image_NoBitmap;
-    }
-    h.status = status;
-    if (status != krvi::Image_Ok) return krvplat::WriteAll(fd, &h, sizeof h);
-
     h.width = static_cast<int32_t>(FreeImage_GetWidth(dib));
     h.height = static_cast<int32_t>(FreeImage_GetHeight(dib));
     h.type = FreeImage_GetImageType(dib);
     h.bpp = static_cast<int32_t>(FreeImage_GetBPP(dib));
-    if (request.rows != krvi::Rows_Bitmap) {
-        return krvplat::WriteAll(fd, &h, sizeof h) && SendTexels(fd, dib, request.rows) &&
-               krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
+    if (rows != krvi::Rows_Bitmap) {
+        return sink.write(sink.context, &h, sizeof h) && SendTexels(sink, dib, rows) &&
+               sink.write(sink.context, &kTrailerMagic, sizeof kTrailerMagic);
     }
     h.masks[0] = FreeImage_GetRedMask(dib);
     h.masks[1] = FreeImage_GetGreenMask(dib);
@@ -175,15 +207,58 @@ bool DecodeJob(int fd, void* context)
     h.transparencyBytes =
         palette && transparency ? static_cast<int32_t>(FreeImage_GetTransparencyCount(dib)) : 0;
     h.transparent = FreeImage_IsTransparent(dib) ? 1 : 0;
-    if (!krvplat::WriteAll(fd, &h, sizeof h) ||
-        !krvplat::WriteAll(fd, palette, sizeof(RGBQUAD) * static_cast<size_t>(h.paletteEntries)) ||
-        !krvplat::WriteAll(fd, transparency, static_cast<size_t>(h.transparencyBytes)))
+    if (!sink.write(sink.context, &h, sizeof h) ||
+        !sink.write(sink.context, palette,
+                    sizeof(RGBQUAD) * static_cast<size_t>(h.paletteEntries)) ||
+        !sink.write(sink.context, transparency, static_cast<size_t>(h.transparencyBytes)))
         return false;
     const size_t line = FreeImage_GetLine(dib);
     for (int y = 0; y < h.height; ++y)
-        if (!krvplat::WriteAll(fd, FreeImage_GetScanLine(dib, y), line)) return false;
-    // No unload anywhere here: the child's memory goes with it.
-    return krvplat::WriteAll(fd, &kTrailerMagic, sizeof kTrailerMagic);
+        if (!sink.write(sink.context, FreeImage_GetScanLine(dib, y), line)) return false;
+    return sink.write(sink.context, &kTrailerMagic, sizeof kTrailerMagic);
+}
+
+}  // namespace
+
+bool krvi::DecodeToStream(const DecodeRequest& request, StreamSink sink)
+{
+    StreamHeader h;
+    std::memset(&h, 0, sizeof h);
+    h.magic = kStreamMagic;
+    int status = krvi::Image_Ok;
+    FIBITMAP* dib = Open(request, status);
+    if (dib) {
+        if (request.rows != krvi::Rows_Bitmap)
+            status = LoaderStatus(dib);
+        else if (FreeImage_GetWidth(dib) == 0 || FreeImage_GetHeight(dib) == 0 ||
+                 !FreeImage_HasPixels(dib))
+            status = krvi::Image_NoBitmap;
+    }
+    h.status = status;
+    const bool sent = status == krvi::Image_Ok ? SendPicture(sink, dib, request.rows, h)
+                                               : sink.write(sink.context, &h, sizeof h);
+    if (dib) FreeImage_Unload(dib);
+    return sent;
+}
+
+namespace {
+
+bool WriteToPipe(void* context, const void* data, size_t bytes)
+{
+    return krvplat::WriteAll(*static_cast<const int*>(context), data, bytes);
+}
+
+bool RaiseProcessorLimit(uint64_t texels)
+{
+    krvplat::LimitProcessorTime(kDecodeCpuSeconds +
+                                static_cast<int>(texels / kDecodePixelsPerSecond));
+    return true;
+}
+
+bool DecodeJob(int fd, void* context)
+{
+    return krvi::DecodeToStream(*static_cast<const krvi::DecodeRequest*>(context),
+                                krvi::StreamSink{WriteToPipe, &fd});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -263,7 +338,10 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
         return krvi::Image_NoBitmap;
     // In the parent, before any fork: the child must find the library ready, not initialise it.
     krvRestrictImageDecoders();
-    int status = krvCheckImageFile(nativePath);
+    krvi::ImageBytes bytes;
+    int status = krvReadImageFile(nativePath, bytes);
+    if (status == krvi::Image_Ok)
+        status = krvCheckImageBytes(bytes.data.get(), bytes.size, nativePath);
     if (status != krvi::Image_Ok) return status;
 
     krvplat::ChildLimits limits;
@@ -273,9 +351,13 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
         static_cast<int>(uint64_t{kMaxImageSide} * kMaxImageSide / kDecodePixelsPerSecond);
     limits.wallMilliseconds = kDecodeWallMilliseconds;
     limits.memoryBytes = kDecodeMemoryBytes;
-    DecodeRequest request = {nativePath, rows};
+    // The child inherits the bytes with the rest of the parent's memory.
+    const krvi::DecodeRequest request = {bytes.data.get(), bytes.size,
+                                         FreeImage_GetFIFFromFilename(nativePath), rows,
+                                         RaiseProcessorLimit};
     krvplat::ChildProcess child;
-    if (!child.Start(DecodeJob, &request, limits)) return krvi::Image_NoBitmap;
+    if (!child.Start(DecodeJob, const_cast<krvi::DecodeRequest*>(&request), limits))
+        return krvi::Image_NoBitmap;
 
     krvi::DecodedImage received;
     StreamHeader h;
@@ -288,13 +370,15 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
         } else {
             complete = true;
             if (h.status > krvi::Image_Ok && h.status < krvi::Image_StatusCount &&
-                h.status != krvi::Image_TooSlow)
+                h.status != krvi::Image_TooSlow && h.status != krvi::Image_Forbidden)
                 status = h.status;
         }
     }
     const krvplat::ChildEnd end = child.Finish(complete);
     if (end == krvplat::ChildEnd_TooSlow)
         status = krvi::Image_TooSlow;
+    else if (end == krvplat::ChildEnd_Forbidden)
+        status = krvi::Image_Forbidden;
     else if (end != krvplat::ChildEnd_Done)
         status = krvi::Image_NoBitmap;
     if (status != krvi::Image_Ok) {

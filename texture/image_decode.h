@@ -2,17 +2,21 @@
 // (texture_generate.cpp).
 //
 // The image library has faults that hostile files reach: crashes on a few bytes, gigabytes
-// allocated for a text chunk, minutes spent on a truncated run-length image. So it never decodes
-// in the program's own process. The file is first checked here (a regular file, its header
-// sizes and structure, the side limit), then decoded in a child process limited in processor
-// time, wall-clock time and added memory (platform/sandbox.h; the limits are below). The child
-// sends back only the bytes the caller needs, and the parent checks every number it receives; a
-// child that crashes, is killed or sends too little is a failed decode.
+// allocated for a text chunk, minutes spent on a truncated run-length image, and known faults
+// that let a file run code. So it never decodes in the program's own process. The file is read
+// here into memory (a regular file, no larger than kMaxImageFileBytes) and checked (its header
+// sizes and structure, the side limit); then a child process decodes those bytes from memory,
+// limited in processor time, wall-clock time and added memory, with no descriptor but its pipe
+// and a system-call filter that kills it on anything but computing and writing to the pipe
+// (platform/sandbox.h; the limits are below). The child sends back only the bytes the caller
+// needs, and the parent checks every number it receives; a child that crashes, is killed or
+// sends too little is a failed decode.
 #pragma once
 
 #include "texture/texture.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 struct FIBITMAP;
@@ -28,6 +32,9 @@ constexpr int kDecodeCpuSeconds = 2;
 constexpr unsigned kDecodePixelsPerSecond = 16u << 20;
 constexpr int kDecodeWallMilliseconds = 20000;
 constexpr size_t kDecodeMemoryBytes = size_t{640} << 20;
+// The largest file read for decoding: above what any image within the side limit takes (an
+// uncompressed 8192 x 8192 picture of 16-bit RGBA, in stored PNG blocks, is 513 MiB).
+constexpr uint64_t kMaxImageFileBytes = uint64_t{576} << 20;
 
 namespace krvi {
 
@@ -40,6 +47,7 @@ enum ImageStatus_ {
     Image_BadDepth,     // not 24 or 32 bits a pixel (loaders only)
     Image_NoBits,       // the decoder gave no pixels (loaders only)
     Image_TooSlow,      // the decoder ran out of time
+    Image_Forbidden,    // the decoder made a system call its filter forbids
     Image_StatusCount
 };
 
@@ -57,15 +65,49 @@ struct DecodedImage {
     FIBITMAP* dib = nullptr;          // Rows_Bitmap; the caller unloads it
 };
 
+// A file's bytes as the parent read them.
+struct ImageBytes {
+    std::unique_ptr<uint8[]> data;
+    size_t size = 0;
+};
+
+// Where the decoding writes its stream: the pipe in the child, anything in a test or fuzzer.
+struct StreamSink {
+    bool (*write)(void* context, const void* data, size_t bytes);
+    void* context;
+};
+
+// What the decoding works on: bytes that passed krvCheckImageBytes, the format the file's name
+// tells (for a file its content does not), and the rows wanted.
+struct DecodeRequest {
+    const uint8* data;
+    size_t size;
+    int typeByName;  // FREE_IMAGE_FORMAT
+    int rows;
+    // Called once the header gives the number of texels, before they are decoded; false
+    // refuses the image as too slow. The child raises its processor-time limit here.
+    bool (*admit)(uint64_t texels);
+};
+
+// The decoding child's work, run as is in-process by the decoder fuzzer: decodes the request
+// and writes its stream. False when the sink refused a write.
+bool DecodeToStream(const DecodeRequest& request, StreamSink sink);
+
 }  // namespace krvi
 
 // Decodes the file at nativePath. On krvi::Image_Ok the image holds the picture; otherwise it is
 // left empty. Nothing is reported: the caller words the error.
 int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image);
 
-// The checks made in the program's own process before any decoder sees the file: krvi::Image_Ok
-// when the file may go to the decoder, or the status that refuses it. They read headers and
+// Reads the file at nativePath whole: krvi::Image_Ok, or the status that refuses it (not a
+// regular file, unreadable, larger than kMaxImageFileBytes). Neither a FIFO nor a device is
+// opened in a way that blocks or acts.
+int krvReadImageFile(const char* nativePath, krvi::ImageBytes& bytes);
+
+// The checks made in the program's own process before any decoder sees the bytes: krvi::Image_Ok
+// when they may go to the decoder, or the status that refuses them. They read headers and
 // chunk lengths only, and refuse what the decoder would crash on, fail on, or take far too long
 // over: a header or identification field running past the end of the file, a chunk longer
 // than the file, a side over kMaxImageSide, run-length data too short to cover the image.
-int krvCheckImageFile(const char* nativePath);
+// nativePath is the file's name, which tells the format of a file without a signature.
+int krvCheckImageBytes(const uint8* data, size_t size, const char* nativePath);

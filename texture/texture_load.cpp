@@ -89,6 +89,7 @@ static bool DecodeForLoader(const char* file, int rows, krvi::DecodedImage& imag
     case krvi::Image_BadDepth: problem = "BPP is not 24 nor 32!"; break;
     case krvi::Image_NoBits: problem = "Bits is NULL!"; break;
     case krvi::Image_TooSlow: problem = "Image took too long to decode!"; break;
+    case krvi::Image_Forbidden: problem = "Decoder made a forbidden system call!"; break;
     default: problem = "DIB is NULL!"; break;
     }
     krvReportError(("Error loading file " + path + " -> " + problem + "\r\n").c_str());
