@@ -45,6 +45,14 @@ def _worker_renderer(width, height, aa, threads):
     return _renderer
 
 
+def _close_worker_renderer():
+    global _renderer, _renderer_key
+    if _renderer is not None:
+        _renderer.close()
+    _renderer = None
+    _renderer_key = None
+
+
 def _output_name(out_dir, model, index, n_models, view, n_views):
     stem = os.path.splitext(os.path.basename(model))[0] or "model"
     digits = max(3, len(str(n_views - 1)))
@@ -128,8 +136,12 @@ def render_batch(models, views, out_dir, size=(256, 256), aa="4x", threads=0, pr
                 for f in as_completed(futures):
                     done(futures[f], f.result())
         else:
-            for i, it in enumerate(items):
-                done(i, render_item(it))
+            try:
+                for i, it in enumerate(items):
+                    done(i, render_item(it))
+            finally:
+                # In this process the renderer is the caller's one context: give it back.
+                _close_worker_renderer()
     finally:
         if bar is not None:
             bar.close()

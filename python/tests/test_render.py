@@ -40,10 +40,26 @@ def _png_hash(path):
                           text=True).stdout.split()[0]
 
 
-# Holds once krv-render draws through krvRenderModelView and the importer (branch i14).
-@pytest.mark.xfail(reason="krv-render not yet on the library's model view", strict=False)
+MODELS = ROOT / "tests" / "data" / "models"
+
+
+# The same model, view and size give krv-render's bytes: both draw through the library's view.
+@pytest.mark.parametrize("path,args,view", [
+    (CAR, [], {}),
+    (MODELS / "scene.gltf", ["--yaw", "50"], dict(yaw=50)),
+    (MODELS / "embedded.glb", [], {}),
+    (MODELS / "colours.ply", ["--pitch", "-10"], dict(pitch=-10)),
+])
+def test_imported_frames_are_krv_renders_bytes(korvane, tmp_path, path, args, view):
+    out = tmp_path / "model.png"
+    subprocess.run([str(BUILD / "krv-render"), str(path), "-o", str(out), "--size", "96x72"]
+                   + args, check=True, capture_output=True)
+    with korvane.Renderer(96, 72) as r:
+        image = r.render(korvane.load(path), outputs="color", **view)["color"]
+    assert _png_hash(out) == "96x72:" + fnv1a(image)
+
+
 @pytest.mark.parametrize("args,view", [
-    ([], {}),
     (["--yaw", "-75", "--pitch", "35", "--shadows", "off"], dict(yaw=-75, pitch=35, shadows=False)),
     (["--floor", "off", "--light", "2,3.5,3"], dict(floor=False, light=(2, 3.5, 3))),
 ])
