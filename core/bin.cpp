@@ -51,10 +51,14 @@ struct Chunk {
     std::vector<uint32_t> fill;  // scratch of the binning
     std::atomic<int> ready{0};   // set-up and binning done
 
+    // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
+    // set a new high mark long after the first: the first reservation leaves room for two
+    // pieces a triangle, which the scenes never exceed, so the growth stops with it.
     Lanes4* Reserve(size_t n)
     {
         if (used + n > records.size())
-            records.resize(std::max(records.size() * 2, used + n + 1024));
+            records.resize(std::max({records.size() * 2, used + n + 1024,
+                                     size_t{2} * kChunkTriangles * n}));
         return records.data() + used;
     }
 };
@@ -153,6 +157,8 @@ void SetUpChunk(const PassJob& job, int c)
                 ++chunk.start[static_cast<size_t>(r) + 1];
     }
     for (size_t r = 0; r < regions; ++r) chunk.start[r + 1] += chunk.start[r];
+    if (chunk.entries.capacity() < chunk.start[regions])
+        chunk.entries.reserve(std::max(size_t{chunk.start[regions]} * 2, size_t{8} * kChunkTriangles));
     chunk.entries.resize(chunk.start[regions]);
     chunk.fill.assign(chunk.start.begin(), chunk.start.end() - 1);
     for (uint32_t i = 0; i < records; ++i) {
