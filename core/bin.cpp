@@ -57,8 +57,8 @@ struct Chunk {
     Lanes4* Reserve(size_t n)
     {
         if (used + n > records.size())
-            records.resize(std::max({records.size() * 2, used + n + 1024,
-                                     size_t{2} * kChunkTriangles * n}));
+            records.resize(
+                std::max({records.size() * 2, used + n + 1024, size_t{2} * kChunkTriangles * n}));
         return records.data() + used;
     }
 };
@@ -158,7 +158,8 @@ void SetUpChunk(const PassJob& job, int c)
     }
     for (size_t r = 0; r < regions; ++r) chunk.start[r + 1] += chunk.start[r];
     if (chunk.entries.capacity() < chunk.start[regions])
-        chunk.entries.reserve(std::max(size_t{chunk.start[regions]} * 2, size_t{8} * kChunkTriangles));
+        chunk.entries.reserve(
+            std::max(size_t{chunk.start[regions]} * 2, size_t{8} * kChunkTriangles));
     chunk.entries.resize(chunk.start[regions]);
     chunk.fill.assign(chunk.start.begin(), chunk.start.end() - 1);
     for (uint32_t i = 0; i < records; ++i) {
