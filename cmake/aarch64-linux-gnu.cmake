@@ -13,8 +13,11 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 # build machine.
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-# Run under emulation when CMake or CTest runs a target program.
+# Run under emulation when CMake or CTest runs a target program. No -L /usr/aarch64-linux-gnu:
+# that folder's loader is the cross compiler's glibc build, which then loads the multiarch
+# libc.so.6 of another build, and the mix hangs after fork; without -L the loader and the
+# libraries all come from the multiarch libc6:arm64.
 find_program(KRV_QEMU_AARCH64 qemu-aarch64-static)
 if(KRV_QEMU_AARCH64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${KRV_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KRV_QEMU_AARCH64})
 endif()
