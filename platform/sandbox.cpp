@@ -76,6 +76,8 @@ static size_t MappedBytes()
 }
 
 static std::atomic<bool> simulateNoSeccomp{false};
+// In the child only: where its SIGSYS handler leaves the number of the call the filter stopped.
+static volatile int* childStopped = nullptr;
 static std::atomic<bool> toldUnfiltered{false};
 
 void SimulateNoSeccomp(bool on)
@@ -147,7 +149,7 @@ static void CloseAllBut(int keep)
 // they do not know as kill). A system call of another ABI (x32 on x86-64) is killed as well.
 class FilterBuilder {
 public:
-    static constexpr int kMax = 96;
+    static constexpr int kMax = 128;
 
     void Add(unsigned short code, unsigned k, unsigned char jt = 0, unsigned char jf = 0)
     {
@@ -166,7 +168,7 @@ public:
         Add(BPF_LD | BPF_W | BPF_ABS, at);
     }
     void Allow() { Add(BPF_RET | BPF_K, SECCOMP_RET_ALLOW); }
-    void Kill() { Add(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS); }
+    void Kill() { Add(BPF_RET | BPF_K, stop_); }
     void AllowCall(long nr)
     {
         Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 1);
@@ -207,7 +209,25 @@ public:
 private:
     sock_filter program_[kMax];
     int count_ = 0;
+    // A plain build traps, so that the child's handler can record the call before it dies by
+    // the same signal; a sanitizer's runtime may make calls of its own in a signal's path, so
+    // there the filter kills outright. The call is not made either way.
+#ifdef KRV_SANITIZED
+    unsigned stop_ = SECCOMP_RET_KILL_PROCESS;
+#else
+    unsigned stop_ = SECCOMP_RET_TRAP;
+#endif
 };
+
+// The child's SIGSYS handler (SA_RESETHAND | SA_NODEFER): records the call and dies by the
+// signal, now back at its default action. Code that took over the child can neither return
+// from it nor replace it: rt_sigaction is itself forbidden, and a blocked SIGSYS is unblocked
+// by the kernel for the filter's signal.
+static void RecordStoppedCall(int, siginfo_t* info, void*)
+{
+    if (childStopped) *childStopped = info->si_syscall;
+    raise(SIGSYS);
+}
 
 // Builds the filter for a child whose pipe is fd and installs it; false when the system cannot
 // (no seccomp, or no filter mode).
@@ -240,7 +260,16 @@ static bool InstallFilter(int fd)
     b.AllowCall(SYS_getpid);
     b.AllowCall(SYS_gettid);
     b.AllowCallWith2(SYS_prlimit64, 0, 0u, 1, RLIMIT_CPU);
+    // Time and the processor count, which a library may ask where the system answers them
+    // with a call rather than from the vDSO.
     b.AllowCall(SYS_clock_gettime);
+    b.AllowCall(SYS_clock_getres);
+    b.AllowCall(SYS_gettimeofday);
+#ifdef SYS_time
+    b.AllowCall(SYS_time);
+#endif
+    b.AllowCall(SYS_getcpu);
+    b.AllowCallWith(SYS_sched_getaffinity, 0, 0u);
     b.AllowCall(SYS_clock_nanosleep);
 #ifdef SYS_nanosleep
     b.AllowCall(SYS_nanosleep);
@@ -274,6 +303,12 @@ static void SetUpChild(const ChildLimits& limits, size_t mappedBytes, int fd)
     const int fatal[] = {SIGSEGV, SIGBUS, SIGILL,  SIGFPE, SIGABRT,
                          SIGTRAP, SIGSYS, SIGXCPU, SIGPIPE};
     for (int sig : fatal) signal(sig, SIG_DFL);
+#ifndef KRV_SANITIZED
+    struct sigaction trap = {};
+    trap.sa_sigaction = RecordStoppedCall;
+    trap.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER;
+    sigaction(SIGSYS, &trap, nullptr);
+#endif
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -327,13 +362,22 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
     const size_t mapped = MappedBytes();
     deadline_ = NowMs() + static_cast<uint64_t>(std::max(limits.wallMilliseconds, 0));
 
+    void* page =
+        mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (page != MAP_FAILED) {
+        stopped_ = static_cast<volatile int*>(page);
+        *stopped_ = -1;
+    }
+
     pid_t pid = fork();
     if (pid < 0) {
         close(fds[0]);
         close(fds[1]);
+        ReleaseStopped();
         return false;
     }
     if (pid == 0) {
+        childStopped = stopped_;
         SetUpChild(limits, mapped, fds[1]);
         bool ok = job(fds[1], context);
         _exit(ok ? 0 : 1);
@@ -342,6 +386,12 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
     pid_ = pid;
     fd_ = fds[0];
     return true;
+}
+
+void ChildProcess::ReleaseStopped()
+{
+    if (stopped_) munmap(const_cast<int*>(stopped_), sizeof(int));
+    stopped_ = nullptr;
 }
 
 long long ChildProcess::RemainingMilliseconds() const
@@ -407,7 +457,10 @@ ChildEnd ChildProcess::Finish(bool complete)
         close(fd_);  // a child still writing gets EPIPE or SIGPIPE
         fd_ = -1;
     }
-    if (pid_ < 0) return ChildEnd_Failed;
+    if (pid_ < 0) {
+        ReleaseStopped();
+        return ChildEnd_Failed;
+    }
     if (!complete || timedOut_) Kill();
 
     int status = 0;
@@ -432,6 +485,8 @@ ChildEnd ChildProcess::Finish(bool complete)
         nanosleep(&pause, nullptr);
     }
     pid_ = -1;
+    const int stopped = stopped_ ? *stopped_ : -1;
+    ReleaseStopped();
 
     if (timedOut_) return ChildEnd_TooSlow;
     if (!reaped) return complete ? ChildEnd_Done : ChildEnd_Failed;
@@ -442,7 +497,10 @@ ChildEnd ChildProcess::Finish(bool complete)
         // SIGXCPU at the soft processor limit; SIGKILL not ours is the hard one. The filter
         // kills with SIGSYS, which nothing else in a child raises.
         if (sig == SIGXCPU || (sig == SIGKILL && !killed_)) return ChildEnd_TooSlow;
-        if (sig == SIGSYS) return ChildEnd_Forbidden;
+        if (sig == SIGSYS) {
+            forbiddenCall_ = stopped;
+            return ChildEnd_Forbidden;
+        }
     }
     return ChildEnd_Failed;
 }

@@ -8,7 +8,8 @@
 // seccomp filter that allows only what computing on memory needs: memory mapped without
 // execute, writes to the pipe, the processor-time limit, time, exit. Any other system call
 // (open, socket, connect, execve, fork, ptrace, a write elsewhere, an executable mapping) kills
-// the child, which the parent sees as ChildEnd_Forbidden. So the job must find everything it
+// the child, which the parent sees as ChildEnd_Forbidden, with the call's number (so that a
+// library that needs one more call on some system says which). So the job must find everything it
 // works on in memory already (the child inherits the parent's memory by fork) and must not
 // start anything lazily that opens a file; the parent warms such libraries up before forking.
 // Where the system has no seccomp the job still runs, unfiltered, and the program says so once
@@ -62,11 +63,15 @@ public:
     // Ends the exchange and reaps the child. complete: the caller read everything it expected,
     // so the child is given until the deadline to exit; otherwise it is killed at once.
     ChildEnd Finish(bool complete);
+    // After Finish gave ChildEnd_Forbidden: the number of the system call the filter stopped,
+    // or -1 where the build cannot tell (a sanitized build's filter kills outright).
+    int ForbiddenCall() const { return forbiddenCall_; }
 
 private:
     bool ReadRaw(void* buffer, size_t bytes);
     long long RemainingMilliseconds() const;
     void Kill();
+    void ReleaseStopped();
 
     int pid_ = -1;
     int fd_ = -1;
@@ -76,6 +81,9 @@ private:
     bool finished_ = false;
     // The child's first byte, before the job's: 'F' under the filter, 'U' without; 0 until read.
     unsigned char preamble_ = 0;
+    // A page shared with the child, where its SIGSYS handler leaves the stopped call's number.
+    volatile int* stopped_ = nullptr;
+    int forbiddenCall_ = -1;
 };
 
 // For the job, in the child: writes all of data; false once the parent has stopped reading.

@@ -591,6 +591,12 @@ int RunParse(const ImportRequest& request, std::vector<std::string>& names, Rece
         problem = "the import took too long";
         return -1;
     }
+    if (end == krvplat::ChildEnd_Forbidden) {
+        problem = "the importer made a forbidden system call";
+        if (child.ForbiddenCall() >= 0)
+            problem += " (" + std::to_string(child.ForbiddenCall()) + ")";
+        return -1;
+    }
     if (end != krvplat::ChildEnd_Done || !complete) {
         if (problem.empty()) problem = "the importer failed on the file (crashed or out of memory)";
         return -1;

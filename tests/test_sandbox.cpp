@@ -234,6 +234,15 @@ TEST(Sandbox, EachForbiddenCallKillsTheChild)
         EXPECT_FALSE(child.Read(numbers, sizeof numbers));
         EXPECT_TRUE(child.Filtered());
         EXPECT_EQ(child.Finish(false), ChildEnd_Forbidden);
+        // The parent learns which call it was, except in a sanitized build, whose filter kills
+        // without a handler.
+        if (SanitizedBuild()) {
+            EXPECT_EQ(child.ForbiddenCall(), -1);
+        } else if (calls[i].number >= 0) {
+            EXPECT_EQ(child.ForbiddenCall(), calls[i].number);
+        } else {
+            EXPECT_GE(child.ForbiddenCall(), 0);
+        }
     }
     EXPECT_EQ(access("/tmp/krv_sandbox_probe", F_OK), -1);
 

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <cctype>
 #include <iterator>
 #include <functional>
 #include <string>
@@ -26,6 +27,22 @@
 namespace {
 
 uint8 PatternByte(int x, int y, int c) { return static_cast<uint8>(x * 37 + y * 11 + c * 5 + 1); }
+
+// The report's line against the expected one, where a forbidden call's line may also carry the
+// call's number: "... forbidden system call (41)!".
+bool SameLine(const std::string& got, const std::string& want)
+{
+    if (got == want) return true;
+    const std::string call = "forbidden system call";
+    const size_t at = want.find(call + "!");
+    if (at == std::string::npos || got.compare(0, at + call.size(), want, 0, at + call.size()) != 0)
+        return false;
+    const std::string rest = got.substr(at + call.size());
+    size_t digits = 0;
+    while (digits + 2 < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits + 2])))
+        ++digits;
+    return rest.compare(0, 2, " (") == 0 && digits > 0 && rest.substr(2 + digits) == ")!\r\n";
+}
 
 class TextureLoad : public testing::Test {
 protected:
@@ -94,8 +111,9 @@ protected:
         const bool ok =
             dot3 ? t.LoadTextureToDot3(name.c_str(), 1.0f) : t.LoadTexture(name.c_str());
         EXPECT_FALSE(ok) << name;
-        EXPECT_EQ(std::string(_3D_KRV_Report_Error.c_str()).substr(static_cast<size_t>(before)),
-                  "Error loading file " + dir_ + "/" + name + " -> " + problem + "\r\n");
+        EXPECT_PRED2(SameLine,
+                     std::string(_3D_KRV_Report_Error.c_str()).substr(static_cast<size_t>(before)),
+                     "Error loading file " + dir_ + "/" + name + " -> " + problem + "\r\n");
         EXPECT_STREQ(_3D_KRV_Title_Error.c_str(), "Error");
         EXPECT_EQ(t.Bits, old.Bits);
         EXPECT_EQ(t.Width, 2);

@@ -377,9 +377,10 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
     const krvplat::ChildEnd end = child.Finish(complete);
     if (end == krvplat::ChildEnd_TooSlow)
         status = krvi::Image_TooSlow;
-    else if (end == krvplat::ChildEnd_Forbidden)
+    else if (end == krvplat::ChildEnd_Forbidden) {
         status = krvi::Image_Forbidden;
-    else if (end != krvplat::ChildEnd_Done)
+        image.forbiddenCall = child.ForbiddenCall();
+    } else if (end != krvplat::ChildEnd_Done)
         status = krvi::Image_NoBitmap;
     if (status != krvi::Image_Ok) {
         if (received.dib) FreeImage_Unload(received.dib);

@@ -63,6 +63,7 @@ struct DecodedImage {
     int height = 0;
     std::unique_ptr<uint8[]> texels;  // Rows_BGR and Rows_Red
     FIBITMAP* dib = nullptr;          // Rows_Bitmap; the caller unloads it
+    int forbiddenCall = -1;           // Image_Forbidden: the call the filter stopped, if known
 };
 
 // A file's bytes as the parent read them.

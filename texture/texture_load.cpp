@@ -81,6 +81,7 @@ static bool DecodeForLoader(const char* file, int rows, krvi::DecodedImage& imag
     std::string path = std::string(ModuleDirectory.c_str()) + (file ? file : "");
     std::string native = krvplat::NativePath(path.c_str());
     const char* problem = nullptr;
+    std::string forbidden;
     switch (krvDecodeImage(native.c_str(), rows, image)) {
     case krvi::Image_Ok: return true;
     case krvi::Image_UnknownType: problem = "FIF is FIF_UNKNOWN!"; break;
@@ -89,7 +90,13 @@ static bool DecodeForLoader(const char* file, int rows, krvi::DecodedImage& imag
     case krvi::Image_BadDepth: problem = "BPP is not 24 nor 32!"; break;
     case krvi::Image_NoBits: problem = "Bits is NULL!"; break;
     case krvi::Image_TooSlow: problem = "Image took too long to decode!"; break;
-    case krvi::Image_Forbidden: problem = "Decoder made a forbidden system call!"; break;
+    case krvi::Image_Forbidden:
+        // The call's number, where known, is what a report of the failure needs.
+        forbidden = image.forbiddenCall < 0 ? std::string("Decoder made a forbidden system call!")
+                                            : "Decoder made a forbidden system call (" +
+                                                  std::to_string(image.forbiddenCall) + ")!";
+        problem = forbidden.c_str();
+        break;
     default: problem = "DIB is NULL!"; break;
     }
     krvReportError(("Error loading file " + path + " -> " + problem + "\r\n").c_str());
