@@ -219,6 +219,7 @@ private:
 #endif
 };
 
+#ifndef KRV_SANITIZED
 // The child's SIGSYS handler (SA_RESETHAND | SA_NODEFER): records the call and dies by the
 // signal, now back at its default action. Code that took over the child can neither return
 // from it nor replace it: rt_sigaction is itself forbidden, and a blocked SIGSYS is unblocked
@@ -228,6 +229,7 @@ static void RecordStoppedCall(int, siginfo_t* info, void*)
     if (childStopped) *childStopped = info->si_syscall;
     raise(SIGSYS);
 }
+#endif
 
 // Builds the filter for a child whose pipe is fd and installs it; false when the system cannot
 // (no seccomp, or no filter mode).
