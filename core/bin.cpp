@@ -49,7 +49,11 @@ struct Chunk {
     std::vector<uint32_t> start;
     std::vector<uint32_t> entries;
     std::vector<uint32_t> fill;  // scratch of the binning
-    std::atomic<int> ready{0};   // set-up and binning done
+    // Set-up and binning done. On a cache line of its own: the threads that wait for it read
+    // it in a loop, and would otherwise take the line from the setting-up thread at each of
+    // its writes to the fields above.
+    alignas(64) std::atomic<int> ready{0};
+    char pad[64 - sizeof(std::atomic<int>)];
 
     // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
     // set a new high mark long after the first: the first reservation leaves room for two
@@ -63,7 +67,9 @@ struct Chunk {
     }
 };
 
-struct WorkerState {
+// A cache line apart from its neighbours: each thread writes its own queue and reads its own
+// shading state at every pixel.
+struct alignas(64) WorkerState {
     ShadeState shade;
     krvi::LastDepth last;
     krvi::PixelQueue queue;
