@@ -669,6 +669,32 @@ bool EmbeddedTexture(const Embedded& e, CTexture& texture, std::string& why)
     return ok;
 }
 
+// A file may give zero normals (an STL's "facet normal 0 0 0"), which the importer keeps as
+// given: such a corner takes its triangle's own normal, so it is lit as the face it belongs to.
+void FillZeroNormals(CObject& o)
+{
+    for (int t = 0; t + 2 < o.NumVertex; t += 3) {
+        CVertex* v = o.Vertex + t;
+        vec3 face(0.0f);
+        bool haveFace = false;
+        for (int k = 0; k < 3; ++k) {
+            const float length2 = v[k].nx * v[k].nx + v[k].ny * v[k].ny + v[k].nz * v[k].nz;
+            if (length2 > 1e-12f) continue;
+            if (!haveFace) {
+                const vec3 a(v[0].x, v[0].y, v[0].z), b(v[1].x, v[1].y, v[1].z),
+                    c(v[2].x, v[2].y, v[2].z);
+                face = cross(b - a, c - a);
+                const float length = std::sqrt(dot(face, face));
+                face = length > 0.0f && std::isfinite(length) ? face / length : vec3(0.0f);
+                haveFace = true;
+            }
+            v[k].nx = face.x;
+            v[k].ny = face.y;
+            v[k].nz = face.z;
+        }
+    }
+}
+
 void Fail(CModel& model, const std::string& path, const std::string& problem)
 {
     krvs::DestroyModel(model);
@@ -829,8 +855,10 @@ bool ImportModel(CModel& model, const char* pathText)
             const float* s = m.vertices.data() + static_cast<size_t>(i) * kFloatsPerVertex;
             for (int k = 0; k < 3; ++k)
                 if (!Finite(s[k]) || std::fabs(s[k]) > 1e30f) {
-                    Fail(model, path, "a vertex position is not a finite number");
+                    // The parts built so far share the textures: released once, from the list.
+                    for (int q = 0; q < model.partCount; ++q) model.parts[q].texture.Init();
                     for (CTexture& tex : textures) tex.Destroy();
+                    Fail(model, path, "a vertex position is not a finite number");
                     return false;
                 }
             CVertex& v = part.object.Vertex[i];
@@ -851,6 +879,7 @@ bool ImportModel(CModel& model, const char* pathText)
             lo = vec3(std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z));
             hi = vec3(std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z));
         }
+        FillZeroNormals(part.object);
         part.object.GetMinMax();
         model.triangles += n / 3;
     }
