@@ -22,6 +22,7 @@
 #include "texture/image_decode.h"
 #include "texture/texture_generate.h"
 
+#include <FreeImage.h>
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
@@ -604,15 +605,43 @@ int RunParse(const ImportRequest& request, std::vector<std::string>& names, Rece
     return status;
 }
 
+// A picture of another depth (palette, grey, 16 bits a channel), decoded in the child as a
+// bitmap and converted to 24 bits here: the conversion reads only the checked bitmap.
+bool ConvertedTexture(const std::string& path, CTexture& texture)
+{
+    krvi::DecodedImage image;
+    if (krvDecodeImage(path.c_str(), krvi::Rows_Bitmap, image) != krvi::Image_Ok || !image.dib)
+        return false;
+    FIBITMAP* rgb = FreeImage_ConvertTo24Bits(image.dib);
+    FreeImage_Unload(image.dib);
+    const int w = rgb ? static_cast<int>(FreeImage_GetWidth(rgb)) : 0;
+    const int h = rgb ? static_cast<int>(FreeImage_GetHeight(rgb)) : 0;
+    bool ok = rgb && FreeImage_GetBPP(rgb) == 24 && w > 0 && h > 0 && w <= kMaxImageSide &&
+              h <= kMaxImageSide;
+    if (ok) {
+        texture.Init();
+        texture.Create(w, h, KrvFormat_BGR);
+        ok = texture.Bits != nullptr;
+    }
+    for (int y = 0; ok && y < h; ++y)  // both bottom row first, blue, green, red
+        std::memcpy(texture.Bits + static_cast<size_t>(y) * texture.Pitch,
+                    FreeImage_GetScanLine(rgb, y), static_cast<size_t>(w) * 3u);
+    if (rgb) FreeImage_Unload(rgb);
+    return ok;
+}
+
 // A decoded picture as a texture, or false with the reason.
 bool DecodeTexture(const std::string& path, CTexture& texture, std::string& why)
 {
     krvi::DecodedImage image;
     switch (krvDecodeImage(path.c_str(), krvi::Rows_BGR, image)) {
     case krvi::Image_Ok: break;
+    case krvi::Image_BadDepth:
+        if (ConvertedTexture(path, texture)) return true;
+        why = "not 24 or 32 bits a pixel, and no conversion to 24 bits";
+        return false;
     case krvi::Image_UnknownType: why = "not an image format the renderer reads"; return false;
     case krvi::Image_TooLarge: why = "larger than 8192 pixels a side"; return false;
-    case krvi::Image_BadDepth: why = "not 24 or 32 bits a pixel"; return false;
     case krvi::Image_TooSlow: why = "took too long to decode"; return false;
     default: why = "could not be decoded"; return false;
     }
@@ -810,7 +839,16 @@ bool ImportModel(CModel& model, const char* pathText)
         if (embedded) {
             ok = EmbeddedTexture(*embedded, t, why);
         } else if (mat.texture[0] != '*') {
-            const std::string file = Resolve(folder, mat.texture, why);
+            std::string file = Resolve(folder, mat.texture, why);
+            // A name from the author's machine (an absolute or outside path, common in FBX
+            // files): the same file name in the model's folder, with the same checks.
+            const std::string leaf = BaseName(Key(mat.texture.c_str()));
+            std::string whyLeaf;
+            if (file.empty() && !leaf.empty() && leaf != Key(mat.texture.c_str()) &&
+                (why == "an absolute name" || why == "a name that leaves the model's folder")) {
+                file = Resolve(folder, leaf, whyLeaf);
+                if (file.empty()) why += ", and no " + leaf + " beside the model";
+            }
             ok = !file.empty() && DecodeTexture(file, t, why);
         }
         int index = -1;

@@ -5,11 +5,13 @@
 #include "tests/rendering_fixture.h"
 #include "tests/test_util.h"
 
+#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -148,6 +150,39 @@ TEST_F(ModelImport, OpacityAndVertexColoursReachTheParts)
                                                       {{0, 1, 255, 255, 255}, 0}};
     for (const auto& e : expected) EXPECT_GT(corners.count(e.first), 0u) << e.first[0] << e.first[1];
     EXPECT_EQ(corners.size(), expected.size());
+}
+
+// A palette texture is converted to 24 bits, and a name from the author's machine (a Windows
+// absolute path) is found beside the model: the part is textured, with no warning.
+TEST_F(ModelImport, PaletteTextureNamedByAnAbsolutePathLoads)
+{
+    const std::string dir = ::testing::TempDir() + "krv_model_palette";
+    std::filesystem::create_directories(dir);
+    FIBITMAP* dib = FreeImage_Allocate(2, 2, 8);
+    ASSERT_NE(dib, nullptr);
+    RGBQUAD* palette = FreeImage_GetPalette(dib);
+    palette[0] = RGBQUAD{10, 20, 200, 0};  // blue, green, red
+    palette[1] = RGBQUAD{0, 0, 0, 0};
+    for (int y = 0; y < 2; ++y) std::memset(FreeImage_GetScanLine(dib, y), 0, 2);
+    const int was = FreeImage_IsPluginEnabled(FIF_PNG);
+    FreeImage_SetPluginEnabled(FIF_PNG, TRUE);
+    const bool saved = FreeImage_Save(FIF_PNG, dib, (dir + "/pal.png").c_str(), 0);
+    FreeImage_SetPluginEnabled(FIF_PNG, was);
+    FreeImage_Unload(dib);
+    ASSERT_TRUE(saved);
+    std::ofstream(dir + "/m.mtl") << "newmtl p\nKd 1 1 1\nmap_Kd C:\\work\\maps\\pal.png\n";
+    std::ofstream(dir + "/m.obj")
+        << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl p\nf 1/1 2/1 3/1\n";
+    Load(dir + "/m.obj");
+    EXPECT_STREQ(krvGetErrorReport(), "");
+    EXPECT_EQ(model_.textures, 1);
+    ASSERT_EQ(model_.partCount, 1);
+    const CTexture& t = model_.parts[0].texture;
+    ASSERT_TRUE(model_.parts[0].textured && t.Bits && t.Width == 2 && t.Height == 2);
+    EXPECT_EQ(t.Bits[0], 10);
+    EXPECT_EQ(t.Bits[1], 20);
+    EXPECT_EQ(t.Bits[2], 200);
+    std::filesystem::remove_all(dir);
 }
 
 // Every malformed file, whatever its format, fails with exactly one line naming it.
