@@ -371,11 +371,15 @@ bool krvLoadModel(CModel* model, const char* path)
         Report("krvLoadModel: no file name");
         return false;
     }
+    if (shadowCache.model == model) shadowCache.valid = false;
     return krvs::ImportModel(*model, path);
 }
 
 void krvDestroyModel(CModel* model)
 {
+    // A model loaded later may get the same record and part addresses: the shadow map of this
+    // one must not be taken for its.
+    if (model && shadowCache.model == model) shadowCache.valid = false;
     if (model) krvs::DestroyModel(*model);
 }
 
@@ -442,8 +446,13 @@ bool krvRenderModelView(const CModel* model, const CModelView* view)
     StateGuard guard;
     r.fog = r.material = r.alphaBlend = r.transparency = false;
     r.TransparencySet = false;
-    CLight unitLight = krvSetLight(light, vec3(0.3f, 0.3f, 0.3f), vec3(0.85f, 0.85f, 0.85f),
-                                   vec3(0.5f, 0.5f, 0.5f), 0, 0, 0);
+    // The pipeline lights with a third of the light over its attenuation (the design's
+    // formula, which the demo's pictures rely on): a constant attenuation of a third gives a
+    // surface facing the light its full colour, not a third of it. The lit colour is written
+    // without a clamp (its low 8 bits), so ambient, diffuse and specular stay below 1 together.
+    CLight unitLight = krvSetLight(light, vec3(0.3f, 0.3f, 0.3f), vec3(0.6f, 0.6f, 0.6f),
+                                   vec3(0.09f, 0.09f, 0.09f), 0, 0, 0);
+    unitLight.constantAttenuation = 0.33333334f;
     // The light in the model's own coordinates, where its vertices are lit.
     CLight modelLight = unitLight;
     modelLight.position = frame.centre + light * frame.radius;

@@ -22,6 +22,7 @@
 #include "texture/image_decode.h"
 #include "texture/texture_generate.h"
 
+#include <FreeImage.h>
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
@@ -604,15 +605,43 @@ int RunParse(const ImportRequest& request, std::vector<std::string>& names, Rece
     return status;
 }
 
+// A picture of another depth (palette, grey, 16 bits a channel), decoded in the child as a
+// bitmap and converted to 24 bits here: the conversion reads only the checked bitmap.
+bool ConvertedTexture(const std::string& path, CTexture& texture)
+{
+    krvi::DecodedImage image;
+    if (krvDecodeImage(path.c_str(), krvi::Rows_Bitmap, image) != krvi::Image_Ok || !image.dib)
+        return false;
+    FIBITMAP* rgb = FreeImage_ConvertTo24Bits(image.dib);
+    FreeImage_Unload(image.dib);
+    const int w = rgb ? static_cast<int>(FreeImage_GetWidth(rgb)) : 0;
+    const int h = rgb ? static_cast<int>(FreeImage_GetHeight(rgb)) : 0;
+    bool ok = rgb && FreeImage_GetBPP(rgb) == 24 && w > 0 && h > 0 && w <= kMaxImageSide &&
+              h <= kMaxImageSide;
+    if (ok) {
+        texture.Init();
+        texture.Create(w, h, KrvFormat_BGR);
+        ok = texture.Bits != nullptr;
+    }
+    for (int y = 0; ok && y < h; ++y)  // both bottom row first, blue, green, red
+        std::memcpy(texture.Bits + static_cast<size_t>(y) * texture.Pitch,
+                    FreeImage_GetScanLine(rgb, y), static_cast<size_t>(w) * 3u);
+    if (rgb) FreeImage_Unload(rgb);
+    return ok;
+}
+
 // A decoded picture as a texture, or false with the reason.
 bool DecodeTexture(const std::string& path, CTexture& texture, std::string& why)
 {
     krvi::DecodedImage image;
     switch (krvDecodeImage(path.c_str(), krvi::Rows_BGR, image)) {
     case krvi::Image_Ok: break;
+    case krvi::Image_BadDepth:
+        if (ConvertedTexture(path, texture)) return true;
+        why = "not 24 or 32 bits a pixel, and no conversion to 24 bits";
+        return false;
     case krvi::Image_UnknownType: why = "not an image format the renderer reads"; return false;
     case krvi::Image_TooLarge: why = "larger than 8192 pixels a side"; return false;
-    case krvi::Image_BadDepth: why = "not 24 or 32 bits a pixel"; return false;
     case krvi::Image_TooSlow: why = "took too long to decode"; return false;
     default: why = "could not be decoded"; return false;
     }
@@ -667,6 +696,32 @@ bool EmbeddedTexture(const Embedded& e, CTexture& texture, std::string& why)
     if (done != e.bytes.size()) why = "could not write a temporary file";
     unlink(path.c_str());
     return ok;
+}
+
+// A file may give zero normals (an STL's "facet normal 0 0 0"), which the importer keeps as
+// given: such a corner takes its triangle's own normal, so it is lit as the face it belongs to.
+void FillZeroNormals(CObject& o)
+{
+    for (int t = 0; t + 2 < o.NumVertex; t += 3) {
+        CVertex* v = o.Vertex + t;
+        vec3 face(0.0f);
+        bool haveFace = false;
+        for (int k = 0; k < 3; ++k) {
+            const float length2 = v[k].nx * v[k].nx + v[k].ny * v[k].ny + v[k].nz * v[k].nz;
+            if (length2 > 1e-12f) continue;
+            if (!haveFace) {
+                const vec3 a(v[0].x, v[0].y, v[0].z), b(v[1].x, v[1].y, v[1].z),
+                    c(v[2].x, v[2].y, v[2].z);
+                face = cross(b - a, c - a);
+                const float length = std::sqrt(dot(face, face));
+                face = length > 0.0f && std::isfinite(length) ? face / length : vec3(0.0f);
+                haveFace = true;
+            }
+            v[k].nx = face.x;
+            v[k].ny = face.y;
+            v[k].nz = face.z;
+        }
+    }
 }
 
 void Fail(CModel& model, const std::string& path, const std::string& problem)
@@ -784,7 +839,16 @@ bool ImportModel(CModel& model, const char* pathText)
         if (embedded) {
             ok = EmbeddedTexture(*embedded, t, why);
         } else if (mat.texture[0] != '*') {
-            const std::string file = Resolve(folder, mat.texture, why);
+            std::string file = Resolve(folder, mat.texture, why);
+            // A name from the author's machine (an absolute or outside path, common in FBX
+            // files): the same file name in the model's folder, with the same checks.
+            const std::string leaf = BaseName(Key(mat.texture.c_str()));
+            std::string whyLeaf;
+            if (file.empty() && !leaf.empty() && leaf != Key(mat.texture.c_str()) &&
+                (why == "an absolute name" || why == "a name that leaves the model's folder")) {
+                file = Resolve(folder, leaf, whyLeaf);
+                if (file.empty()) why += ", and no " + leaf + " beside the model";
+            }
             ok = !file.empty() && DecodeTexture(file, t, why);
         }
         int index = -1;
@@ -829,8 +893,10 @@ bool ImportModel(CModel& model, const char* pathText)
             const float* s = m.vertices.data() + static_cast<size_t>(i) * kFloatsPerVertex;
             for (int k = 0; k < 3; ++k)
                 if (!Finite(s[k]) || std::fabs(s[k]) > 1e30f) {
-                    Fail(model, path, "a vertex position is not a finite number");
+                    // The parts built so far share the textures: released once, from the list.
+                    for (int q = 0; q < model.partCount; ++q) model.parts[q].texture.Init();
                     for (CTexture& tex : textures) tex.Destroy();
+                    Fail(model, path, "a vertex position is not a finite number");
                     return false;
                 }
             CVertex& v = part.object.Vertex[i];
@@ -851,6 +917,7 @@ bool ImportModel(CModel& model, const char* pathText)
             lo = vec3(std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z));
             hi = vec3(std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z));
         }
+        FillZeroNormals(part.object);
         part.object.GetMinMax();
         model.triangles += n / 3;
     }

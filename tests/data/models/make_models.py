@@ -150,9 +150,10 @@ end_header
 4 0 1 2 3
 """)
 
-# STL: a tetrahedron, four triangles.
-tetra = [((0, 0, 0), (1, 0, 0), (0, 1, 0)), ((0, 0, 0), (0, 0, 1), (1, 0, 0)),
-         ((0, 0, 0), (0, 1, 0), (0, 0, 1)), ((1, 0, 0), (0, 0, 1), (0, 1, 0))]
+# STL: a tetrahedron, four triangles, counter-clockwise seen from outside, with the zero
+# facet normals some exporters write (the importer gives such corners their face's normal).
+tetra = [((0, 0, 0), (0, 1, 0), (1, 0, 0)), ((0, 0, 0), (1, 0, 0), (0, 0, 1)),
+         ((0, 0, 0), (0, 0, 1), (0, 1, 0)), ((1, 0, 0), (0, 1, 0), (0, 0, 1))]
 stl = "solid tetra\n"
 for t in tetra:
     stl += " facet normal 0 0 0\n  outer loop\n"
