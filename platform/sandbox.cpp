@@ -224,7 +224,7 @@ private:
 // signal, now back at its default action. Code that took over the child can neither return
 // from it nor replace it: rt_sigaction is itself forbidden, and a blocked SIGSYS is unblocked
 // by the kernel for the filter's signal. A sanitized build, whose filter kills, installs none.
-[[maybe_unused]] static void RecordStoppedCall(int, siginfo_t* info, void*)
+static void RecordStoppedCall(int, siginfo_t* info, void*)
 {
     if (childStopped) *childStopped = info->si_syscall;
     raise(SIGSYS);
