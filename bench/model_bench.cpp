@@ -1,14 +1,16 @@
 // Model benchmark: loads a model as krv-render does and renders a turntable of views of it, the
 // colour picture read back and the depth pass, into memory (no files), as the Python module's
-// render_views does, after two untimed views. Prints the median over the rounds of the frames a
-// second and the milliseconds a frame, and a hash of the last view's pixels (FNV-1a over red,
-// green, blue, the top row first), so that bench/python_bench.py can compare the same frames from
-// Python.
+// render_views does, after two untimed views. Prints the medians over the rounds of the frames a
+// second, the milliseconds a frame and the processor milliseconds a frame (every thread of the
+// process: with one drawing thread the work alone, whatever else the machine runs), and a hash
+// of the last view's pixels (FNV-1a over red, green, blue, the top row first), so that
+// bench/python_bench.py can compare the same frames from Python.
 //
 //   model_bench MODEL [--size WxH] [--aa off|4x|9x|16x] [--views N] [--rounds N]
 //               [--threads N] [--outputs color|color+depth] [--help]
 //
-// The line scripts read: `model_bench: ... | fps <median> | frame_ms <median> | hash <16 hex>`.
+// The line scripts read:
+//   model_bench: ... | fps <median> | frame_ms <median> | cpu_ms <median> | hash <16 hex>
 #include "api/krv.h"
 #include "base/options.h"
 
@@ -17,6 +19,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,13 @@ int ParseAA(const char* s)
     for (const auto& n : names)
         if (krvopt::SameName(s, n.name)) return n.aa;
     return -1;
+}
+
+double ProcessSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 uint64_t Fnv1a(const std::vector<unsigned char>& bytes)
@@ -134,14 +144,16 @@ int main(int argc, char** argv)
     };
     // Two untimed views first: the drawing threads start and the buffers are touched.
     bool ok = render(0) && render(views > 1 ? 1 : 0);
-    std::vector<double> fps, ms;
+    std::vector<double> fps, ms, cpu;
     for (int r = 0; r < rounds && ok; ++r) {
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = ProcessSeconds();
         for (int i = 0; i < views && ok; ++i) ok = render(i);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         fps.push_back(views / seconds);
         ms.push_back(seconds * 1000.0 / views);
+        cpu.push_back((ProcessSeconds() - cpuStart) * 1000.0 / views);
     }
     if (!ok) std::fprintf(stderr, "%s: %s", program, krvGetErrorReport());
     const int usedThreads = krvGetThreads();
@@ -150,8 +162,8 @@ int main(int argc, char** argv)
     if (!ok) return 1;
     std::printf(
         "model_bench: %s %dx%d views %d rounds %d threads %d %s | fps %.2f | frame_ms %.3f "
-        "| hash %016" PRIx64 "\n",
+        "| cpu_ms %.3f | hash %016" PRIx64 "\n",
         model, width, height, views, rounds, usedThreads, depth ? "color+depth" : "color",
-        Median(fps), Median(ms), Fnv1a(rgb));
+        Median(fps), Median(ms), Median(cpu), Fnv1a(rgb));
     return 0;
 }

@@ -8,19 +8,21 @@ views each:
 
   C++          model_bench, the library calls of Renderer.render_views in a C++ program, one
                round a process, its drawing loop alone timed
-  render_views Renderer.render_views(model, views) in this process (one drawing thread a core)
+  render_views Renderer.render_views(model, views) in this process
   render       Renderer.render(model, **view), a call a view in a Python loop
   2 processes  two spawned worker processes of one drawing thread each, half the views each
   batch PNGs   korvane.batch.render_batch writing colour PNGs of 4 copies of the model (every
                other view each), in this process and over a pool of 2 processes, start-up
                and loading included
 
-The C++ and Python rounds take turns, so that both meet the same load of a shared machine; the
-figures are the best rounds' (the least disturbed), and the overhead is how much longer a
-Python frame takes than a C++ one, from the best rounds and as the median of the rounds'
-ratios. The last views' hashes (FNV-1a of the RGB) show that both rendered the same frames.
+Frames a second are wall-clock, with one drawing thread a core in one process, the best of the
+rounds (the least disturbed: the machine may be shared). The Python overhead is measured where
+the machine's load reaches least: the processor time of a frame with one drawing thread
+(time.process_time here, the process's clock in model_bench), C++ and Python rounds in turn,
+the median of the rounds' ratios. The last views' hashes (FNV-1a of the RGB) show that both
+rendered the same frames.
 
-    bench/python_bench.py [--build build] [--views 24] [--rounds 5] [--json FILE]
+    bench/python_bench.py [--build build] [--views 24] [--rounds 7] [--json FILE]
 
 The module is imported from BUILD/python when it is there, else as installed.
 """
@@ -68,39 +70,50 @@ def median(values):
     return v[n // 2] if n % 2 else 0.5 * (v[n // 2 - 1] + v[n // 2])
 
 
-def cpp_round(bench, model, views):
-    """One round of model_bench (a process of its own; only its drawing loop is timed)."""
+def cpp_round(bench, model, views, threads):
+    """One round of model_bench, a process of its own (only its drawing loop is timed): frames a
+    second, processor milliseconds a frame, the last view's hash."""
     out = subprocess.run([str(bench), str(model), "--size", "%dx%d" % (SIZE, SIZE), "--aa", AA,
-                          "--views", str(views), "--rounds", "1", "--outputs", "color+depth"],
+                          "--views", str(views), "--rounds", "1", "--threads", str(threads),
+                          "--outputs", "color+depth"],
                          check=True, capture_output=True, text=True).stdout
-    found = re.search(r"\| fps ([0-9.]+) \| frame_ms [0-9.]+ \| hash ([0-9a-f]{16})", out)
+    found = re.search(r"\| fps ([0-9.]+) \| frame_ms [0-9.]+ \| cpu_ms ([0-9.]+) "
+                      r"\| hash ([0-9a-f]{16})", out)
     if not found:
         sys.exit("python_bench: cannot read model_bench's line: " + out)
-    return float(found.group(1)), found.group(2)
+    return float(found.group(1)), float(found.group(2)), found.group(3)
 
 
 def one_process(korvane, bench, model, views, rounds):
-    """C++ and Python rounds in turn, so that both see the same load on a shared machine: the
-    frames a second of each round of model_bench, render_views and a render call a view, and
-    whether the last views' hashes agree."""
-    cpp, stacked, single = [], [], []
+    """C++ and Python rounds in turn, so that both meet the same load of the machine.
+    Frames a second with the default drawing threads (one a core): C++ and render_views; then
+    processor milliseconds a frame with one drawing thread: C++, render_views and a render call
+    a view. And whether the last views' hashes agree."""
+    n = len(views)
+    f = {"cpp_fps": [], "views_fps": [], "cpp_cpu": [], "views_cpu": [], "render_cpu": []}
     same = True
-    with korvane.Renderer(SIZE, SIZE, aa=AA) as r:
-        m = korvane.load(model)
-        r.render_views(m, views[:2], outputs=OUTPUTS)  # warm-up
-        for _ in range(rounds):
-            fps, cpp_hash = cpp_round(bench, model, len(views))
-            cpp.append(fps)
-            t = time.perf_counter()
-            out = r.render_views(m, views, outputs=OUTPUTS)
-            stacked.append(len(views) / (time.perf_counter() - t))
-            same = same and fnv1a(out["color"][-1]) == cpp_hash
-            t = time.perf_counter()
-            for v in views:
-                r.render(m, outputs=OUTPUTS, **v)
-            single.append(len(views) / (time.perf_counter() - t))
-        m.close()
-    return cpp, stacked, single, same
+    for threads in (0, 1):  # 0 first: a renderer of one thread leaves the library at one
+        with korvane.Renderer(SIZE, SIZE, aa=AA, threads=threads) as r:
+            m = korvane.load(model)
+            r.render_views(m, views[:2], outputs=OUTPUTS)  # warm-up
+            for _ in range(rounds):
+                fps, cpu, cpp_hash = cpp_round(bench, model, n, threads)
+                t, c = time.perf_counter(), time.process_time()
+                out = r.render_views(m, views, outputs=OUTPUTS)
+                t, c = time.perf_counter() - t, time.process_time() - c
+                same = same and fnv1a(out["color"][-1]) == cpp_hash
+                if threads == 0:
+                    f["cpp_fps"].append(fps)
+                    f["views_fps"].append(n / t)
+                    continue
+                f["cpp_cpu"].append(cpu)
+                f["views_cpu"].append(1000 * c / n)
+                c = time.process_time()
+                for v in views:
+                    r.render(m, outputs=OUTPUTS, **v)
+                f["render_cpu"].append(1000 * (time.process_time() - c) / n)
+            m.close()
+    return f, same
 
 
 # The pool's worker: one renderer of one drawing thread and the model, made once.
@@ -160,7 +173,7 @@ def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--build", default=str(ROOT / "build"), help="the CMake build folder")
     p.add_argument("--views", type=int, default=24, help="views a round (default 24)")
-    p.add_argument("--rounds", type=int, default=5, help="rounds a figure (default 5)")
+    p.add_argument("--rounds", type=int, default=7, help="rounds a figure (default 7)")
     p.add_argument("--json", help="also write the figures to this file")
     args = p.parse_args()
 
@@ -182,33 +195,35 @@ def main():
     for name, model in (("car", CAR), ("gltf", gltf)):
         if model is None:
             continue
-        cpp, stacked, single, same = one_process(korvane, bench, model, views, args.rounds)
+        rounds, same = one_process(korvane, bench, model, views, args.rounds)
         pool = pool_fps(import_path, model, views, args.rounds)
         batch_views = views[::2]
         batch1 = batch_fps(model, batch_views, 4, None)
         batch2 = batch_fps(model, batch_views, 4, 2)
-        # Best rounds (the least disturbed) and the median of the rounds' C++/Python ratios.
-        f = {"model": str(model), "cpp_fps": max(cpp), "render_views_fps": max(stacked),
-             "render_fps": max(single), "pool2_fps": max(pool), "batch1_fps": batch1,
-             "batch2_fps": batch2,
-             "overhead_render_views": max(cpp) / max(stacked) - 1.0,
-             "overhead_render": max(cpp) / max(single) - 1.0,
-             "overhead_render_views_median": median([c / p for c, p in zip(cpp, stacked)]) - 1,
-             "overhead_render_median": median([c / p for c, p in zip(cpp, single)]) - 1,
-             "same_frames": same, "rounds": {"cpp": cpp, "render_views": stacked,
-                                             "render": single, "pool2": pool}}
+        cpp_cpu, views_cpu, render_cpu = (rounds[k] for k in ("cpp_cpu", "views_cpu",
+                                                              "render_cpu"))
+        # Frames a second: the best rounds (the least disturbed). Overhead: the extra processor
+        # time of a Python frame, the median of the rounds' ratios.
+        f = {"model": str(model), "cpp_fps": max(rounds["cpp_fps"]),
+             "render_views_fps": max(rounds["views_fps"]), "pool2_fps": max(pool),
+             "batch1_fps": batch1, "batch2_fps": batch2,
+             "cpp_cpu_ms": median(cpp_cpu), "render_views_cpu_ms": median(views_cpu),
+             "render_cpu_ms": median(render_cpu),
+             "overhead_render_views": median([p / c for p, c in zip(views_cpu, cpp_cpu)]) - 1,
+             "overhead_render": median([p / c for p, c in zip(render_cpu, cpp_cpu)]) - 1,
+             "same_frames": same, "rounds": dict(rounds, pool2_fps=pool)}
         figures[name] = f
-        print("%s (%s), best of %d rounds:" % (name, model.name, args.rounds))
-        print("  C++ %.1f fps | Python render_views %.1f fps, render a call a view %.1f fps"
-              " | same frames: %s" % (f["cpp_fps"], f["render_views_fps"], f["render_fps"],
-                                      "yes" if same else "NO"))
-        print("  Python overhead: render_views %+.1f%% (rounds' median %+.1f%%), render %+.1f%%"
-              " (%+.1f%%)" % (100 * f["overhead_render_views"],
-                              100 * f["overhead_render_views_median"],
-                              100 * f["overhead_render"], 100 * f["overhead_render_median"]))
-        print("  2 processes x 1 thread %.1f fps | batch of 4 x %d PNGs, start-up included: "
-              "1 process %.1f fps, pool of 2 %.1f fps" % (f["pool2_fps"], len(batch_views),
-                                                          batch1, batch2))
+        print("%s (%s):" % (name, model.name))
+        print("  frames a second (best of %d rounds): C++ %.1f | render_views %.1f | 2 processes"
+              " x 1 thread %.1f | same frames: %s" % (
+                  args.rounds, f["cpp_fps"], f["render_views_fps"], f["pool2_fps"],
+                  "yes" if same else "NO"))
+        print("  processor ms a frame, 1 thread (medians): C++ %.2f | render_views %.2f "
+              "(overhead %+.1f%%) | render a call a view %.2f (%+.1f%%)" % (
+                  f["cpp_cpu_ms"], f["render_views_cpu_ms"], 100 * f["overhead_render_views"],
+                  f["render_cpu_ms"], 100 * f["overhead_render"]))
+        print("  batch helper, 4 x %d PNGs, start-up and loading included: 1 process %.1f fps,"
+              " pool of 2 %.1f fps" % (len(batch_views), batch1, batch2))
     if args.json:
         with open(args.json, "w") as fh:
             json.dump(figures, fh, indent=1)
