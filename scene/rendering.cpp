@@ -1,5 +1,6 @@
 #include "scene/rendering.h"
 
+#include "platform/win32.h"
 #include "scene/vertex_transform.h"
 
 #include <cstdint>
@@ -201,4 +202,12 @@ void _3D_Korvane_Rendering::TexRotate2fv(float angle, const vec3& axis)
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
         krvi::RotateTexCoords(Buffer + lo, hi - lo, angle, axis);
+}
+
+void MouseWheel(int delta) { krvRendering().Camera.ZoomView(static_cast<float>(delta)); }
+
+// The platform reports a held key with bit 0x100 of GetKeyState.
+void MouseMove(int dx, int dy)
+{
+    if (GetKeyState(VK_LBUTTON) & 0x100) krvRendering().Camera.MoveView(dx, dy);
 }
