@@ -11,7 +11,15 @@
 // Culling is on by default for the context.
 _3D_Korvane_Rendering* _3D_KRV_Rendering = nullptr;
 
-_3D_Korvane_Rendering::_3D_Korvane_Rendering() { cullEnabled = true; }
+// Any object's ObjectBegin .. ObjectEnd opens and closes the current context's recording, the
+// one krvRendering() names.
+static void NoteObjectOpen(bool open) { krvRendering().ObjectOpen = open; }
+
+_3D_Korvane_Rendering::_3D_Korvane_Rendering()
+{
+    cullEnabled = true;
+    krvi::ObjectOpenChanged = NoteObjectOpen;
+}
 
 // A zero-sized view (a minimised window) keeps the previous lens: its aspect would be 0/0 and
 // turn every later frame's matrices into NaN.
