@@ -5,6 +5,9 @@
 //
 //   span_bench [--spans N] [--rounds N]
 #include "core/core.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
+#include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
 

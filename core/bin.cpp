@@ -5,6 +5,7 @@
 #include "core/clip.h"
 #include "core/core.h"
 #include "core/rasterize.h"
+#include "core/vertex_stage.h"
 #include "platform/thread_pool.h"
 
 #if defined(__SSE2__)

@@ -1,9 +1,10 @@
 // The scalar span body: DrawSpanImpl, the pixel loop of one span, instantiated once for every
 // feature mask (the routines a draw picks from) and once with the mask tested per pixel (the
-// reference). Also the public DrawSpan, which walks one CSpan with the core's state.
+// reference). The public DrawSpan, which walks one CSpan with the core's state, is
+// rasterize.cpp's.
+#include "core/draw_span.h"
+
 #include "core/core.h"
-#include "core/draw_state.h"
-#include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
 
@@ -122,37 +123,3 @@ bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeSta
 
 // ---------------------------------------------------------------------------------------------
 // The public DrawSpan and its reference: one CSpan with the core's state as it stands.
-
-// The draw's mask, less what the core cannot back right now: a span drawn without a colour
-// target is depth-only, and a group whose texture or light is gone is not shaded.
-unsigned krvi::SpanFeatures(const _3D_Korvane_Core& core)
-{
-    unsigned f = core.drawFeatures;
-    if (!core.targetColor) return 0;
-    if (!core.texture0) f &= ~kSpanTexture;
-    if (!core.light) f &= ~(kSpanLight | kSpanShadow);
-    if (!core.shadowMap) f &= ~kSpanShadow;
-    return f;
-}
-
-static void DrawOneSpan(_3D_Korvane_Core& core, const CSpan& span, int y, bool reference)
-{
-    const unsigned mask = krvi::SpanFeatures(core);
-    SpanTarget target;
-    target.Load(core, (mask & kSpanColor) != 0);
-    ShadeState shade;
-    if (mask & kSpanColor) shade.Load(core, span);
-    const FlatPoint left = krvi::Flatten(*span.first, mask), delta = krvi::Flatten(span, mask);
-    const float rightX = span.second->position.x;
-    if (reference)
-        krvi::ReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
-    else
-        krvi::ScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
-}
-
-void _3D_Korvane_Core::DrawSpan(CSpan* span, int y) { DrawOneSpan(*this, *span, y, false); }
-
-void krvi::DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
-{
-    DrawOneSpan(core, *span, y, true);
-}

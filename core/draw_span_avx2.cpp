@@ -2,7 +2,7 @@
 // AVX2 (a target attribute, not a compiler flag), so nothing the rest of the program shares
 // with it, such as an inline function of a header, can carry AVX2 instructions to a processor
 // without them; draw_span_simd.cpp picks this body only where the processor has AVX2.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

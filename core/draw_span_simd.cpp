@@ -1,5 +1,5 @@
 // The choice of a SIMD span body for a draw, by what the processor supports.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 int krvi::SimdLanesAvailable()
 {

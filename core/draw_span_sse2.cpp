@@ -1,5 +1,5 @@
 // The SIMD span body over 4 lanes with SSE2, which every x86-64 processor has.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>

@@ -1,7 +1,8 @@
 // PrepareDraw: the one place where a draw's state is derived from the core.
 #include "core/draw_state.h"
 
-#include "core/rasterize.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
 
 #include <atomic>
 #include <climits>

@@ -23,3 +23,21 @@ struct RuntimeFeatures {
     bool Has(unsigned f) const { return (bits & f) != 0; }
     unsigned mask() const { return bits; }
 };
+
+namespace krvi {
+
+// The core's drawFeatures less what it cannot back right now (no colour target: depth only; a
+// group whose texture or light is unbound is not shaded): the mask of the stage entry points.
+// A template so that this header needs no core.h: Core is _3D_Korvane_Core.
+template <class Core>
+unsigned SpanFeatures(const Core& core)
+{
+    unsigned f = core.drawFeatures;
+    if (!core.targetColor) return 0;
+    if (!core.texture0) f &= ~kSpanTexture;
+    if (!core.light) f &= ~(kSpanLight | kSpanShadow);
+    if (!core.shadowMap) f &= ~kSpanShadow;
+    return f;
+}
+
+}  // namespace krvi

@@ -8,6 +8,7 @@
 // RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
 // calling thread.
 #include "core/core.h"
+#include "core/draw_span.h"
 #include "core/draw_state.h"
 #include "core/rasterize.h"
 
@@ -259,4 +260,29 @@ void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
     const int n = s.vectors;
     kPairRoutines[n - 1](s, draw.shade, rows, packed, packed + n, packed + 2 * n, packed + 3 * n,
                          draw.NextOrdinal() * 2, krvi::RowWindow(), draw.last);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One CSpan with the core's state, through the routine of its mask or the reference.
+
+static void DrawOneSpan(_3D_Korvane_Core& core, const CSpan& span, int y, bool reference)
+{
+    const unsigned mask = krvi::SpanFeatures(core);
+    SpanTarget target;
+    target.Load(core, (mask & kSpanColor) != 0);
+    ShadeState shade;
+    if (mask & kSpanColor) shade.Load(core, span);
+    const FlatPoint left = krvi::Flatten(*span.first, mask), delta = krvi::Flatten(span, mask);
+    const float rightX = span.second->position.x;
+    if (reference)
+        krvi::ReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
+    else
+        krvi::ScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
+}
+
+void _3D_Korvane_Core::DrawSpan(CSpan* span, int y) { DrawOneSpan(*this, *span, y, false); }
+
+void krvi::DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
+{
+    DrawOneSpan(core, *span, y, true);
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/core.h"
-#include "core/rasterize.h"
+#include "core/attributes.h"
 #include "texture/texture_sampler.h"
 
 #include <cmath>
@@ -112,12 +112,14 @@ struct ShadeState {
     }
     static bool PositiveZero(float v) { return v == 0.0f && !std::signbit(v); }
     void SetSpanRight(const vec3& right) { spanRight = right; }
-    void SetSpan(const CSpan& span)
+    template <class Span>  // CSpan (rasterize.h)
+    void SetSpan(const Span& span)
     {
         SetSpanRight(
             vec3(span.second->position.x, span.second->position.y, span.second->position.z));
     }
-    void Load(const _3D_Korvane_Core& core, const CSpan& span)
+    template <class Span>
+    void Load(const _3D_Korvane_Core& core, const Span& span)
     {
         Load(core);
         SetSpan(span);

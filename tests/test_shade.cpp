@@ -1,9 +1,12 @@
 // Pixel shading, one path at a time with exact bytes, and the specialised span routines swept
 // against the reference body.
 #include "core/core.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
 #include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
+#include "core/submit.h"
 #include "tests/golden.h"
 #include "tests/test_util.h"
 
