@@ -73,7 +73,7 @@ struct WorkerState {
 }  // namespace
 
 struct krvi::DrawWork {
-    DrawState state;
+    krvi::DrawState state;
     std::vector<WorkerState> workers;
     std::vector<std::unique_ptr<Chunk>> chunks;
 };
@@ -81,7 +81,7 @@ struct krvi::DrawWork {
 krvi::DrawWork* krvi::NewDrawWork() { return new krvi::DrawWork(); }
 void krvi::ReleaseDrawWork(krvi::DrawWork* work) { delete work; }
 
-DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
+krvi::DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
 
 int krvi::RegionRows(int rows, int threads)
 {
@@ -127,7 +127,7 @@ struct PassJob {
 // Transform, clipping, set-up and binning of chunk c of the pass.
 void SetUpChunk(const PassJob& job, int c)
 {
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     chunk.used = 0;
@@ -179,7 +179,7 @@ void SetUpChunk(const PassJob& job, int c)
 // another thread is waited for; its records are needed before any later one's.
 void DrawRegion(const PassJob& job, int r, WorkerState& self)
 {
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     krvi::RowWindow window;
     window.first = r << job.shift;
@@ -210,7 +210,7 @@ void PassRun(void* context, int index, int)
     // A worker the pool gained after the draw counted its threads has no state; the others
     // leave it nothing to do.
     if (index >= job.threads) return;
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     WorkerState& self = job.work->workers[static_cast<size_t>(index)];
     self.shade = d.shade;
     self.shade.queue = &self.queue;
@@ -232,7 +232,7 @@ void krvi::SetRegionHook(krvi::RegionHook hook) { gRegionHook.store(hook); }
 bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t triangles,
                          int threads, unsigned short& lastDepth)
 {
-    const DrawState& d = work.state;
+    const krvi::DrawState& d = work.state;
     if (work.workers.size() < static_cast<size_t>(threads))
         work.workers.resize(static_cast<size_t>(threads));
 

@@ -19,7 +19,7 @@ namespace krvi {
 DrawWork* NewDrawWork();
 
 // The draw state that PrepareDraw fills for the next RunBinnedDraw, kept in the work.
-DrawState& StateOf(DrawWork& work);
+krvi::DrawState& StateOf(DrawWork& work);
 
 // Draws triangles [0, triangles) of `vertices` with the state of StateOf(work) on `threads`
 // threads of the shared pool (1: on the caller alone). Returns whether a fragment reached the

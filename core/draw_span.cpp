@@ -96,7 +96,8 @@ template <unsigned Mask>
 static bool DrawSpanFixed(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
                           const FlatPoint& delta, float rightX, int y, unsigned short& lastDepth)
 {
-    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, FixedFeatures<Mask>());
+    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,
+                        krvi::FixedFeatures<Mask>());
 }
 
 template <unsigned... Masks>
@@ -118,7 +119,8 @@ bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeSta
                          const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                          unsigned short& lastDepth)
 {
-    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, RuntimeFeatures{mask});
+    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,
+                        krvi::RuntimeFeatures{mask});
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -63,8 +63,8 @@ int krvi::SimdLanes()
     return wanted < available ? (wanted >= 8 ? 8 : 4) : available;
 }
 
-void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
-                 DrawState& d)
+void krvi::PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
+                       krvi::DrawState& d)
 {
     d.features = features;
     d.vectors = krvi::VectorsOf(features);

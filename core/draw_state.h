@@ -8,6 +8,8 @@
 #include "core/core.h"
 #include "core/span.h"
 
+namespace krvi {
+
 struct DrawState {
     // The attribute groups the draw carries, clips, interpolates and shades (kSpan* bits).
     unsigned features = 0;
@@ -45,8 +47,6 @@ struct DrawState {
 // krvi::SpanFeatures for the stage entry points).
 void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
                  DrawState& draw);
-
-namespace krvi {
 
 // The lanes a draw's span routine may use: 0 picks the widest the processor has (the default),
 // 1 forces the scalar body, 4 or 8 ask for at most that many. SimdLanes answers the lanes

@@ -13,6 +13,8 @@ constexpr unsigned kSpanFeatureCount = 16u;
 
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
+namespace krvi {
+
 template <unsigned Mask>
 struct FixedFeatures {
     static constexpr bool Has(unsigned f) { return (Mask & f) != 0; }
@@ -23,8 +25,6 @@ struct RuntimeFeatures {
     bool Has(unsigned f) const { return (bits & f) != 0; }
     unsigned mask() const { return bits; }
 };
-
-namespace krvi {
 
 // The core's drawFeatures less what it cannot back right now (no colour target: depth only; a
 // group whose texture or light is unbound is not shaded): the mask of the stage entry points.

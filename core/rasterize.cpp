@@ -42,7 +42,7 @@ static bool Finite(const vec4& p)
 // The rows a short edge shares with the long one: from the short edge's top row (raised to 0)
 // to its bottom row (lowered to the target's last), even rows only with a step of 2. False when
 // there are none, or an edge has no height.
-static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float shortDy,
+static bool RowsOfPair(const krvi::DrawState& draw, float longDy, float longTop, float shortDy,
                        float shortTop, float shortBottom, krvi::PairRows& rows)
 {
     rows = krvi::PairRows();
@@ -65,7 +65,7 @@ static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float
     return true;
 }
 
-bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
+bool krvi::SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
 {
     for (int k = 0; k < 3; ++k) {
         vec4& p = v[k].position;
@@ -147,7 +147,7 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
 
 // The rows of one edge pair inside the window, N vectors a point.
 template <int N>
-static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairRows& rows,
+static void DrawPair(const krvi::DrawState& draw, ShadeState& shade, const krvi::PairRows& rows,
                      const Lanes4* longTop, const Lanes4* longDelta, const Lanes4* shortTop,
                      const Lanes4* shortDelta, uint64_t key, const krvi::RowWindow& window,
                      krvi::LastDepth& last)
@@ -194,13 +194,13 @@ static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairR
     }
 }
 
-typedef void (*PairRoutine)(const DrawState&, ShadeState&, const krvi::PairRows&, const Lanes4*,
-                            const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
+typedef void (*PairRoutine)(const krvi::DrawState&, ShadeState&, const krvi::PairRows&,
+                            const Lanes4*, const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
                             const krvi::RowWindow&, krvi::LastDepth&);
 static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<3>, DrawPair<4>,
                                              DrawPair<5>};
 
-void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
+void krvi::DrawSetupTriangle(const krvi::DrawState& draw, ShadeState& shade, const Lanes4* record,
                              uint64_t ordinal, const krvi::RowWindow& window, krvi::LastDepth& last)
 {
     krvi::SetupTriangle header;
@@ -219,7 +219,7 @@ void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lan
 krvi::SerialDraw::SerialDraw(_3D_Korvane_Core& c) : core(c)
 {
     const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
-    PrepareDraw(c, krvi::SpanFeatures(c), viewport, state);
+    krvi::PrepareDraw(c, krvi::SpanFeatures(c), viewport, state);
     shade = state.shade;
     shade.queue = &queue;
 }
@@ -246,7 +246,7 @@ void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
 void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
 {
     krvi::SerialDraw draw(*this);
-    const DrawState& s = draw.state;
+    const krvi::DrawState& s = draw.state;
     krvi::PairRows rows;
     if (!RowsOfPair(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
                     shortEdge->first->position.y, shortEdge->second->position.y, rows))

@@ -87,7 +87,7 @@ inline const Lanes4* SetupPoint(const Lanes4* record, int vectors, int which)
 
 // Set-up of one clipped triangle (divide, cull, viewport, edges): writes the record at out
 // (SetupStride lanes) and returns true, or false when nothing of it can be drawn.
-bool SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
+bool SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
 
 // ---------------------------------------------------------------------------------------------
 // The rows [first, last] a row walk draws of a triangle: the whole target on one thread, one
@@ -122,7 +122,7 @@ struct LastDepth {
 // Draws the rows of one set-up triangle that lie in the window. `ordinal` is the
 // record's place in the draw (the same on every thread); shade is this thread's copy of the
 // draw's shading state (the Dot3 term reads a per-row value from it).
-void DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
+void DrawSetupTriangle(const krvi::DrawState& draw, ShadeState& shade, const Lanes4* record,
                        uint64_t ordinal, const RowWindow& window, LastDepth& last);
 
 // ---------------------------------------------------------------------------------------------
@@ -140,7 +140,7 @@ struct SerialDraw {
     uint64_t NextOrdinal() { return ordinal++; }
 
     _3D_Korvane_Core& core;
-    DrawState state;
+    krvi::DrawState state;
     ShadeState shade;
     PixelQueue queue;
     LastDepth last;

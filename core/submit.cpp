@@ -75,8 +75,8 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
     if (!vertices || firstVertex < 0 || vertexCount < 3) return;
     submittedTriangles += static_cast<uint64_t>(vertexCount) / 3u;
     if (!drawWork) drawWork = krvi::NewDrawWork();
-    DrawState& state = krvi::StateOf(*drawWork);
-    PrepareDraw(*this, drawFeatures, viewport, state);
+    krvi::DrawState& state = krvi::StateOf(*drawWork);
+    krvi::PrepareDraw(*this, drawFeatures, viewport, state);
     if (state.target.lastRow < 0) return;
     const int threads = state.serialOnly ? 1 : krvi::ThreadPool::Shared().Threads();
     krvi::RunBinnedDraw(*drawWork, vertices + firstVertex, vertexCount / 3, threads, lastDepth);

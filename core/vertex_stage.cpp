@@ -76,7 +76,7 @@ static inline vec4 Transform(const float* m, const CVertex& v)
 }
 
 // The three pipeline records of the triangle whose first vertex is cv[0].
-void krvi::TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri)
+void krvi::TransformTriangle(const krvi::DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri)
 {
     const unsigned features = d.features;
     for (int k = 0; k < 3; ++k) {

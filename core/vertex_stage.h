@@ -9,6 +9,6 @@ namespace krvi {
 
 // Transform, colour and fog of the three pipeline records of the triangle whose first vertex
 // is cv[0].
-void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri);
+void TransformTriangle(const krvi::DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri);
 
 }  // namespace krvi

@@ -88,7 +88,7 @@ protected:
         for (int j = 0; j < 3; ++j) target.color[j] = uint8(old[j]);
         ShadeState state;
         state.Load(core, span);
-        bool write = ShadePixel(state, a, target.color.data(), 1000, RuntimeFeatures{mask});
+        bool write = ShadePixel(state, a, target.color.data(), 1000, krvi::RuntimeFeatures{mask});
         if (depthWrite) *depthWrite = write;
         return {target.color[0], target.color[1], target.color[2]};
     }
