@@ -43,7 +43,7 @@ inline void Pause()
 // One chunk's records and their bins. The vectors keep their size from draw to draw, so that
 // a frame allocates nothing once they have grown to the scene.
 struct Chunk {
-    std::vector<Lanes4> records;
+    std::vector<krvi::Lanes4> records;
     size_t used = 0;  // Lanes4 in use
     // Region r's records are entries[start[r]] .. entries[start[r + 1] - 1], in submission
     // order, as indices of records (a record is `stride` Lanes4).
@@ -55,7 +55,7 @@ struct Chunk {
     // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
     // set a new high mark long after the first: the first reservation leaves room for two
     // pieces a triangle, which the scenes never exceed, so the growth stops with it.
-    Lanes4* Reserve(size_t n)
+    krvi::Lanes4* Reserve(size_t n)
     {
         if (used + n > records.size())
             records.resize(
@@ -65,7 +65,7 @@ struct Chunk {
 };
 
 struct WorkerState {
-    ShadeState shade;
+    krvi::ShadeState shade;
     krvi::LastDepth last;
     krvi::PixelQueue queue;
 };
@@ -132,7 +132,7 @@ void SetUpChunk(const PassJob& job, int c)
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     chunk.used = 0;
     auto sink = [&](_3D_Korvane_Shader* v) {
-        Lanes4* out = chunk.Reserve(stride);
+        krvi::Lanes4* out = chunk.Reserve(stride);
         if (krvi::SetUpTriangle(d, v, out)) chunk.used += stride;
     };
     const int64_t lo = c * kChunkTriangles;
@@ -245,7 +245,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         krvi::LastDepth last;
         uint64_t ordinal = 0;
         const krvi::RowWindow all;
-        Lanes4 record[krvi::kSetupHeader + 6 * 5];
+        krvi::Lanes4 record[krvi::kSetupHeader + 6 * 5];
         auto sink = [&](_3D_Korvane_Shader* v) {
             if (krvi::SetUpTriangle(d, v, record))
                 krvi::DrawSetupTriangle(d, self.shade, record, ordinal++, all, last);

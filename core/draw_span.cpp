@@ -15,9 +15,9 @@
 #include <cstring>
 #include <utility>
 
-void SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
+void krvi::SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
 {
-    *this = SpanTarget();
+    *this = krvi::SpanTarget();
     lastRow = core.maxY;
     lastColumn = core.maxX;
     if (withColor) {
@@ -40,9 +40,9 @@ void SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
 
 // left: the span's left end; delta: right minus left; rightX: the right end's screen x.
 template <class Features>
-static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
-                         const FlatPoint& delta, float rightX, int y, unsigned short& lastDepthOut,
-                         Features f)
+static bool DrawSpanImpl(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                         const krvi::FlatPoint& left, const krvi::FlatPoint& delta, float rightX,
+                         int y, unsigned short& lastDepthOut, Features f)
 {
     const float dx = delta.X();
     if (dx == 0.0f || !std::isfinite(dx) || !std::isfinite(left.X())) return false;
@@ -74,14 +74,14 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
         if (f.Has(kSpanColor)) {
             const float w = 1.0f / (left.W() + delta.W() * t);
             // Attributes (left + delta * t) * w, vectors 1.. into the record's four vectors.
-            PixelAttributes a;
+            krvi::PixelAttributes a;
             krvi::ForVectors(vectors, [&](int k) {
                 if (k == 0) return;
-                const Lanes4 lanes = (left.v[k] + delta.v[k] * t) * w;
+                const krvi::Lanes4 lanes = (left.v[k] + delta.v[k] * t) * w;
                 std::memcpy(reinterpret_cast<char*>(&a) + (k - 1) * sizeof lanes, &lanes,
                             sizeof lanes);
             });
-            if (!ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, d, f)) continue;
+            if (!krvi::ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, d, f)) continue;
         }
         if (writeDepth) depthRow[x] = d;
     }
@@ -93,30 +93,32 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
 // One routine a mask, in a table built at compile time.
 
 template <unsigned Mask>
-static bool DrawSpanFixed(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
-                          const FlatPoint& delta, float rightX, int y, unsigned short& lastDepth)
+static bool DrawSpanFixed(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                          const krvi::FlatPoint& left, const krvi::FlatPoint& delta, float rightX,
+                          int y, unsigned short& lastDepth)
 {
     return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,
                         krvi::FixedFeatures<Mask>());
 }
 
 template <unsigned... Masks>
-static constexpr std::array<SpanRoutine, sizeof...(Masks)> MakeSpanRoutines(
+static constexpr std::array<krvi::SpanRoutine, sizeof...(Masks)> MakeSpanRoutines(
     std::integer_sequence<unsigned, Masks...>)
 {
     return {{&DrawSpanFixed<Masks>...}};
 }
 
-static constexpr std::array<SpanRoutine, kSpanFeatureCount> kSpanRoutines =
+static constexpr std::array<krvi::SpanRoutine, kSpanFeatureCount> kSpanRoutines =
     MakeSpanRoutines(std::make_integer_sequence<unsigned, kSpanFeatureCount>());
 
-SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
+krvi::SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
 {
     return kSpanRoutines[mask % kSpanFeatureCount];
 }
 
-bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                         const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+bool krvi::ReferenceSpan(unsigned mask, const krvi::SpanTarget& target,
+                         const krvi::ShadeState& shade, const krvi::FlatPoint& left,
+                         const krvi::FlatPoint& delta, float rightX, int y,
                          unsigned short& lastDepth)
 {
     return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,

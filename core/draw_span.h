@@ -7,10 +7,10 @@
 namespace krvi {
 
 // The scalar body specialised for mask (draw_span.cpp).
-SpanRoutine ScalarSpanRoutine(unsigned mask);
+krvi::SpanRoutine ScalarSpanRoutine(unsigned mask);
 // The same body with the mask tested per pixel: the reference every routine must match.
-bool ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                   const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+bool ReferenceSpan(unsigned mask, const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                   const krvi::FlatPoint& left, const krvi::FlatPoint& delta, float rightX, int y,
                    unsigned short& lastDepth);
 
 }  // namespace krvi

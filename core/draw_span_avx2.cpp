@@ -12,10 +12,14 @@
 #define KRV_SIMD_NAMESPACE krv_simd8
 #include "core/span_simd.h"
 
-SpanRoutine krvi::SimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush)
+krvi::SpanRoutine krvi::SimdSpanRoutine8(unsigned mask, const krvi::ShadeState& shade,
+                                         krvi::SpanFlush* flush)
 {
     return krv_simd8::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine krvi::SimdSpanRoutine8(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
+krvi::SpanRoutine krvi::SimdSpanRoutine8(unsigned, const krvi::ShadeState&, krvi::SpanFlush*)
+{
+    return nullptr;
+}
 #endif

@@ -86,7 +86,7 @@ void krvi::PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const in
 
     const bool color = (features & kSpanColor) != 0;
     d.target.Load(core, color);
-    d.shade = ShadeState();
+    d.shade = krvi::ShadeState();
     if (color) d.shade.Load(core);
 
     // A draw that samples a texture it also draws into, or whose colour and depth targets

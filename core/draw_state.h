@@ -31,10 +31,11 @@ struct DrawState {
     int rowStep = 1;  // 2: even rows only (interlace, or screen-door transparency)
 
     // The span stage.
-    SpanTarget target;
-    ShadeState shade;
-    SpanRoutine span = nullptr;
-    SpanFlush flush = nullptr;  // each thread's queue at the end of the draw, when span defers
+    krvi::SpanTarget target;
+    krvi::ShadeState shade;
+    krvi::SpanRoutine span = nullptr;
+    krvi::SpanFlush flush =
+        nullptr;  // each thread's queue at the end of the draw, when span defers
 
     // The draw must run on one thread: a pixel reads what another row writes (the depth-colour
     // compare reads the next pixel, which can start the next row), or a sampled texture is also

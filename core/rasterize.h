@@ -77,17 +77,17 @@ struct SetupTriangle {
 };
 
 constexpr int kSetupHeader = 3;  // Lanes4 that hold a SetupTriangle
-static_assert(sizeof(SetupTriangle) <= kSetupHeader * sizeof(Lanes4), "header fits");
+static_assert(sizeof(SetupTriangle) <= kSetupHeader * sizeof(krvi::Lanes4), "header fits");
 
 inline int SetupStride(int vectors) { return kSetupHeader + 6 * vectors; }
-inline const Lanes4* SetupPoint(const Lanes4* record, int vectors, int which)
+inline const krvi::Lanes4* SetupPoint(const krvi::Lanes4* record, int vectors, int which)
 {
     return record + kSetupHeader + which * vectors;
 }
 
 // Set-up of one clipped triangle (divide, cull, viewport, edges): writes the record at out
 // (SetupStride lanes) and returns true, or false when nothing of it can be drawn.
-bool SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out);
+bool SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, krvi::Lanes4* out);
 
 // ---------------------------------------------------------------------------------------------
 // The rows [first, last] a row walk draws of a triangle: the whole target on one thread, one
@@ -122,8 +122,9 @@ struct LastDepth {
 // Draws the rows of one set-up triangle that lie in the window. `ordinal` is the
 // record's place in the draw (the same on every thread); shade is this thread's copy of the
 // draw's shading state (the Dot3 term reads a per-row value from it).
-void DrawSetupTriangle(const krvi::DrawState& draw, ShadeState& shade, const Lanes4* record,
-                       uint64_t ordinal, const RowWindow& window, LastDepth& last);
+void DrawSetupTriangle(const krvi::DrawState& draw, krvi::ShadeState& shade,
+                       const krvi::Lanes4* record, uint64_t ordinal, const RowWindow& window,
+                       LastDepth& last);
 
 // ---------------------------------------------------------------------------------------------
 // The core's stage entry points (ClipTriangle, RasterizeTriangle, DrawSpansBetweenEdges) draw
@@ -141,7 +142,7 @@ struct SerialDraw {
 
     _3D_Korvane_Core& core;
     krvi::DrawState state;
-    ShadeState shade;
+    krvi::ShadeState shade;
     PixelQueue queue;
     LastDepth last;
     uint64_t ordinal = 0;

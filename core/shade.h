@@ -21,6 +21,8 @@ namespace pixel {
 }  // namespace pixel
 }  // namespace krvi
 
+namespace krvi {
+
 // One pixel's attributes, already multiplied back by w. Only the groups of the draw's features
 // are set.
 // The fields are the attribute table's (attributes.h), in its lane order.
@@ -311,3 +313,5 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
     const vec3 c = ShadeTexel(s, a, f);
     return ShadeWrite(s, c, ShadeLight(s, a, c, f), dst, d);
 }
+
+}  // namespace krvi

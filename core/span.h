@@ -10,6 +10,8 @@
 #include "base/compiler.h"
 #include "core/shade.h"
 
+namespace krvi {
+
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------
@@ -34,8 +36,6 @@ struct FlatPoint {
     float Depth() const { return v[0][2]; }
     float W() const { return v[0][3]; }
 };
-
-namespace krvi {
 
 // op(k) for the first n vectors, written out so that a constant n leaves straight-line code.
 template <class Op>
@@ -66,8 +66,6 @@ KRV_ALWAYS_INLINE FlatPoint Flatten(const Record& r, unsigned mask)
     return p;
 }
 
-}  // namespace krvi
-
 // ---------------------------------------------------------------------------------------------
 // What a span routine reads of the draw's targets, fixed for the whole draw: the rows and
 // columns every write stays inside (whatever maxX/maxY and the viewport say), the buffers, and
@@ -86,8 +84,6 @@ struct SpanTarget {
     void Load(const _3D_Korvane_Core& core, bool withColor);
 };
 
-namespace krvi {
-
 // Pixels whose depth a SIMD body has tested and written but whose colour it has yet to work
 // out: their attributes (colour, u, v, normal, light vector, shadow coordinate; struct of
 // arrays) and the offsets of their colour bytes in the target. One a thread; shading waits
@@ -100,8 +96,6 @@ struct alignas(64) PixelQueue {
     int count = 0;
 };
 
-}  // namespace krvi
-
 // One span of row y: left end, right minus left, and the right end's x. `lastDepth` takes the
 // depth of every pixel that passes the coverage test (the last one stays); the routine returns
 // whether any did. `shade` is read only where the mask has kSpanColor.
@@ -111,3 +105,5 @@ typedef bool (*SpanRoutine)(const SpanTarget& target, const ShadeState& shade,
 
 // Shades and writes what a deferring span routine left in shade.queue.
 typedef void (*SpanFlush)(const SpanTarget& target, const ShadeState& shade);
+
+}  // namespace krvi

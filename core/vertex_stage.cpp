@@ -64,12 +64,12 @@ static vec3 FogColor(const float* p, int mode, const CVertex& v, float w)
 // that order, as the scalar form does.
 static inline vec4 Transform(const float* m, const CVertex& v)
 {
-    Lanes4 c0, c1, c2, c3;
+    krvi::Lanes4 c0, c1, c2, c3;
     std::memcpy(&c0, m, sizeof c0);
     std::memcpy(&c1, m + 4, sizeof c1);
     std::memcpy(&c2, m + 8, sizeof c2);
     std::memcpy(&c3, m + 12, sizeof c3);
-    const Lanes4 p = c0 * v.x + c1 * v.y + c2 * v.z + c3;
+    const krvi::Lanes4 p = c0 * v.x + c1 * v.y + c2 * v.z + c3;
     vec4 out;
     std::memcpy(&out, &p, sizeof out);
     return out;
