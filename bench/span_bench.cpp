@@ -5,6 +5,9 @@
 //
 //   span_bench [--spans N] [--rounds N]
 #include "core/core.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
+#include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
 
@@ -20,7 +23,7 @@
 namespace {
 
 struct Span {
-    FlatPoint left, delta;
+    krvi::FlatPoint left, delta;
     float rightX;
     int y;
 };
@@ -129,12 +132,12 @@ int main(int argc, char** argv)
             s.rightX = b.position.x;
             s.y = static_cast<int>(rng() % height);
         }
-        SpanTarget target;
+        krvi::SpanTarget target;
         target.Load(core, c.mask != 0);
-        ShadeState shade;
+        krvi::ShadeState shade;
         shade.Load(core);
 
-        std::vector<std::pair<std::string, SpanRoutine>> routines = {
+        std::vector<std::pair<std::string, krvi::SpanRoutine>> routines = {
             {"scalar", krvi::ScalarSpanRoutine(c.mask)}};
         // A width with no body for the case (the draw keeps the scalar one) is left out.
         if (krvi::SimdLanesAvailable() >= 4 && krvi::SimdSpanRoutine(4, c.mask, shade))

@@ -5,6 +5,7 @@
 #include "core/clip.h"
 #include "core/core.h"
 #include "core/rasterize.h"
+#include "core/vertex_stage.h"
 #include "platform/thread_pool.h"
 
 #if defined(__SSE2__)
@@ -42,7 +43,7 @@ inline void Pause()
 // One chunk's records and their bins. The vectors keep their size from draw to draw, so that
 // a frame allocates nothing once they have grown to the scene.
 struct Chunk {
-    std::vector<Lanes4> records;
+    std::vector<krvi::Lanes4> records;
     size_t used = 0;  // Lanes4 in use
     // Region r's records are entries[start[r]] .. entries[start[r + 1] - 1], in submission
     // order, as indices of records (a record is `stride` Lanes4).
@@ -58,7 +59,7 @@ struct Chunk {
     // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
     // set a new high mark long after the first: the first reservation leaves room for two
     // pieces a triangle, which the scenes never exceed, so the growth stops with it.
-    Lanes4* Reserve(size_t n)
+    krvi::Lanes4* Reserve(size_t n)
     {
         if (used + n > records.size())
             records.resize(
@@ -70,7 +71,7 @@ struct Chunk {
 // A cache line apart from its neighbours: each thread writes its own queue and reads its own
 // shading state at every pixel.
 struct alignas(64) WorkerState {
-    ShadeState shade;
+    krvi::ShadeState shade;
     krvi::LastDepth last;
     krvi::PixelQueue queue;
 };
@@ -78,7 +79,7 @@ struct alignas(64) WorkerState {
 }  // namespace
 
 struct krvi::DrawWork {
-    DrawState state;
+    krvi::DrawState state;
     std::vector<WorkerState> workers;
     std::vector<std::unique_ptr<Chunk>> chunks;
 };
@@ -86,7 +87,7 @@ struct krvi::DrawWork {
 krvi::DrawWork* krvi::NewDrawWork() { return new krvi::DrawWork(); }
 void krvi::ReleaseDrawWork(krvi::DrawWork* work) { delete work; }
 
-DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
+krvi::DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
 
 int krvi::RegionRows(int rows, int threads)
 {
@@ -132,12 +133,12 @@ struct PassJob {
 // Transform, clipping, set-up and binning of chunk c of the pass.
 void SetUpChunk(const PassJob& job, int c)
 {
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     chunk.used = 0;
     auto sink = [&](_3D_Korvane_Shader* v) {
-        Lanes4* out = chunk.Reserve(stride);
+        krvi::Lanes4* out = chunk.Reserve(stride);
         if (krvi::SetUpTriangle(d, v, out)) chunk.used += stride;
     };
     const int64_t lo = c * kChunkTriangles;
@@ -184,7 +185,7 @@ void SetUpChunk(const PassJob& job, int c)
 // another thread is waited for; its records are needed before any later one's.
 void DrawRegion(const PassJob& job, int r, WorkerState& self)
 {
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     krvi::RowWindow window;
     window.first = r << job.shift;
@@ -215,7 +216,7 @@ void PassRun(void* context, int index, int)
     // A worker the pool gained after the draw counted its threads has no state; the others
     // leave it nothing to do.
     if (index >= job.threads) return;
-    const DrawState& d = job.work->state;
+    const krvi::DrawState& d = job.work->state;
     WorkerState& self = job.work->workers[static_cast<size_t>(index)];
     self.shade = d.shade;
     self.shade.queue = &self.queue;
@@ -237,7 +238,7 @@ void krvi::SetRegionHook(krvi::RegionHook hook) { gRegionHook.store(hook); }
 bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t triangles,
                          int threads, unsigned short& lastDepth)
 {
-    const DrawState& d = work.state;
+    const krvi::DrawState& d = work.state;
     if (work.workers.size() < static_cast<size_t>(threads))
         work.workers.resize(static_cast<size_t>(threads));
 
@@ -250,7 +251,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         krvi::LastDepth last;
         uint64_t ordinal = 0;
         const krvi::RowWindow all;
-        Lanes4 record[krvi::kSetupHeader + 6 * 5];
+        krvi::Lanes4 record[krvi::kSetupHeader + 6 * 5];
         auto sink = [&](_3D_Korvane_Shader* v) {
             if (krvi::SetUpTriangle(d, v, record))
                 krvi::DrawSetupTriangle(d, self.shade, record, ordinal++, all, last);

@@ -16,14 +16,10 @@
 
 namespace krvi {
 
-// Transform, colour and fog of the three pipeline records of the triangle whose first vertex
-// is cv[0].
-void TransformTriangle(const DrawState& d, const CVertex* cv, _3D_Korvane_Shader* tri);
-
 DrawWork* NewDrawWork();
 
 // The draw state that PrepareDraw fills for the next RunBinnedDraw, kept in the work.
-DrawState& StateOf(DrawWork& work);
+krvi::DrawState& StateOf(DrawWork& work);
 
 // Draws triangles [0, triangles) of `vertices` with the state of StateOf(work) on `threads`
 // threads of the shared pool (1: on the caller alone). Returns whether a fragment reached the

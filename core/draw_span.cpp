@@ -1,9 +1,10 @@
 // The scalar span body: DrawSpanImpl, the pixel loop of one span, instantiated once for every
 // feature mask (the routines a draw picks from) and once with the mask tested per pixel (the
-// reference). Also the public DrawSpan, which walks one CSpan with the core's state.
+// reference). The public DrawSpan, which walks one CSpan with the core's state, is
+// rasterize.cpp's.
+#include "core/draw_span.h"
+
 #include "core/core.h"
-#include "core/draw_state.h"
-#include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
 
@@ -14,9 +15,9 @@
 #include <cstring>
 #include <utility>
 
-void SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
+void krvi::SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
 {
-    *this = SpanTarget();
+    *this = krvi::SpanTarget();
     lastRow = core.maxY;
     lastColumn = core.maxX;
     if (withColor) {
@@ -39,9 +40,9 @@ void SpanTarget::Load(const _3D_Korvane_Core& core, bool withColor)
 
 // left: the span's left end; delta: right minus left; rightX: the right end's screen x.
 template <class Features>
-static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
-                         const FlatPoint& delta, float rightX, int y, unsigned short& lastDepthOut,
-                         Features f)
+static bool DrawSpanImpl(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                         const krvi::FlatPoint& left, const krvi::FlatPoint& delta, float rightX,
+                         int y, unsigned short& lastDepthOut, Features f)
 {
     const float dx = delta.X();
     if (dx == 0.0f || !std::isfinite(dx) || !std::isfinite(left.X())) return false;
@@ -73,14 +74,14 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
         if (f.Has(kSpanColor)) {
             const float w = 1.0f / (left.W() + delta.W() * t);
             // Attributes (left + delta * t) * w, vectors 1.. into the record's four vectors.
-            PixelAttributes a;
+            krvi::PixelAttributes a;
             krvi::ForVectors(vectors, [&](int k) {
                 if (k == 0) return;
-                const Lanes4 lanes = (left.v[k] + delta.v[k] * t) * w;
+                const krvi::Lanes4 lanes = (left.v[k] + delta.v[k] * t) * w;
                 std::memcpy(reinterpret_cast<char*>(&a) + (k - 1) * sizeof lanes, &lanes,
                             sizeof lanes);
             });
-            if (!ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, d, f)) continue;
+            if (!krvi::ShadePixel(shade, a, colorRow + static_cast<size_t>(x) * 3, d, f)) continue;
         }
         if (writeDepth) depthRow[x] = d;
     }
@@ -92,67 +93,37 @@ static bool DrawSpanImpl(const SpanTarget& target, const ShadeState& shade, cons
 // One routine a mask, in a table built at compile time.
 
 template <unsigned Mask>
-static bool DrawSpanFixed(const SpanTarget& target, const ShadeState& shade, const FlatPoint& left,
-                          const FlatPoint& delta, float rightX, int y, unsigned short& lastDepth)
+static bool DrawSpanFixed(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                          const krvi::FlatPoint& left, const krvi::FlatPoint& delta, float rightX,
+                          int y, unsigned short& lastDepth)
 {
-    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, FixedFeatures<Mask>());
+    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,
+                        krvi::FixedFeatures<Mask>());
 }
 
 template <unsigned... Masks>
-static constexpr std::array<SpanRoutine, sizeof...(Masks)> MakeSpanRoutines(
+static constexpr std::array<krvi::SpanRoutine, sizeof...(Masks)> MakeSpanRoutines(
     std::integer_sequence<unsigned, Masks...>)
 {
     return {{&DrawSpanFixed<Masks>...}};
 }
 
-static constexpr std::array<SpanRoutine, kSpanFeatureCount> kSpanRoutines =
+static constexpr std::array<krvi::SpanRoutine, kSpanFeatureCount> kSpanRoutines =
     MakeSpanRoutines(std::make_integer_sequence<unsigned, kSpanFeatureCount>());
 
-SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
+krvi::SpanRoutine krvi::ScalarSpanRoutine(unsigned mask)
 {
     return kSpanRoutines[mask % kSpanFeatureCount];
 }
 
-bool krvi::ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                         const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
+bool krvi::ReferenceSpan(unsigned mask, const krvi::SpanTarget& target,
+                         const krvi::ShadeState& shade, const krvi::FlatPoint& left,
+                         const krvi::FlatPoint& delta, float rightX, int y,
                          unsigned short& lastDepth)
 {
-    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth, RuntimeFeatures{mask});
+    return DrawSpanImpl(target, shade, left, delta, rightX, y, lastDepth,
+                        krvi::RuntimeFeatures{mask});
 }
 
 // ---------------------------------------------------------------------------------------------
 // The public DrawSpan and its reference: one CSpan with the core's state as it stands.
-
-// The draw's mask, less what the core cannot back right now: a span drawn without a colour
-// target is depth-only, and a group whose texture or light is gone is not shaded.
-unsigned krvi::SpanFeatures(const _3D_Korvane_Core& core)
-{
-    unsigned f = core.drawFeatures;
-    if (!core.targetColor) return 0;
-    if (!core.texture0) f &= ~kSpanTexture;
-    if (!core.light) f &= ~(kSpanLight | kSpanShadow);
-    if (!core.shadowMap) f &= ~kSpanShadow;
-    return f;
-}
-
-static void DrawOneSpan(_3D_Korvane_Core& core, const CSpan& span, int y, bool reference)
-{
-    const unsigned mask = krvi::SpanFeatures(core);
-    SpanTarget target;
-    target.Load(core, (mask & kSpanColor) != 0);
-    ShadeState shade;
-    if (mask & kSpanColor) shade.Load(core, span);
-    const FlatPoint left = krvi::Flatten(*span.first, mask), delta = krvi::Flatten(span, mask);
-    const float rightX = span.second->position.x;
-    if (reference)
-        krvi::ReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
-    else
-        krvi::ScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
-}
-
-void _3D_Korvane_Core::DrawSpan(CSpan* span, int y) { DrawOneSpan(*this, *span, y, false); }
-
-void krvi::DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
-{
-    DrawOneSpan(core, *span, y, true);
-}

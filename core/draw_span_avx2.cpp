@@ -2,7 +2,7 @@
 // AVX2 (a target attribute, not a compiler flag), so nothing the rest of the program shares
 // with it, such as an inline function of a header, can carry AVX2 instructions to a processor
 // without them; draw_span_simd.cpp picks this body only where the processor has AVX2.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -12,10 +12,14 @@
 #define KRV_SIMD_NAMESPACE krv_simd8
 #include "core/span_simd.h"
 
-SpanRoutine krvi::SimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush)
+krvi::SpanRoutine krvi::SimdSpanRoutine8(unsigned mask, const krvi::ShadeState& shade,
+                                         krvi::SpanFlush* flush)
 {
     return krv_simd8::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine krvi::SimdSpanRoutine8(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
+krvi::SpanRoutine krvi::SimdSpanRoutine8(unsigned, const krvi::ShadeState&, krvi::SpanFlush*)
+{
+    return nullptr;
+}
 #endif

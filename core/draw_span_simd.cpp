@@ -1,5 +1,5 @@
 // The choice of a SIMD span body for a draw, by what the processor supports.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 int krvi::SimdLanesAvailable()
 {
@@ -12,7 +12,8 @@ int krvi::SimdLanesAvailable()
 #endif
 }
 
-static SpanRoutine Choose(int lanes, unsigned mask, const ShadeState& shade, SpanFlush* flush)
+static krvi::SpanRoutine Choose(int lanes, unsigned mask, const krvi::ShadeState& shade,
+                                krvi::SpanFlush* flush)
 {
     const int available = krvi::SimdLanesAvailable();
     if (lanes >= 8 && available >= 8) return krvi::SimdSpanRoutine8(mask, shade, flush);
@@ -20,13 +21,13 @@ static SpanRoutine Choose(int lanes, unsigned mask, const ShadeState& shade, Spa
     return nullptr;
 }
 
-SpanRoutine krvi::SimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade)
+krvi::SpanRoutine krvi::SimdSpanRoutine(int lanes, unsigned mask, const krvi::ShadeState& shade)
 {
     return Choose(lanes, mask, shade, nullptr);
 }
 
-SpanRoutine krvi::SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade,
-                                  SpanFlush& flush)
+krvi::SpanRoutine krvi::SimdDrawRoutine(int lanes, unsigned mask, const krvi::ShadeState& shade,
+                                        krvi::SpanFlush& flush)
 {
     flush = nullptr;
     return Choose(lanes, mask, shade, &flush);

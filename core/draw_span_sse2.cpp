@@ -1,5 +1,5 @@
 // The SIMD span body over 4 lanes with SSE2, which every x86-64 processor has.
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -9,10 +9,14 @@
 #define KRV_SIMD_NAMESPACE krv_simd4
 #include "core/span_simd.h"
 
-SpanRoutine krvi::SimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush)
+krvi::SpanRoutine krvi::SimdSpanRoutine4(unsigned mask, const krvi::ShadeState& shade,
+                                         krvi::SpanFlush* flush)
 {
     return krv_simd4::Choose(mask, shade, flush);
 }
 #else
-SpanRoutine krvi::SimdSpanRoutine4(unsigned, const ShadeState&, SpanFlush*) { return nullptr; }
+krvi::SpanRoutine krvi::SimdSpanRoutine4(unsigned, const krvi::ShadeState&, krvi::SpanFlush*)
+{
+    return nullptr;
+}
 #endif

@@ -1,7 +1,8 @@
 // PrepareDraw: the one place where a draw's state is derived from the core.
 #include "core/draw_state.h"
 
-#include "core/rasterize.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
 
 #include <atomic>
 #include <climits>
@@ -62,8 +63,8 @@ int krvi::SimdLanes()
     return wanted < available ? (wanted >= 8 ? 8 : 4) : available;
 }
 
-void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
-                 DrawState& d)
+void krvi::PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],
+                       krvi::DrawState& d)
 {
     d.features = features;
     d.vectors = krvi::VectorsOf(features);
@@ -85,7 +86,7 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
 
     const bool color = (features & kSpanColor) != 0;
     d.target.Load(core, color);
-    d.shade = ShadeState();
+    d.shade = krvi::ShadeState();
     if (color) d.shade.Load(core);
 
     // A draw that samples a texture it also draws into, or whose colour and depth targets

@@ -13,6 +13,8 @@ constexpr unsigned kSpanFeatureCount = 16u;
 
 // Feature sets of the span loop. FixedFeatures lets the compiler drop the branches of a draw's
 // unused groups; RuntimeFeatures is the reference body that the fixed ones must match.
+namespace krvi {
+
 template <unsigned Mask>
 struct FixedFeatures {
     static constexpr bool Has(unsigned f) { return (Mask & f) != 0; }
@@ -23,3 +25,19 @@ struct RuntimeFeatures {
     bool Has(unsigned f) const { return (bits & f) != 0; }
     unsigned mask() const { return bits; }
 };
+
+// The core's drawFeatures less what it cannot back right now (no colour target: depth only; a
+// group whose texture or light is unbound is not shaded): the mask of the stage entry points.
+// A template so that this header needs no core.h: Core is _3D_Korvane_Core.
+template <class Core>
+unsigned SpanFeatures(const Core& core)
+{
+    unsigned f = core.drawFeatures;
+    if (!core.targetColor) return 0;
+    if (!core.texture0) f &= ~kSpanTexture;
+    if (!core.light) f &= ~(kSpanLight | kSpanShadow);
+    if (!core.shadowMap) f &= ~kSpanShadow;
+    return f;
+}
+
+}  // namespace krvi

@@ -8,6 +8,7 @@
 // RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
 // calling thread.
 #include "core/core.h"
+#include "core/draw_span.h"
 #include "core/draw_state.h"
 #include "core/rasterize.h"
 
@@ -41,7 +42,7 @@ static bool Finite(const vec4& p)
 // The rows a short edge shares with the long one: from the short edge's top row (raised to 0)
 // to its bottom row (lowered to the target's last), even rows only with a step of 2. False when
 // there are none, or an edge has no height.
-static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float shortDy,
+static bool RowsOfPair(const krvi::DrawState& draw, float longDy, float longTop, float shortDy,
                        float shortTop, float shortBottom, krvi::PairRows& rows)
 {
     rows = krvi::PairRows();
@@ -64,7 +65,7 @@ static bool RowsOfPair(const DrawState& draw, float longDy, float longTop, float
     return true;
 }
 
-bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* out)
+bool krvi::SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, krvi::Lanes4* out)
 {
     for (int k = 0; k < 3; ++k) {
         vec4& p = v[k].position;
@@ -108,8 +109,8 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
     }
 
     // Edge k runs from v[k] to v[k + 1], its first end the upper one (on equal y, v[k]).
-    const FlatPoint points[3] = {krvi::Flatten(v[0], features), krvi::Flatten(v[1], features),
-                                 krvi::Flatten(v[2], features)};
+    const krvi::FlatPoint points[3] = {krvi::Flatten(v[0], features), krvi::Flatten(v[1], features),
+                                       krvi::Flatten(v[2], features)};
     const int n = draw.vectors;
     int top[3];
     float dy[3];
@@ -127,8 +128,8 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
     for (int e = 0; e < 3; ++e) {
         const int edge = (longest + e) % 3;
         const int first = top[edge], second = (edge + (edge + 1) % 3) - first;
-        Lanes4* topOut = out + krvi::kSetupHeader + 2 * e * n;
-        Lanes4* deltaOut = topOut + n;
+        krvi::Lanes4* topOut = out + krvi::kSetupHeader + 2 * e * n;
+        krvi::Lanes4* deltaOut = topOut + n;
         for (int k = 0; k < n; ++k) {
             topOut[k] = points[first].v[k];
             deltaOut[k] = points[second].v[k] - points[first].v[k];
@@ -146,14 +147,15 @@ bool krvi::SetUpTriangle(const DrawState& draw, _3D_Korvane_Shader* v, Lanes4* o
 
 // The rows of one edge pair inside the window, N vectors a point.
 template <int N>
-static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairRows& rows,
-                     const Lanes4* longTop, const Lanes4* longDelta, const Lanes4* shortTop,
-                     const Lanes4* shortDelta, uint64_t key, const krvi::RowWindow& window,
+static void DrawPair(const krvi::DrawState& draw, krvi::ShadeState& shade,
+                     const krvi::PairRows& rows, const krvi::Lanes4* longTop,
+                     const krvi::Lanes4* longDelta, const krvi::Lanes4* shortTop,
+                     const krvi::Lanes4* shortDelta, uint64_t key, const krvi::RowWindow& window,
                      krvi::LastDepth& last)
 {
     if (rows.first > rows.last) return;
-    const SpanRoutine span = draw.span;
-    FlatPoint p, q, delta;
+    const krvi::SpanRoutine span = draw.span;
+    krvi::FlatPoint p, q, delta;
     auto row = [&](int y) {
         const float centre = static_cast<float>(y) + 0.5f;
         // Both ends of 0..1 are accepted: there is no top-left rule, and a row whose centre lies
@@ -168,8 +170,8 @@ static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairR
             q.v[k] = shortTop[k] + shortDelta[k] * tS;
         }
         const bool pLeft = q.X() >= p.X();
-        const FlatPoint& left = pLeft ? p : q;
-        const FlatPoint& right = pLeft ? q : p;
+        const krvi::FlatPoint& left = pLeft ? p : q;
+        const krvi::FlatPoint& right = pLeft ? q : p;
         for (int k = 0; k < N; ++k) delta.v[k] = right.v[k] - left.v[k];
         if (N > 1) shade.SetSpanRight(vec3(right.X(), right.Y(), right.Depth()));
         if (span(draw.target, shade, left, delta, right.X(), y, last.depth)) {
@@ -193,20 +195,22 @@ static void DrawPair(const DrawState& draw, ShadeState& shade, const krvi::PairR
     }
 }
 
-typedef void (*PairRoutine)(const DrawState&, ShadeState&, const krvi::PairRows&, const Lanes4*,
-                            const Lanes4*, const Lanes4*, const Lanes4*, uint64_t,
-                            const krvi::RowWindow&, krvi::LastDepth&);
+typedef void (*PairRoutine)(const krvi::DrawState&, krvi::ShadeState&, const krvi::PairRows&,
+                            const krvi::Lanes4*, const krvi::Lanes4*, const krvi::Lanes4*,
+                            const krvi::Lanes4*, uint64_t, const krvi::RowWindow&,
+                            krvi::LastDepth&);
 static const PairRoutine kPairRoutines[5] = {DrawPair<1>, DrawPair<2>, DrawPair<3>, DrawPair<4>,
                                              DrawPair<5>};
 
-void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lanes4* record,
-                             uint64_t ordinal, const krvi::RowWindow& window, krvi::LastDepth& last)
+void krvi::DrawSetupTriangle(const krvi::DrawState& draw, krvi::ShadeState& shade,
+                             const krvi::Lanes4* record, uint64_t ordinal,
+                             const krvi::RowWindow& window, krvi::LastDepth& last)
 {
     krvi::SetupTriangle header;
     std::memcpy(&header, static_cast<const void*>(record), sizeof header);
     const int n = draw.vectors;
     const PairRoutine pair = kPairRoutines[n - 1];
-    const Lanes4* points = record + krvi::kSetupHeader;
+    const krvi::Lanes4* points = record + krvi::kSetupHeader;
     for (int e = 1; e <= 2; ++e)
         pair(draw, shade, header.pairs[e - 1], points, points + n, points + 2 * e * n,
              points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), window, last);
@@ -218,7 +222,7 @@ void krvi::DrawSetupTriangle(const DrawState& draw, ShadeState& shade, const Lan
 krvi::SerialDraw::SerialDraw(_3D_Korvane_Core& c) : core(c)
 {
     const int viewport[4] = {c.viewportX, c.viewportY, c.viewportWidth, c.viewportHeight};
-    PrepareDraw(c, krvi::SpanFeatures(c), viewport, state);
+    krvi::PrepareDraw(c, krvi::SpanFeatures(c), viewport, state);
     shade = state.shade;
     shade.queue = &queue;
 }
@@ -231,7 +235,7 @@ krvi::SerialDraw::~SerialDraw()
 
 void krvi::SerialDraw::Triangle(_3D_Korvane_Shader* v)
 {
-    Lanes4 record[krvi::kSetupHeader + 6 * 5];
+    krvi::Lanes4 record[krvi::kSetupHeader + 6 * 5];
     if (krvi::SetUpTriangle(state, v, record))
         krvi::DrawSetupTriangle(state, shade, record, NextOrdinal(), krvi::RowWindow(), last);
 }
@@ -245,18 +249,45 @@ void _3D_Korvane_Core::RasterizeTriangle(_3D_Korvane_Shader* v)
 void _3D_Korvane_Core::DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge)
 {
     krvi::SerialDraw draw(*this);
-    const DrawState& s = draw.state;
+    const krvi::DrawState& s = draw.state;
     krvi::PairRows rows;
     if (!RowsOfPair(s, longEdge->position.y, longEdge->first->position.y, shortEdge->position.y,
                     shortEdge->first->position.y, shortEdge->second->position.y, rows))
         return;
     const unsigned f = s.features;
-    const FlatPoint points[4] = {krvi::Flatten(*longEdge->first, f), krvi::Flatten(*longEdge, f),
-                                 krvi::Flatten(*shortEdge->first, f), krvi::Flatten(*shortEdge, f)};
-    Lanes4 packed[4 * 5];
+    const krvi::FlatPoint points[4] = {
+        krvi::Flatten(*longEdge->first, f), krvi::Flatten(*longEdge, f),
+        krvi::Flatten(*shortEdge->first, f), krvi::Flatten(*shortEdge, f)};
+    krvi::Lanes4 packed[4 * 5];
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < s.vectors; ++k) packed[i * s.vectors + k] = points[i].v[k];
     const int n = s.vectors;
     kPairRoutines[n - 1](s, draw.shade, rows, packed, packed + n, packed + 2 * n, packed + 3 * n,
                          draw.NextOrdinal() * 2, krvi::RowWindow(), draw.last);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One CSpan with the core's state, through the routine of its mask or the reference.
+
+static void DrawOneSpan(_3D_Korvane_Core& core, const CSpan& span, int y, bool reference)
+{
+    const unsigned mask = krvi::SpanFeatures(core);
+    krvi::SpanTarget target;
+    target.Load(core, (mask & kSpanColor) != 0);
+    krvi::ShadeState shade;
+    if (mask & kSpanColor) shade.Load(core, span);
+    const krvi::FlatPoint left = krvi::Flatten(*span.first, mask),
+                          delta = krvi::Flatten(span, mask);
+    const float rightX = span.second->position.x;
+    if (reference)
+        krvi::ReferenceSpan(mask, target, shade, left, delta, rightX, y, core.lastDepth);
+    else
+        krvi::ScalarSpanRoutine(mask)(target, shade, left, delta, rightX, y, core.lastDepth);
+}
+
+void _3D_Korvane_Core::DrawSpan(CSpan* span, int y) { DrawOneSpan(*this, *span, y, false); }
+
+void krvi::DrawSpanReference(_3D_Korvane_Core& core, CSpan* span, int y)
+{
+    DrawOneSpan(core, *span, y, true);
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/core.h"
-#include "core/rasterize.h"
+#include "core/attributes.h"
 #include "texture/texture_sampler.h"
 
 #include <cmath>
@@ -20,6 +20,8 @@ namespace pixel {
 #undef KRV_FORMULA
 }  // namespace pixel
 }  // namespace krvi
+
+namespace krvi {
 
 // One pixel's attributes, already multiplied back by w. Only the groups of the draw's features
 // are set.
@@ -112,12 +114,14 @@ struct ShadeState {
     }
     static bool PositiveZero(float v) { return v == 0.0f && !std::signbit(v); }
     void SetSpanRight(const vec3& right) { spanRight = right; }
-    void SetSpan(const CSpan& span)
+    template <class Span>  // CSpan (rasterize.h)
+    void SetSpan(const Span& span)
     {
         SetSpanRight(
             vec3(span.second->position.x, span.second->position.y, span.second->position.z));
     }
-    void Load(const _3D_Korvane_Core& core, const CSpan& span)
+    template <class Span>
+    void Load(const _3D_Korvane_Core& core, const Span& span)
     {
         Load(core);
         SetSpan(span);
@@ -309,3 +313,5 @@ KRV_ALWAYS_INLINE bool ShadePixel(const ShadeState& s, const PixelAttributes& a,
     const vec3 c = ShadeTexel(s, a, f);
     return ShadeWrite(s, c, ShadeLight(s, a, c, f), dst, d);
 }
+
+}  // namespace krvi

@@ -10,6 +10,8 @@
 #include "base/compiler.h"
 #include "core/shade.h"
 
+namespace krvi {
+
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------
@@ -34,8 +36,6 @@ struct FlatPoint {
     float Depth() const { return v[0][2]; }
     float W() const { return v[0][3]; }
 };
-
-namespace krvi {
 
 // op(k) for the first n vectors, written out so that a constant n leaves straight-line code.
 template <class Op>
@@ -66,8 +66,6 @@ KRV_ALWAYS_INLINE FlatPoint Flatten(const Record& r, unsigned mask)
     return p;
 }
 
-}  // namespace krvi
-
 // ---------------------------------------------------------------------------------------------
 // What a span routine reads of the draw's targets, fixed for the whole draw: the rows and
 // columns every write stays inside (whatever maxX/maxY and the viewport say), the buffers, and
@@ -86,8 +84,6 @@ struct SpanTarget {
     void Load(const _3D_Korvane_Core& core, bool withColor);
 };
 
-namespace krvi {
-
 // Pixels whose depth a SIMD body has tested and written but whose colour it has yet to work
 // out: their attributes (colour, u, v, normal, light vector, shadow coordinate; struct of
 // arrays) and the offsets of their colour bytes in the target. One a thread; shading waits
@@ -100,8 +96,6 @@ struct alignas(64) PixelQueue {
     int count = 0;
 };
 
-}  // namespace krvi
-
 // One span of row y: left end, right minus left, and the right end's x. `lastDepth` takes the
 // depth of every pixel that passes the coverage test (the last one stays); the routine returns
 // whether any did. `shade` is read only where the mask has kSpanColor.
@@ -109,37 +103,7 @@ typedef bool (*SpanRoutine)(const SpanTarget& target, const ShadeState& shade,
                             const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
                             unsigned short& lastDepth);
 
-namespace krvi {
-
-// The scalar body specialised for mask (draw_span.cpp).
-SpanRoutine ScalarSpanRoutine(unsigned mask);
-// The same body with the mask tested per pixel: the reference every routine must match.
-bool ReferenceSpan(unsigned mask, const SpanTarget& target, const ShadeState& shade,
-                   const FlatPoint& left, const FlatPoint& delta, float rightX, int y,
-                   unsigned short& lastDepth);
-
-}  // namespace krvi
-
 // Shades and writes what a deferring span routine left in shade.queue.
 typedef void (*SpanFlush)(const SpanTarget& target, const ShadeState& shade);
-
-namespace krvi {
-
-// SIMD bodies. `lanes` is 8 (AVX2) or 4 (SSE2); the answer is null where no SIMD body covers
-// the draw (a rare switch on, a sampler the body does not handle, a lane count the processor
-// lacks), and the draw then runs the scalar body. Every colour is written when the routine
-// returns.
-SpanRoutine SimdSpanRoutine(int lanes, unsigned mask, const ShadeState& shade);
-// The same for a whole draw: the routine may leave colours in shade.queue (when it is set)
-// until `flush` runs, which the draw calls on each thread at its end; flush is null when the
-// routine never defers. Depths are written at once either way.
-SpanRoutine SimdDrawRoutine(int lanes, unsigned mask, const ShadeState& shade, SpanFlush& flush);
-// The widest SIMD body this processor runs: 8, 4, or 1 for none.
-int SimdLanesAvailable();
-
-// The bodies of each width (draw_span_sse2.cpp, draw_span_avx2.cpp); flush null: the routine
-// that writes every colour before it returns.
-SpanRoutine SimdSpanRoutine4(unsigned mask, const ShadeState& shade, SpanFlush* flush);
-SpanRoutine SimdSpanRoutine8(unsigned mask, const ShadeState& shade, SpanFlush* flush);
 
 }  // namespace krvi

@@ -38,7 +38,7 @@ namespace KRV_SIMD_NAMESPACE {
 using namespace lane;
 
 // Whether the body covers a draw with these groups and this shading state.
-static inline bool Covers(unsigned mask, const ShadeState& s)
+static inline bool Covers(unsigned mask, const krvi::ShadeState& s)
 {
     // Depth only, four lanes lose to the scalar loop's few instructions a pixel.
     if (!(mask & kSpanColor)) return W == 8;
@@ -68,8 +68,8 @@ constexpr int kAttributes = krvi::kAttributeLanes;
 // The lighting and texturing of W pixels: the textured colour c (the alpha term of the blends
 // reads it) and the final colour F.
 template <unsigned Mask, bool Bilinear>
-KRV_SIMD_INLINE void Shade(const ShadeState& shade, const VF* a, VF& cr, VF& cg, VF& cb, VF& fr,
-                           VF& fg, VF& fb)
+KRV_SIMD_INLINE void Shade(const krvi::ShadeState& shade, const VF* a, VF& cr, VF& cg, VF& cb,
+                           VF& fr, VF& fg, VF& fb)
 {
     constexpr bool kTexture = (Mask & kSpanTexture) != 0;
     constexpr bool kLight = (Mask & kSpanLight) != 0;
@@ -126,7 +126,7 @@ constexpr int AttributesOf(unsigned mask) { return krvi::AttributeLanesOf(mask |
 // Shades queue entries [first, first + n) (n <= W) and writes their colours, lane by lane in
 // queue order, so a pixel queued twice ends with the later colour.
 template <unsigned Mask, bool Bilinear>
-KRV_SIMD_INLINE void ShadeQueued(const SpanTarget& target, const ShadeState& shade,
+KRV_SIMD_INLINE void ShadeQueued(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
                                  krvi::PixelQueue& q, int first, int n)
 {
     constexpr int kUsed = AttributesOf(Mask);
@@ -156,8 +156,8 @@ KRV_SIMD_INLINE void ShadeQueued(const SpanTarget& target, const ShadeState& sha
 
 // Shades the whole vectors of the queue (all of it with `all`) and keeps the rest at its front.
 template <unsigned Mask, bool Bilinear>
-KRV_SIMD_TARGET static void ShadeQueue(const SpanTarget& target, const ShadeState& shade,
-                                       krvi::PixelQueue& q, bool all)
+KRV_SIMD_TARGET static void ShadeQueue(const krvi::SpanTarget& target,
+                                       const krvi::ShadeState& shade, krvi::PixelQueue& q, bool all)
 {
     int first = 0;
     for (; q.count - first >= W; first += W)
@@ -174,7 +174,8 @@ KRV_SIMD_TARGET static void ShadeQueue(const SpanTarget& target, const ShadeStat
 }
 
 template <unsigned Mask, bool Bilinear>
-KRV_SIMD_TARGET static void FlushQueue(const SpanTarget& target, const ShadeState& shade)
+KRV_SIMD_TARGET static void FlushQueue(const krvi::SpanTarget& target,
+                                       const krvi::ShadeState& shade)
 {
     if (shade.queue && shade.queue->count > 0)
         ShadeQueue<Mask, Bilinear>(target, shade, *shade.queue, true);
@@ -225,9 +226,9 @@ KRV_SIMD_INLINE void Enqueue(krvi::PixelQueue& q, const VF* a, VI offsets, int b
 // body with the thread's queue, queued until the queue fills or the draw flushes it, so that
 // the shading runs on full vectors: a span passes 3 pixels of 8 on average in the demo.
 template <unsigned Mask, bool Bilinear, bool Blend, bool Deferred>
-KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState& shade,
-                                     const FlatPoint& left, const FlatPoint& delta, float rightX,
-                                     int y, unsigned short& lastDepthOut)
+KRV_SIMD_TARGET static bool SpanBody(const krvi::SpanTarget& target, const krvi::ShadeState& shade,
+                                     const krvi::FlatPoint& left, const krvi::FlatPoint& delta,
+                                     float rightX, int y, unsigned short& lastDepthOut)
 {
     constexpr bool kColor = (Mask & kSpanColor) != 0;
     constexpr int kUsed = AttributesOf(Mask);
@@ -322,14 +323,14 @@ KRV_SIMD_TARGET static bool SpanBody(const SpanTarget& target, const ShadeState&
 }
 
 template <bool Bilinear, bool Blend, bool Deferred, unsigned... Masks>
-static constexpr std::array<SpanRoutine, sizeof...(Masks)> MakeRoutines(
+static constexpr std::array<krvi::SpanRoutine, sizeof...(Masks)> MakeRoutines(
     std::integer_sequence<unsigned, Masks...>)
 {
     return {{&SpanBody<Masks, Bilinear, Blend, Deferred>...}};
 }
 
 template <bool Bilinear, unsigned... Masks>
-static constexpr std::array<SpanFlush, sizeof...(Masks)> MakeFlushes(
+static constexpr std::array<krvi::SpanFlush, sizeof...(Masks)> MakeFlushes(
     std::integer_sequence<unsigned, Masks...>)
 {
     return {{&FlushQueue<Masks, Bilinear>...}};
@@ -337,23 +338,24 @@ static constexpr std::array<SpanFlush, sizeof...(Masks)> MakeFlushes(
 
 // One body a mask, filter, blend and queueing: [deferred][bilinear][blend][mask].
 template <bool Bilinear, bool Blend, bool Deferred>
-static constexpr std::array<SpanRoutine, kSpanFeatureCount> Routines()
+static constexpr std::array<krvi::SpanRoutine, kSpanFeatureCount> Routines()
 {
     return MakeRoutines<Bilinear, Blend, Deferred>(
         std::make_integer_sequence<unsigned, kSpanFeatureCount>());
 }
-static constexpr std::array<SpanRoutine, kSpanFeatureCount> kRoutines[2][2][2] = {
+static constexpr std::array<krvi::SpanRoutine, kSpanFeatureCount> kRoutines[2][2][2] = {
     {{Routines<false, false, false>(), Routines<false, true, false>()},
      {Routines<true, false, false>(), Routines<true, true, false>()}},
     {{Routines<false, false, true>(), Routines<false, true, true>()},
      {Routines<true, false, true>(), Routines<true, true, true>()}}};
-static constexpr std::array<SpanFlush, kSpanFeatureCount> kFlushes[2] = {
+static constexpr std::array<krvi::SpanFlush, kSpanFeatureCount> kFlushes[2] = {
     MakeFlushes<false>(std::make_integer_sequence<unsigned, kSpanFeatureCount>()),
     MakeFlushes<true>(std::make_integer_sequence<unsigned, kSpanFeatureCount>())};
 
 // The body for a draw, or null where it does not cover it. With `flush`, the deferring body
 // and the routine that empties its queue (null when the body queues nothing).
-static inline SpanRoutine Choose(unsigned mask, const ShadeState& s, SpanFlush* flush)
+static inline krvi::SpanRoutine Choose(unsigned mask, const krvi::ShadeState& s,
+                                       krvi::SpanFlush* flush)
 {
     mask %= kSpanFeatureCount;
     if (!Covers(mask, s)) return nullptr;

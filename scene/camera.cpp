@@ -1,8 +1,5 @@
 #include "scene/camera.h"
 
-#include "platform/win32.h"
-#include "scene/rendering.h"
-
 static const float kZoomStep = 0.1f;        // a tenth of the distance per wheel event
 static const float kZoomNearest = 0.05f;    // no zooming in below this distance
 static const float kZoomFarthest = 500.0f;  // no zooming out beyond this distance
@@ -104,14 +101,4 @@ void CCamera::MoveView(int dx, int dy)
 
     Position = Reference + Z * r;
     CalculateViewMatrix();
-}
-
-// ---------------------------------------------------------------------------------------------
-
-void MouseWheel(int delta) { krvRendering().Camera.ZoomView(static_cast<float>(delta)); }
-
-// The platform reports a held key with bit 0x100 of GetKeyState.
-void MouseMove(int dx, int dy)
-{
-    if (GetKeyState(VK_LBUTTON) & 0x100) krvRendering().Camera.MoveView(dx, dy);
 }

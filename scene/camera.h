@@ -25,7 +25,3 @@ public:
     mat4x4 ProjectionMatrix;  // the identity until SetOrtho or SetPerspective
     mat4x4 ViewProjectionMatrix;
 };
-
-// Mouse handlers that drive the system camera (the one rendering context's).
-void MouseWheel(int delta);
-void MouseMove(int dx, int dy);  // orbits only while the left button is down

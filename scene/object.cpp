@@ -1,6 +1,5 @@
 #include "scene/object.h"
 
-#include "scene/rendering.h"
 #include "scene/vertex_transform.h"
 
 // The number of vertices the transforms may touch: a record whose count was set without an
@@ -106,6 +105,8 @@ void CObject::TexRotate2fv(float angle, const vec3& axis)
 // ---------------------------------------------------------------------------------------------
 // Recording through the immediate-mode calls.
 
+void (*krvi::ObjectOpenChanged)(bool open) = nullptr;
+
 // Like Triangle3f, the previous array is not released here: the owner calls Destroy (or Init,
 // when another copy owns the array) before opening the object again.
 void CObject::ObjectBegin(int n)
@@ -114,11 +115,11 @@ void CObject::ObjectBegin(int n)
     NumVertex = n;
     Vertex = n > 0 ? new CVertex[n]() : nullptr;
     Cursor = 0;
-    krvRendering().ObjectOpen = true;
+    if (krvi::ObjectOpenChanged) krvi::ObjectOpenChanged(true);
 }
 
 void CObject::ObjectEnd()
 {
-    krvRendering().ObjectOpen = false;
+    if (krvi::ObjectOpenChanged) krvi::ObjectOpenChanged(false);
     GetMinMax();
 }

@@ -39,7 +39,7 @@ public:
     // Recording through the immediate-mode calls (object.cpp): while the object is open the
     // krvVertex3f family writes into the rendering context's current object. ObjectBegin makes a
     // new zero-filled array of n vertices (none for n <= 0) without releasing the previous one;
-    // ObjectEnd closes the object and rebuilds its box.
+    // ObjectEnd closes the object and rebuilds its box. Both tell krvi::ObjectOpenChanged.
     void ObjectBegin(int n);
     void ObjectEnd();
 
@@ -71,3 +71,10 @@ public:
     vec3 Min;
     vec3 Max;
 };
+
+namespace krvi {
+// Told true by every CObject's ObjectBegin and false by its ObjectEnd. The rendering context
+// (scene/rendering.cpp) sets it to raise and lower its ObjectOpen, so an object never looks up
+// at the context; null (nothing told) until a context is constructed.
+extern void (*ObjectOpenChanged)(bool open);
+}  // namespace krvi

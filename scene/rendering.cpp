@@ -1,5 +1,6 @@
 #include "scene/rendering.h"
 
+#include "platform/win32.h"
 #include "scene/vertex_transform.h"
 
 #include <cstdint>
@@ -10,7 +11,15 @@
 // Culling is on by default for the context.
 _3D_Korvane_Rendering* _3D_KRV_Rendering = nullptr;
 
-_3D_Korvane_Rendering::_3D_Korvane_Rendering() { cullEnabled = true; }
+// Any object's ObjectBegin .. ObjectEnd opens and closes the current context's recording, the
+// one krvRendering() names.
+static void NoteObjectOpen(bool open) { krvRendering().ObjectOpen = open; }
+
+_3D_Korvane_Rendering::_3D_Korvane_Rendering()
+{
+    cullEnabled = true;
+    krvi::ObjectOpenChanged = NoteObjectOpen;
+}
 
 // A zero-sized view (a minimised window) keeps the previous lens: its aspect would be 0/0 and
 // turn every later frame's matrices into NaN.
@@ -201,4 +210,12 @@ void _3D_Korvane_Rendering::TexRotate2fv(float angle, const vec3& axis)
     int lo, hi;
     if (ClipToBuffer(*this, ModelBegin, ModelEnd, lo, hi))
         krvi::RotateTexCoords(Buffer + lo, hi - lo, angle, axis);
+}
+
+void MouseWheel(int delta) { krvRendering().Camera.ZoomView(static_cast<float>(delta)); }
+
+// The platform reports a held key with bit 0x100 of GetKeyState.
+void MouseMove(int dx, int dy)
+{
+    if (GetKeyState(VK_LBUTTON) & 0x100) krvRendering().Camera.MoveView(dx, dy);
 }

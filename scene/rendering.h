@@ -80,3 +80,8 @@ public:
 extern _3D_Korvane_Rendering* _3D_KRV_Rendering;
 
 inline _3D_Korvane_Rendering& krvRendering() { return *_3D_KRV_Rendering; }
+
+// Mouse handlers that drive the system camera (the one rendering context's): the window passes
+// them to krvMouseWheel and krvMouseMove.
+void MouseWheel(int delta);
+void MouseMove(int dx, int dy);  // orbits only while the left button is down

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "api/krv.h"
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 
 #include <ostream>
 #include <string>

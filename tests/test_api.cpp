@@ -2,7 +2,7 @@
 // setters, the view, lights and fog, texture binds and render-to-texture, messages and text.
 #include "rendering_fixture.h"
 
-#include "core/span.h"
+#include "core/draw_span_simd.h"
 #include "platform/platform.h"
 #include "platform/thread_pool.h"
 #include "tests/test_util.h"

@@ -3,6 +3,7 @@
 // packed vectors against the scalar records. A shortcut that differs in a single input shows up
 // here before it shows up as one odd pixel of a frame.
 #include "core/core.h"
+#include "core/draw_span.h"
 #include "core/rasterize.h"
 #include "math/glmath.h"
 #include "tests/golden.h"

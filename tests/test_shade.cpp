@@ -1,9 +1,12 @@
 // Pixel shading, one path at a time with exact bytes, and the specialised span routines swept
 // against the reference body.
 #include "core/core.h"
+#include "core/draw_span.h"
+#include "core/draw_span_simd.h"
 #include "core/rasterize.h"
 #include "core/shade.h"
 #include "core/span.h"
+#include "core/submit.h"
 #include "tests/golden.h"
 #include "tests/test_util.h"
 
@@ -52,7 +55,7 @@ protected:
     CLight light{};
     _3D_Korvane_Shader spanEnds[2];
     CSpan span;
-    PixelAttributes a;
+    krvi::PixelAttributes a;
 
     void SetUp() override
     {
@@ -83,9 +86,10 @@ protected:
         core.useColor = true;
         unsigned mask = krvi::DrawFeatures(core);
         for (int j = 0; j < 3; ++j) target.color[j] = uint8(old[j]);
-        ShadeState state;
+        krvi::ShadeState state;
         state.Load(core, span);
-        bool write = ShadePixel(state, a, target.color.data(), 1000, RuntimeFeatures{mask});
+        bool write =
+            krvi::ShadePixel(state, a, target.color.data(), 1000, krvi::RuntimeFeatures{mask});
         if (depthWrite) *depthWrite = write;
         return {target.color[0], target.color[1], target.color[2]};
     }
@@ -351,9 +355,9 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             }
             TestTarget target(width, 3);
             target.Bind(core);
-            SpanTarget spanTarget;
+            krvi::SpanTarget spanTarget;
             spanTarget.Load(core, (mask & kSpanColor) != 0);
-            ShadeState shade;
+            krvi::ShadeState shade;
             if (mask & kSpanColor) shade.Load(core);
 
             // Colours and depths far beyond 0..1 now and then: the stored low bits of a large
@@ -375,8 +379,8 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             CSpan span;
             span.Set(&ends[0], &ends[1]);
             span.SetDeltas(*span.first, *span.second, mask);
-            const FlatPoint left = krvi::Flatten(*span.first, mask);
-            const FlatPoint delta = krvi::Flatten(span, mask);
+            const krvi::FlatPoint left = krvi::Flatten(*span.first, mask);
+            const krvi::FlatPoint delta = krvi::Flatten(span, mask);
             const float rightX = span.second->position.x;
             shade.SetSpan(span);
 
@@ -395,18 +399,18 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
             for (int n : lanes) {
                 for (int deferred = 0; deferred < 2; ++deferred) {
                     if (n == 1 && deferred) continue;
-                    SpanFlush flush = nullptr;
-                    const SpanRoutine routine = n == 1 ? krvi::ScalarSpanRoutine(mask)
-                                                : !deferred
-                                                    ? krvi::SimdSpanRoutine(n, mask, shade)
-                                                    : krvi::SimdDrawRoutine(n, mask, shade, flush);
+                    krvi::SpanFlush flush = nullptr;
+                    const krvi::SpanRoutine routine =
+                        n == 1      ? krvi::ScalarSpanRoutine(mask)
+                        : !deferred ? krvi::SimdSpanRoutine(n, mask, shade)
+                                    : krvi::SimdDrawRoutine(n, mask, shade, flush);
                     if (!routine) continue;
                     simdSpans += n > 1;
                     target.color = color;
                     target.depth = depth;
                     unsigned short last = 1234;
                     krvi::PixelQueue queue;
-                    ShadeState withQueue = shade;
+                    krvi::ShadeState withQueue = shade;
                     withQueue.queue = &queue;
                     const bool reached =
                         routine(spanTarget, withQueue, left, delta, rightX, 1, last);

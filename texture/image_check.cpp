@@ -5,7 +5,6 @@
 // they cannot judge (a JPEG's entropy-coded data, a truncated but well-formed image) goes to the
 // child process, whose limits bound it.
 #include "texture/image_decode.h"
-#include "texture/texture_generate.h"
 
 #include <FreeImage.h>
 

@@ -6,7 +6,6 @@
 // the transparency table, `height` rows of the caller's row size, and kTrailerMagic. Every
 // field is checked against what the caller asked for before a byte is allocated for it.
 #include "texture/image_decode.h"
-#include "texture/texture_generate.h"
 
 #include "platform/sandbox.h"
 

@@ -21,6 +21,15 @@
 
 struct FIBITMAP;
 
+// Largest width or height of an image file the loaders accept, and of a render-to-texture or
+// shadow texture: 8192 x 8192 texels are 192 MiB in colour, an amount a program can still be
+// expected to have.
+constexpr int kMaxImageSide = 8192;
+
+// Limits the decoder to JPEG, PNG, BMP and TARGA (once per process; later calls do nothing).
+// Every loader calls it before touching a file; tests call it to know the state they run in.
+void krvRestrictImageDecoders();
+
 // The child may spend kDecodeCpuSeconds of processor time, plus a second for every
 // kDecodePixelsPerSecond texels the image declares once its header is read, so a small image
 // gets no more than 2 s while the dearest legitimate 8192 x 8192 images, up to 6 s, still load:

@@ -5,6 +5,7 @@
 // Destroy. The helpers hold no state.
 #pragma once
 
+#include "texture/image_decode.h"  // kMaxImageSide and krvRestrictImageDecoders, for the loaders
 #include "texture/texture.h"
 
 struct FIBITMAP;
@@ -47,15 +48,3 @@ FIBITMAP* krvGetBitmap(const char* file, int& width, int& height, int& bpp);
 // (a1*a5*(a3/a5))/a6) + a7 in integer arithmetic, returned as (k, k+1, k+2) modulo 256. It reads
 // no texel. (0, 0, 0) when a5 or a6 is zero or the arithmetic overflows.
 vec3 krvGetRgbBits(int a1, int a2, int a3, int a4, int a5, int a6, unsigned char a7);
-
-// ---------------------------------------------------------------------------------------------
-// Image files (texture/image_decode.cpp) and the side limit.
-
-// Largest width or height of an image file the loaders accept, and of a render-to-texture or
-// shadow texture: 8192 x 8192 texels are 192 MiB in colour, an amount a program can still be
-// expected to have.
-constexpr int kMaxImageSide = 8192;
-
-// Limits the decoder to JPEG, PNG, BMP and TARGA (once per process; later calls do nothing).
-// Every loader calls it before touching a file; tests call it to know the state they run in.
-void krvRestrictImageDecoders();
