@@ -223,11 +223,13 @@ private:
 // signal, now back at its default action. Code that took over the child can neither return
 // from it nor replace it: rt_sigaction is itself forbidden, and a blocked SIGSYS is unblocked
 // by the kernel for the filter's signal.
+#ifndef KRV_SANITIZED
 static void RecordStoppedCall(int, siginfo_t* info, void*)
 {
     if (childStopped) *childStopped = info->si_syscall;
     raise(SIGSYS);
 }
+#endif
 
 // Builds the filter for a child whose pipe is fd and installs it; false when the system cannot
 // (no seccomp, or no filter mode).

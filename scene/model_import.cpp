@@ -16,6 +16,7 @@
 // vertex 12 floats: position, normal, texture coordinates, colour red, green, blue, alpha), then
 // kTrailer. Every count is checked against the limits before anything is allocated for it.
 #include "scene/model.h"
+#include "scene/model_parse.h"
 
 #include "base/report.h"
 #include "platform/sandbox.h"
@@ -178,11 +179,11 @@ private:
 };
 
 struct Writer {
-    int fd;
+    krvi::StreamSink sink;
     bool ok = true;
     void Bytes(const void* p, size_t n)
     {
-        if (ok && n) ok = krvplat::WriteAll(fd, p, n);
+        if (ok && n) ok = sink.write(sink.context, p, n);
     }
     void Int(int32_t v) { Bytes(&v, sizeof v); }
     void Float(float v) { Bytes(&v, sizeof v); }
@@ -297,9 +298,8 @@ void SendMesh(Writer& w, const aiMesh* mesh)
     w.Bytes(batch.data(), batch.size() * sizeof(float));
 }
 
-bool ImportJob(int fd, void* context)
+bool Parse(const ImportRequest& request, krvi::StreamSink sink)
 {
-    const ImportRequest& request = *static_cast<const ImportRequest*>(context);
     std::set<std::string> missing;
     Assimp::Importer importer;
     importer.SetIOHandler(new MemoryFiles(*request.files, missing));
@@ -312,7 +312,7 @@ bool ImportJob(int fd, void* context)
         request.mainName, aiProcess_Triangulate | aiProcess_GenSmoothNormals |
                               aiProcess_PreTransformVertices | aiProcess_JoinIdenticalVertices |
                               aiProcess_SortByPType | aiProcess_ValidateDataStructure);
-    Writer w{fd};
+    Writer w{sink};
     Header h = {kMagic, Status_Model, 0};
     if (!missing.empty()) {
         h.status = Status_NeedFiles;
@@ -339,6 +339,16 @@ bool ImportJob(int fd, void* context)
     for (unsigned i = 0; i < scene->mNumMeshes && w.ok; ++i) SendMesh(w, scene->mMeshes[i]);
     w.Bytes(&kTrailer, sizeof kTrailer);
     return w.ok;  // nothing released: the child's memory goes with it
+}
+
+bool WritePipe(void* context, const void* data, size_t bytes)
+{
+    return krvplat::WriteAll(*static_cast<const int*>(context), data, bytes);
+}
+
+bool ImportJob(int fd, void* context)
+{
+    return Parse(*static_cast<const ImportRequest*>(context), krvi::StreamSink{WritePipe, &fd});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -678,6 +688,18 @@ void Fail(CModel& model, const std::string& path, const std::string& problem)
 }  // namespace
 
 namespace krvs {
+
+bool ParseModelToStream(const char* name, const void* data, size_t size, krvi::StreamSink sink)
+{
+    std::vector<SideFile> files(1);
+    files[0].name = Key(name);
+    files[0].present = true;
+    files[0].bytes.assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    ImportRequest request;
+    request.files = &files;
+    request.mainName = files[0].name;
+    return Parse(request, sink);
+}
 
 bool ImportModel(CModel& model, const char* pathText)
 {
