@@ -31,6 +31,7 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -689,6 +690,25 @@ void Fail(CModel& model, const std::string& path, const std::string& problem)
 
 namespace krvs {
 
+bool CheckModelBytes(const char* name, const void* data, size_t size, std::string& why)
+{
+    const std::string n = name ? name : "";
+    const char* bytes = static_cast<const char*>(data);
+    const bool plyName = n.size() > 4 && strcasecmp(n.c_str() + n.size() - 4, ".ply") == 0;
+    size_t first = 0;
+    while (first < size && std::isspace(static_cast<unsigned char>(bytes[first]))) ++first;
+    const bool plyBytes = size - first >= 3 && strncasecmp(bytes + first, "ply", 3) == 0;
+    if (plyName || plyBytes) {
+        static const char kEnd[] = "end_header";
+        const char* end = std::search(bytes, bytes + size, kEnd, kEnd + sizeof kEnd - 1);
+        if (end == bytes + size) {
+            why = "a PLY file whose header has no end_header line";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ParseModelToStream(const char* name, const void* data, size_t size, krvi::StreamSink sink)
 {
     std::vector<SideFile> files(1);
@@ -721,7 +741,8 @@ bool ImportModel(CModel& model, const char* pathText)
     request.mainName = Key(BaseName(path).c_str());
     files[0].name = request.mainName;
     files[0].present = true;
-    if (!ReadWhole(path, files[0].bytes, why)) {
+    if (!ReadWhole(path, files[0].bytes, why) ||
+        !CheckModelBytes(path.c_str(), files[0].bytes.data(), files[0].bytes.size(), why)) {
         Fail(model, path, why);
         return false;
     }
