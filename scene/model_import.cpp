@@ -699,9 +699,20 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
     while (first < size && std::isspace(static_cast<unsigned char>(bytes[first]))) ++first;
     const bool plyBytes = size - first >= 3 && strncasecmp(bytes + first, "ply", 3) == 0;
     if (plyName || plyBytes) {
-        static const char kEnd[] = "end_header";
-        const char* end = std::search(bytes, bytes + size, kEnd, kEnd + sizeof kEnd - 1);
-        if (end == bytes + size) {
+        // A line of its own: spaces before it, a space, line end or the end of the bytes after.
+        bool ended = false;
+        for (size_t at = 0; at < size && !ended;) {
+            size_t i = at;
+            while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+            const size_t after = i + 10;
+            ended = after <= size && std::memcmp(bytes + i, "end_header", 10) == 0 &&
+                    (after == size || std::isspace(static_cast<unsigned char>(bytes[after])) ||
+                     bytes[after] == '\0');
+            const void* newline = std::memchr(bytes + at, '\n', size - at);
+            at =
+                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) + 1 : size;
+        }
+        if (!ended) {
             why = "a PLY file whose header has no end_header line";
             return false;
         }

@@ -27,6 +27,8 @@ TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEnd)
         {"M.PLY", "solid x\n", false},          // the name says PLY: the header must end
         {"m.obj", "  PLY\nformat", false},      // the bytes say PLY, whatever the name
         {"m.obj", "v 0 0 0\n# reply\n", true},  // "ply" elsewhere is no PLY
+        {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
+        {"m.ply", noEnd + "  end_header\r\n", true},
         {"m.stl", "", true},
     };
     for (const auto& c : cases) {
