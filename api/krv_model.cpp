@@ -518,8 +518,8 @@ bool krvRenderModelDepth(const CModel* model, const CModelView* view, float* dep
                     // The stored value truncates the window depth: its middle is nearest.
                     const double w = (static_cast<double>(d) + 0.5) / 65535.0;
                     const double ndc = w * 2.0 - 1.0;
-                    z = static_cast<float>(2.0 * double{f} * double{n} /
-                                           (double{f} + double{n} - ndc * (double{f} - double{n})));
+                    const double fd = static_cast<double>(f), nd = static_cast<double>(n);
+                    z = static_cast<float>(2.0 * fd * nd / (fd + nd - ndc * (fd - nd)));
                 }
                 depth[static_cast<size_t>(y) * r.width + x] = z;
             }

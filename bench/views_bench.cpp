@@ -1,4 +1,4 @@
-// Model benchmark: loads a model as krv-render does and renders a turntable of views of it, the
+// Views benchmark: loads a model as krv-render does and renders a turntable of views of it, the
 // colour picture read back and the depth pass, into memory (no files), as the Python module's
 // render_views does, after two untimed views. Prints the medians over the rounds of the frames a
 // second, the milliseconds a frame and the processor milliseconds a frame (every thread of the

@@ -16,6 +16,7 @@
 // vertex 12 floats: position, normal, texture coordinates, colour red, green, blue, alpha), then
 // kTrailer. Every count is checked against the limits before anything is allocated for it.
 #include "scene/model.h"
+#include "scene/model_parse.h"
 
 #include "base/report.h"
 #include "platform/sandbox.h"
@@ -31,6 +32,7 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -179,11 +181,11 @@ private:
 };
 
 struct Writer {
-    int fd;
+    krvi::StreamSink sink;
     bool ok = true;
     void Bytes(const void* p, size_t n)
     {
-        if (ok && n) ok = krvplat::WriteAll(fd, p, n);
+        if (ok && n) ok = sink.write(sink.context, p, n);
     }
     void Int(int32_t v) { Bytes(&v, sizeof v); }
     void Float(float v) { Bytes(&v, sizeof v); }
@@ -298,9 +300,8 @@ void SendMesh(Writer& w, const aiMesh* mesh)
     w.Bytes(batch.data(), batch.size() * sizeof(float));
 }
 
-bool ImportJob(int fd, void* context)
+bool Parse(const ImportRequest& request, krvi::StreamSink sink)
 {
-    const ImportRequest& request = *static_cast<const ImportRequest*>(context);
     std::set<std::string> missing;
     Assimp::Importer importer;
     importer.SetIOHandler(new MemoryFiles(*request.files, missing));
@@ -313,7 +314,7 @@ bool ImportJob(int fd, void* context)
         request.mainName, aiProcess_Triangulate | aiProcess_GenSmoothNormals |
                               aiProcess_PreTransformVertices | aiProcess_JoinIdenticalVertices |
                               aiProcess_SortByPType | aiProcess_ValidateDataStructure);
-    Writer w{fd};
+    Writer w{sink};
     Header h = {kMagic, Status_Model, 0};
     if (!missing.empty()) {
         h.status = Status_NeedFiles;
@@ -340,6 +341,16 @@ bool ImportJob(int fd, void* context)
     for (unsigned i = 0; i < scene->mNumMeshes && w.ok; ++i) SendMesh(w, scene->mMeshes[i]);
     w.Bytes(&kTrailer, sizeof kTrailer);
     return w.ok;  // nothing released: the child's memory goes with it
+}
+
+bool WritePipe(void* context, const void* data, size_t bytes)
+{
+    return krvplat::WriteAll(*static_cast<const int*>(context), data, bytes);
+}
+
+bool ImportJob(int fd, void* context)
+{
+    return Parse(*static_cast<const ImportRequest*>(context), krvi::StreamSink{WritePipe, &fd});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -734,6 +745,48 @@ void Fail(CModel& model, const std::string& path, const std::string& problem)
 
 namespace krvs {
 
+bool CheckModelBytes(const char* name, const void* data, size_t size, std::string& why)
+{
+    const std::string n = name ? name : "";
+    const char* bytes = static_cast<const char*>(data);
+    const bool plyName = n.size() > 4 && strcasecmp(n.c_str() + n.size() - 4, ".ply") == 0;
+    size_t first = 0;
+    while (first < size && std::isspace(static_cast<unsigned char>(bytes[first]))) ++first;
+    const bool plyBytes = size - first >= 3 && strncasecmp(bytes + first, "ply", 3) == 0;
+    if (plyName || plyBytes) {
+        // A line of its own: spaces before it, a space, line end or the end of the bytes after.
+        bool ended = false;
+        for (size_t at = 0; at < size && !ended;) {
+            size_t i = at;
+            while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+            const size_t after = i + 10;
+            ended = after <= size && std::memcmp(bytes + i, "end_header", 10) == 0 &&
+                    (after == size || std::isspace(static_cast<unsigned char>(bytes[after])) ||
+                     bytes[after] == '\0');
+            const void* newline = std::memchr(bytes + at, '\n', size - at);
+            at =
+                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) + 1 : size;
+        }
+        if (!ended) {
+            why = "a PLY file whose header has no end_header line";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseModelToStream(const char* name, const void* data, size_t size, krvi::StreamSink sink)
+{
+    std::vector<SideFile> files(1);
+    files[0].name = Key(name);
+    files[0].present = true;
+    files[0].bytes.assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    ImportRequest request;
+    request.files = &files;
+    request.mainName = files[0].name;
+    return Parse(request, sink);
+}
+
 bool ImportModel(CModel& model, const char* pathText)
 {
     model = CModel();
@@ -754,7 +807,8 @@ bool ImportModel(CModel& model, const char* pathText)
     request.mainName = Key(BaseName(path).c_str());
     files[0].name = request.mainName;
     files[0].present = true;
-    if (!ReadWhole(path, files[0].bytes, why)) {
+    if (!ReadWhole(path, files[0].bytes, why) ||
+        !CheckModelBytes(path.c_str(), files[0].bytes.data(), files[0].bytes.size(), why)) {
         Fail(model, path, why);
         return false;
     }

@@ -1,0 +1,75 @@
+// The model import's checks before the parser, and the parse its child runs, called in-process.
+#include "scene/model_parse.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kPly[] =
+    "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+    "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+    "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+
+TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEnd)
+{
+    const std::string noEnd = std::string(kPly).substr(0, std::strstr(kPly, "end_header") - kPly);
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool pass;
+    } cases[] = {
+        {"m.ply", kPly, true},
+        {"m.ply", noEnd, false},
+        {"M.PLY", "solid x\n", false},          // the name says PLY: the header must end
+        {"m.obj", "  PLY\nformat", false},      // the bytes say PLY, whatever the name
+        {"m.obj", "v 0 0 0\n# reply\n", true},  // "ply" elsewhere is no PLY
+        {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
+        {"m.ply", noEnd + "  end_header\r\n", true},
+        {"m.stl", "", true},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_EQ(krvs::CheckModelBytes(c.name, c.bytes.data(), c.bytes.size(), why), c.pass)
+            << c.name << ": " << c.bytes;
+        EXPECT_EQ(why.empty(), c.pass) << c.name;
+    }
+}
+
+struct Stream {
+    std::string bytes;
+    static bool Write(void* context, const void* data, size_t n)
+    {
+        static_cast<Stream*>(context)->bytes.append(static_cast<const char*>(data), n);
+        return true;
+    }
+};
+
+// The stream's status (0 a model, 1 side files wanted, 2 the library's error) for each kind of
+// answer, as the parent reads it.
+TEST(ModelParse, InProcessParseSendsTheChildsStream)
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+        int32_t status;
+    } cases[] = {
+        {"m.ply", kPly, 0},
+        {"m.obj", "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", 1},
+        {"m.gltf", "{ not json", 2},
+    };
+    for (const auto& c : cases) {
+        Stream s;
+        ASSERT_TRUE(krvs::ParseModelToStream(c.name, c.bytes.data(), c.bytes.size(),
+                                             krvi::StreamSink{Stream::Write, &s}));
+        ASSERT_GE(s.bytes.size(), 12u) << c.name;
+        int32_t status = -1;
+        std::memcpy(&status, s.bytes.data() + 4, sizeof status);
+        EXPECT_EQ(status, c.status) << c.name;
+    }
+}
+
+}  // namespace
