@@ -40,7 +40,9 @@
 #define KRV_SANITIZED 1
 #endif
 #ifdef KRV_SANITIZED
+#include <link.h>
 #include <sanitizer/common_interface_defs.h>
+#include <sched.h>
 #endif
 
 namespace krvplat {
@@ -131,6 +133,46 @@ static void CloseAllBut(int keep)
         if (fd != keep) close(static_cast<int>(fd));
 }
 
+#if defined(KRV_SECCOMP_ARCH) && defined(KRV_SANITIZED)
+// The code of a sanitizer's runtime where it is a library of its own (GCC's libasan, libtsan):
+// its calls are the runtime's bookkeeping, not the job's, and the runtime makes them with its
+// own system-call instructions (maps, statistics, threads of its own), which differ with the
+// machine and the moment. The filter of a sanitized build lets calls from there through. A
+// runtime linked into the program (Clang's) cannot be told apart from the program: none then.
+struct RuntimeCode {
+    uintptr_t begin = 0, end = 0;
+};
+
+static int FindRuntimeCode(dl_phdr_info* info, size_t, void* data)
+{
+    RuntimeCode& code = *static_cast<RuntimeCode*>(data);
+    const uintptr_t probe = reinterpret_cast<uintptr_t>(&__sanitizer_set_death_callback);
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& h = info->dlpi_phdr[i];
+        if (h.p_type != PT_LOAD || !(h.p_flags & PF_X)) continue;
+        const uintptr_t begin = info->dlpi_addr + h.p_vaddr;
+        if (probe < begin || probe >= begin + h.p_memsz) continue;
+        if (info->dlpi_name && info->dlpi_name[0]) code = {begin, begin + h.p_memsz};
+        return 1;
+    }
+    return 0;
+}
+
+// Found in the parent, before the first fork (dl_iterate_phdr takes a lock).
+static RuntimeCode SanitizerRuntimeCode()
+{
+    static const RuntimeCode code = [] {
+        RuntimeCode c;
+        dl_iterate_phdr(FindRuntimeCode, &c);
+        // The filter compares the address's two halves apart: the code must lie within one
+        // 4 GiB page of addresses.
+        if (c.end <= c.begin || (c.begin >> 32) != ((c.end - 1) >> 32)) c = {};
+        return c;
+    }();
+    return code;
+}
+#endif
+
 #ifdef KRV_SECCOMP_ARCH
 // The filter, as classic BPF over struct seccomp_data. The calls allowed, and why:
 //   brk mmap munmap mremap mprotect madvise  the allocators (mmap and mprotect only without
@@ -145,11 +187,12 @@ static void CloseAllBut(int keep)
 //   clock_gettime clock_nanosleep nanosleep  time
 //   getrandom sched_yield restart_syscall
 //   exit exit_group
-// Everything else kills the whole child (SECCOMP_RET_KILL_PROCESS; older kernels read an action
-// they do not know as kill). A system call of another ABI (x32 on x86-64) is killed as well.
+// Everything else ends the whole child (see stop_ below). A system call of another ABI (x32 on
+// x86-64) ends it as well. A sanitized build lets its runtime's own calls through and refuses the
+// threads it would start (SanitizerRuntimeCode); the job's calls meet the same list.
 class FilterBuilder {
 public:
-    static constexpr int kMax = 128;
+    static constexpr int kMax = 192;
 
     void Add(unsigned short code, unsigned k, unsigned char jt = 0, unsigned char jf = 0)
     {
@@ -168,6 +211,24 @@ public:
         Add(BPF_LD | BPF_W | BPF_ABS, at);
     }
     void Allow() { Add(BPF_RET | BPF_K, SECCOMP_RET_ALLOW); }
+    void Refuse(unsigned error) { Add(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (error & 0xffffu)); }
+    // Every call made from an instruction in [begin, end), which lies within one 4 GiB page;
+    // the accumulator holds the call's number again afterwards.
+    void AllowCallsFrom(uint64_t begin, uint64_t end)
+    {
+        unsigned low = static_cast<unsigned>(offsetof(seccomp_data, instruction_pointer));
+        unsigned high = low + 4;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        std::swap(low, high);
+#endif
+        Add(BPF_LD | BPF_W | BPF_ABS, high);
+        Add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(begin >> 32), 0, 4);
+        Add(BPF_LD | BPF_W | BPF_ABS, low);
+        Add(BPF_JMP | BPF_JGE | BPF_K, static_cast<unsigned>(begin), 0, 2);
+        Add(BPF_JMP | BPF_JGT | BPF_K, static_cast<unsigned>(end - 1), 1, 0);
+        Allow();
+        LoadNumber();
+    }
     void Kill() { Add(BPF_RET | BPF_K, stop_); }
     void AllowCall(long nr)
     {
@@ -244,6 +305,19 @@ static bool InstallFilter(int fd)
 #if defined(__x86_64__)
     b.Add(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u /* __X32_SYSCALL_BIT */, 0, 1);
     b.Kill();
+#endif
+#ifdef KRV_SANITIZED
+    const RuntimeCode runtime = SanitizerRuntimeCode();
+    if (runtime.end > runtime.begin) b.AllowCallsFrom(runtime.begin, runtime.end);
+    // A thread the runtime would start for itself is refused, not fatal: glibc blocks every
+    // signal around the clone, so the filter's signal could not be handled there.
+    b.Add(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1);
+    b.Refuse(ENOSYS);  // glibc then tries clone, below
+    b.Add(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 4);
+    b.LoadArgument(0);
+    b.Add(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1);
+    b.Refuse(EAGAIN);
+    b.LoadNumber();
 #endif
     const unsigned pipe = static_cast<unsigned>(fd);
     const unsigned self = static_cast<unsigned>(getpid());
