@@ -27,12 +27,16 @@
 #include "texture/texture.h"
 
 #include <cstdint>
+#include <memory>
 
 struct CEdge;
 struct CSpan;
 namespace krvi {
+// The draws' work (bin.h). The pointer carries the release function NewDrawWork gives it, so
+// the core's destructor releases the work without a declaration of bin.h's: this header cannot
+// include bin.h, which reaches back to it through draw_state.h.
 struct DrawWork;
-void ReleaseDrawWork(DrawWork* work);
+using DrawWorkPtr = std::unique_ptr<DrawWork, void (*)(DrawWork*)>;
 }  // namespace krvi
 
 // The clip-space position of v: m (16 floats, column-major) times (v.x, v.y, v.z, 1) (submit.cpp).
@@ -147,7 +151,7 @@ public:
 
     // What the draws keep between them: the prepared state and the threads' set-up lists
     // (submit.cpp). Created by the first draw, released with the core.
-    krvi::DrawWork* drawWork = nullptr;
+    krvi::DrawWorkPtr drawWork{nullptr, nullptr};
 
     // The device context that SetPixel and the debug lines draw on (the window's own DC; set
     // by the window when it is created; null draws nothing).
