@@ -87,8 +87,8 @@ public:
     void ClipTriangle(_3D_Korvane_Shader* v, int plane);  // clip.cpp
     void RasterizeTriangle(_3D_Korvane_Shader* v);        // rasterize.cpp
     void DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge);
-    void DrawSpan(CSpan* span, int y);  // draw_span.cpp
-    bool FindOcclusionPoint(vec3 v) const;
+    void DrawSpan(CSpan* span, int y);      // draw_span.cpp
+    bool FindOcclusionPoint(vec3 v) const;  // unproject.cpp
 
 private:
     void RunDraw(const int viewport[4]);  // the triangle loop over the stored range
@@ -180,6 +180,3 @@ public:
     CMaterial Material;
     float FogParameters[7] = {};  // colour r, g, b, density, offset, start, end
 };
-
-// Helper of the core, not called by the pipeline: un-projects p with the matrix m.
-vec3 krvUnProject_(const vec3& p, mat4x4 m);
