@@ -84,7 +84,7 @@ struct krvi::DrawWork {
     std::vector<std::unique_ptr<Chunk>> chunks;
 };
 
-krvi::DrawWork* krvi::NewDrawWork() { return new krvi::DrawWork(); }
+krvi::DrawWorkPtr krvi::NewDrawWork() { return {new krvi::DrawWork(), krvi::ReleaseDrawWork}; }
 void krvi::ReleaseDrawWork(krvi::DrawWork* work) { delete work; }
 
 krvi::DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }

@@ -16,7 +16,9 @@
 
 namespace krvi {
 
-DrawWork* NewDrawWork();
+// A new work record, owning ReleaseDrawWork as its release.
+DrawWorkPtr NewDrawWork();
+void ReleaseDrawWork(DrawWork* work);
 
 // The draw state that PrepareDraw fills for the next RunBinnedDraw, kept in the work.
 krvi::DrawState& StateOf(DrawWork& work);

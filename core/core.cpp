@@ -25,7 +25,6 @@ _3D_Korvane_Core::~_3D_Korvane_Core()
     delete[] aaColorBuffer;
     delete[] colorBuffer;
     delete[] depthBuffer;
-    krvi::ReleaseDrawWork(drawWork);
 }
 
 // True when a w x h output with supersampling factor f (0 for none) fits the limits: every

@@ -27,12 +27,16 @@
 #include "texture/texture.h"
 
 #include <cstdint>
+#include <memory>
 
 struct CEdge;
 struct CSpan;
 namespace krvi {
+// The draws' work (bin.h). The pointer carries the release function NewDrawWork gives it, so
+// the core's destructor releases the work without a declaration of bin.h's: this header cannot
+// include bin.h, which reaches back to it through draw_state.h.
 struct DrawWork;
-void ReleaseDrawWork(DrawWork* work);
+using DrawWorkPtr = std::unique_ptr<DrawWork, void (*)(DrawWork*)>;
 }  // namespace krvi
 
 // The clip-space position of v: m (16 floats, column-major) times (v.x, v.y, v.z, 1) (submit.cpp).
@@ -83,8 +87,8 @@ public:
     void ClipTriangle(_3D_Korvane_Shader* v, int plane);  // clip.cpp
     void RasterizeTriangle(_3D_Korvane_Shader* v);        // rasterize.cpp
     void DrawSpansBetweenEdges(CEdge* longEdge, CEdge* shortEdge);
-    void DrawSpan(CSpan* span, int y);  // draw_span.cpp
-    bool FindOcclusionPoint(vec3 v) const;
+    void DrawSpan(CSpan* span, int y);      // draw_span.cpp
+    bool FindOcclusionPoint(vec3 v) const;  // unproject.cpp
 
 private:
     void RunDraw(const int viewport[4]);  // the triangle loop over the stored range
@@ -147,7 +151,7 @@ public:
 
     // What the draws keep between them: the prepared state and the threads' set-up lists
     // (submit.cpp). Created by the first draw, released with the core.
-    krvi::DrawWork* drawWork = nullptr;
+    krvi::DrawWorkPtr drawWork{nullptr, nullptr};
 
     // The device context that SetPixel and the debug lines draw on (the window's own DC; set
     // by the window when it is created; null draws nothing).
@@ -176,6 +180,3 @@ public:
     CMaterial Material;
     float FogParameters[7] = {};  // colour r, g, b, density, offset, start, end
 };
-
-// Helper of the core, not called by the pipeline: un-projects p with the matrix m.
-vec3 krvUnProject_(const vec3& p, mat4x4 m);

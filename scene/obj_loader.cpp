@@ -5,23 +5,21 @@
 // checks, every face index is checked before it is used, names a model file gives for other
 // files may not leave the model's folder (neither by their text nor through links), each
 // material library and texture is read once however often the model names it, and a model is
-// refused before its vertex array would exceed kMaxObjVertices.
+// refused before its vertex array would exceed kMaxObjVertices. What asks the system about
+// files (opening, reading, resolving links) is platform/model_files.h; this file parses.
 #include "scene/object.h"
 
 #include "base/report.h"
+#include "platform/model_files.h"
 #include "platform/platform.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <new>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // Larger files are refused rather than read: a model of this renderer is a few megabytes, and
 // the vertex array of a bigger file would not fit in memory anyway.
@@ -45,24 +43,6 @@ static void ReportLoadError(const char* fileName)
 static CString FullPath(const char* directory, const char* fileName)
 {
     return ModuleDirectory + directory + fileName;
-}
-
-// A name read from a model file must stay inside the model's folder: no absolute path, no
-// drive letter, no ".." component (in either separator notation).
-static bool IsContainedName(const char* name)
-{
-    if (name[0] == '/' || name[0] == '\\') return false;
-    char lower = static_cast<char>(name[0] | 0x20);
-    if (lower >= 'a' && lower <= 'z' && name[1] == ':') return false;
-    const char* start = name;
-    for (const char* p = name;; ++p) {
-        if (*p == '/' || *p == '\\' || *p == 0) {
-            if (p - start == 2 && start[0] == '.' && start[1] == '.') return false;
-            if (*p == 0) break;
-            start = p + 1;
-        }
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -325,39 +305,20 @@ struct ObjArrays {
 
 // ---------------------------------------------------------------------------------------------
 
-// Reads the open regular file fd (described by info) into a ReadSource buffer and closes it.
-static bool ReadOpenFile(int fd, const struct stat& info, const char* fileName, char*& buffer,
-                         long& length)
+// Reads the file at native whole into a ReadSource buffer, reporting a failure: path is the
+// full name the open-error line gives, fileName the name of the load-error line. The buffer's
+// line ends become zeros, so each line is a string of its own. identity is the file read.
+static bool ReadModelFile(const std::string& native, bool followLinks, const CString& path,
+                          const char* fileName, char*& buffer, long& length,
+                          krvplat::FileIdentity& identity)
 {
-    if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > kMaxSourceBytes) {
-        close(fd);
-        ReportLoadError(fileName);
-        return false;
-    }
-    const size_t size = static_cast<size_t>(info.st_size);
-    char* data = new (std::nothrow) char[size + 1];
-    if (!data) {
-        close(fd);
-        ReportLoadError(fileName);
-        return false;
-    }
-    // A file that shrinks while it is read yields what is there.
+    char* data = nullptr;
     size_t got = 0;
-    while (got < size) {
-        ssize_t n = read(fd, data + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            delete[] data;
-            ReportLoadError(fileName);
-            return false;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
+    switch (krvplat::ReadWholeFile(native, followLinks, kMaxSourceBytes, data, got, identity)) {
+    case krvplat::kReadFileOk: break;
+    case krvplat::kReadFileNotOpened: ReportOpenError(path); return false;
+    default: ReportLoadError(fileName); return false;
     }
-    close(fd);
-
-    data[got] = 0;
     for (size_t i = 0; i < got; ++i)
         if (data[i] == '\r' || data[i] == '\n') data[i] = 0;
     buffer = data;
@@ -365,29 +326,12 @@ static bool ReadOpenFile(int fd, const struct stat& info, const char* fileName, 
     return true;
 }
 
-// Opens native for reading if it is a regular file (flags are added to the open's), or
-// returns -1. Non-blocking, so a FIFO or device under a model's name cannot stall the open.
-static int OpenRegular(const std::string& native, int flags, struct stat& info)
-{
-    int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
-    if (fd < 0) return -1;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool CObject::ReadSource(const char* directory, const char* fileName, char*& buffer, long& length)
 {
     CString path = FullPath(directory, fileName);
-    struct stat info;
-    int fd = OpenRegular(krvplat::NativePath(path.c_str()), 0, info);
-    if (fd < 0) {
-        ReportOpenError(path);
-        return false;
-    }
-    return ReadOpenFile(fd, info, fileName, buffer, length);
+    krvplat::FileIdentity identity;
+    return ReadModelFile(krvplat::NativePath(path.c_str()), true, path, fileName, buffer, length,
+                         identity);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -420,8 +364,6 @@ public:
     void Finish();
 
 private:
-    enum Place { kInside, kOutside, kMissing };
-    Place Locate(const std::string& native, std::string& real) const;
     bool LoadMapKa(const char* name);
     bool Decode(const std::string& key, const CString& relative);
 
@@ -434,7 +376,7 @@ private:
 
     CTexture& texture_;
     const char* directory_;
-    std::string folder_;  // the model's folder with every link resolved; empty if none
+    krvplat::ContainedFolder folder_;
     std::map<std::string, TextureResult> textures_;
     std::map<std::string, std::string> libraries_;  // library key -> its last texture's key
     std::string winner_;  // key of the texture the object ends with; empty: it keeps its own
@@ -445,10 +387,9 @@ private:
 
 // A file's key in the caches. A texture's key carries the extension of the name too: the
 // decoder falls back on it for a file whose bytes do not tell its type.
-std::string IdentityKey(const struct stat& info, const std::string& native)
+std::string IdentityKey(const krvplat::FileIdentity& identity, const std::string& native)
 {
-    std::string key = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
-                      std::to_string(static_cast<unsigned long long>(info.st_ino));
+    std::string key = std::to_string(identity.device) + ":" + std::to_string(identity.inode);
     size_t dot = native.rfind('.');
     size_t slash = native.rfind('/');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
@@ -456,33 +397,12 @@ std::string IdentityKey(const struct stat& info, const std::string& native)
     return key;
 }
 
-// The model's folder is ModuleDirectory + directory: the names in a model are relative to it
-// and may reach into its subfolders, and through links that stay inside it, but no further.
+// The model's folder is ModuleDirectory + directory: the names in a model are relative to it.
 MaterialStep::MaterialStep(CTexture& texture, const char* directory)
-    : texture_(texture), directory_(directory ? directory : "")
+    : texture_(texture),
+      directory_(directory ? directory : ""),
+      folder_(krvplat::NativePath(FullPath(directory_, "").c_str()))
 {
-    std::string folder = krvplat::NativePath(FullPath(directory_, "").c_str());
-    if (folder.empty()) folder = ".";
-    if (char* real = realpath(folder.c_str(), nullptr)) {
-        folder_ = real;
-        std::free(real);
-    }
-}
-
-// Where native lies once every link is followed; real receives the resolved path. A name that
-// does not exist is kMissing; one that cannot be resolved otherwise (a loop of links, a name
-// too long) counts as outside.
-MaterialStep::Place MaterialStep::Locate(const std::string& native, std::string& real) const
-{
-    char* resolved = realpath(native.c_str(), nullptr);
-    if (!resolved) return (errno == ENOENT || errno == ENOTDIR) ? kMissing : kOutside;
-    real = resolved;
-    std::free(resolved);
-    if (folder_.empty()) return kOutside;
-    if (folder_ == "/") return kInside;
-    bool under = real.size() > folder_.size() && real.compare(0, folder_.size(), folder_) == 0 &&
-                 real[folder_.size()] == '/';
-    return under ? kInside : kOutside;
 }
 
 bool MaterialStep::ParseMtl(const char* fileName)
@@ -490,31 +410,28 @@ bool MaterialStep::ParseMtl(const char* fileName)
     if (!fileName) fileName = "";
     CString path = FullPath(directory_, fileName);
     std::string real;
-    struct stat info;
-    bool inside = IsContainedName(fileName) &&
-                  Locate(krvplat::NativePath(path.c_str()), real) == kInside &&
-                  stat(real.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-    if (inside) {
-        auto known = libraries_.find(IdentityKey(info, ""));
-        if (known != libraries_.end()) {
-            // Read before, and without a failure (a failure ends the load): reading it again
-            // would load the same textures, its last one winning.
-            if (!known->second.empty()) winner_ = known->second;
-            return true;
-        }
-    }
-    // The resolved name is opened, not following a link, so the file checked is the file
-    // read; it is known by what was opened.
-    int fd = inside ? OpenRegular(real, O_NOFOLLOW, info) : -1;
-    if (fd < 0) {
+    krvplat::FileIdentity identity;
+    bool inside = krvplat::IsContainedName(fileName) &&
+                  folder_.Locate(krvplat::NativePath(path.c_str()), real) ==
+                      krvplat::ContainedFolder::kInside &&
+                  krvplat::RegularFileIdentity(real, identity);
+    if (!inside) {
         ReportOpenError(path);
         return false;
     }
-    const std::string key = IdentityKey(info, "");
-
+    auto known = libraries_.find(IdentityKey(identity, ""));
+    if (known != libraries_.end()) {
+        // Read before, and without a failure (a failure ends the load): reading it again would
+        // load the same textures, its last one winning.
+        if (!known->second.empty()) winner_ = known->second;
+        return true;
+    }
+    // The resolved name is opened, not following a link, so the file checked is the file
+    // read; it is known by what was opened.
     char* buffer = nullptr;
     long length = 0;
-    if (!ReadOpenFile(fd, info, fileName, buffer, length)) return false;
+    if (!ReadModelFile(real, false, path, fileName, buffer, length, identity)) return false;
+    const std::string key = IdentityKey(identity, "");
     bool allLoaded = true;
     std::string last;
     ForEachLine(buffer, length, [&](const char* line) {
@@ -538,26 +455,28 @@ bool MaterialStep::LoadMapKa(const char* name)
     CString full = ModuleDirectory + relative;
     std::string native = krvplat::NativePath(full.c_str());
     std::string real;
-    Place place = IsContainedName(name) ? Locate(native, real) : kOutside;
+    using Folder = krvplat::ContainedFolder;
+    Folder::Place place =
+        krvplat::IsContainedName(name) ? folder_.Locate(native, real) : Folder::kOutside;
     // Something that exists but is not a regular file is not opened at all.
-    struct stat info;
-    if (place == kInside && (stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
-        place = kOutside;
-    if (place == kMissing) {
+    krvplat::FileIdentity identity;
+    if (place == Folder::kInside && !krvplat::RegularFileIdentity(real, identity))
+        place = Folder::kOutside;
+    if (place == Folder::kMissing) {
         // Left to the texture loader, which reports it in its own words; not remembered, since
         // that costs the loader no decode, and a model may name any number of missing files. A
         // file that appears meanwhile was never checked, so it is not taken.
         CTexture appeared;
         if (!appeared.LoadTexture(relative.c_str())) return false;
         appeared.Destroy();
-        place = kOutside;
+        place = Folder::kOutside;
     }
-    if (place == kOutside) {
+    if (place == Folder::kOutside) {
         ReportOpenError(full);
         return false;
     }
     // Only files that exist are remembered: as many as the folder holds.
-    const std::string key = IdentityKey(info, native);
+    const std::string key = IdentityKey(identity, native);
 
     auto found = textures_.find(key);
     if (found == textures_.end()) {

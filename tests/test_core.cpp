@@ -1,4 +1,5 @@
 #include "core/core.h"
+#include "core/unproject.h"
 #include "tests/execution.h"
 #include "tests/golden.h"
 

@@ -15,6 +15,7 @@
 // floats are read as a tag byte and then a small value, an entry of a table of awkward values,
 // or raw bits. A short input ends the program where it ends; missing bytes read as 0.
 #include "api/krv.h"
+#include "core/unproject.h"
 #include "platform/platform.h"
 
 #include <cfloat>
@@ -461,7 +462,7 @@ void Run(Input& in)
             }
             break;
         }
-        default: {  // the helpers beside the shading, and the camera's own matrices
+        default: {  // the un-projection helpers, and the camera's own matrices
             (void)r.FindOcclusionPoint(in.Vec3());
             const vec3 p = in.Vec3();
             (void)krvUnProject_(p, in.Matrix());

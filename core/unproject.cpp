@@ -1,6 +1,7 @@
-// Two helpers kept beside the pixel shading (shade.h, which the span loop inlines): an
-// un-projection with a matrix, and the occlusion test of a point against the last depth written.
-// Neither the pipeline nor the demo calls them; programs may.
+// An un-projection with a matrix, and the occlusion test of a point against the last depth
+// written that is built on it. Neither the pipeline nor the demo calls them; programs may.
+#include "core/unproject.h"
+
 #include "core/core.h"
 
 #include <cstdint>
