@@ -446,13 +446,13 @@ bool krvRenderModelView(const CModel* model, const CModelView* view)
     StateGuard guard;
     r.fog = r.material = r.alphaBlend = r.transparency = false;
     r.TransparencySet = false;
-    // The pipeline lights with a third of the light over its attenuation (the design's
-    // formula, which the demo's pictures rely on): a constant attenuation of a third gives a
-    // surface facing the light its full colour, not a third of it. The lit colour is written
+    // The pipeline lights with a third of the light over its attenuation (the formula the
+    // demo's pictures rely on): a constant attenuation of a third gives a surface facing the
+    // light its full colour, not a third of it. The lit colour is written
     // without a clamp (its low 8 bits), so ambient, diffuse and specular stay below 1 together.
     CLight unitLight = krvSetLight(light, vec3(0.3f, 0.3f, 0.3f), vec3(0.6f, 0.6f, 0.6f),
                                    vec3(0.09f, 0.09f, 0.09f), 0, 0, 0);
-    unitLight.constantAttenuation = 0.33333334f;
+    unitLight.constantAttenuation = krvi::kLightShare;
     // The light in the model's own coordinates, where its vertices are lit.
     CLight modelLight = unitLight;
     modelLight.position = frame.centre + light * frame.radius;

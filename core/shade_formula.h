@@ -25,8 +25,8 @@ KRV_FORMULA Float SpecularTerm(Float kd) { return kd * kd * kd; }
 // The light's attenuation at distance lenL (lenL2 its square): a third over the quadratic.
 KRV_FORMULA Float Attenuation(Float lenL2, Float lenL, const CLight& light)
 {
-    return 0.33333334f / (lenL2 * light.quadraticAttenuation + lenL * light.linearAttenuation +
-                          light.constantAttenuation);
+    return krvi::kLightShare / (lenL2 * light.quadraticAttenuation +
+                                lenL * light.linearAttenuation + light.constantAttenuation);
 }
 
 // One channel of a lit colour without material: (specular ks + diffuse kd + ambient) att c.

@@ -42,6 +42,12 @@ struct CLight {
 };
 static_assert(sizeof(CLight) == 16 * sizeof(float), "CLight is 16 floats");
 
+namespace krvi {
+// The light's share at a distance: this over the attenuation (shade_formula.h). A constant
+// attenuation of the same value, and no other, gives the light's full colour.
+constexpr float kLightShare = 0.33333334f;
+}  // namespace krvi
+
 // The material of lit surfaces, in the order krvSetMaterial takes it.
 struct CMaterial {
     vec3 ambient;
