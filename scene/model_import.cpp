@@ -300,6 +300,16 @@ void SendMesh(Writer& w, const aiMesh* mesh)
     w.Bytes(batch.data(), batch.size() * sizeof(float));
 }
 
+bool AllFacesHaveVertices(const aiScene* scene)
+{
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        const aiMesh* mesh = scene->mMeshes[i];
+        for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+            if (mesh->mFaces[f].mNumIndices == 0) return false;
+    }
+    return true;
+}
+
 bool Parse(const ImportRequest& request, krvi::StreamSink sink)
 {
     std::set<std::string> missing;
@@ -310,10 +320,17 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     // Normals the file lacks are smoothed across edges below 80 degrees only: a box keeps its
     // corners.
     importer.SetPropertyFloat(AI_CONFIG_PP_GSN_MAX_SMOOTHING_ANGLE, 80.0f);
-    const aiScene* scene = importer.ReadFile(
-        request.mainName, aiProcess_Triangulate | aiProcess_GenSmoothNormals |
-                              aiProcess_PreTransformVertices | aiProcess_JoinIdenticalVertices |
-                              aiProcess_SortByPType | aiProcess_ValidateDataStructure);
+    // Read and validated first, post-processed only once every face has a vertex: the
+    // library's own validation lets a face of none through (a PLY face list of length 0), and
+    // its triangulation then stops the process on an assertion.
+    const aiScene* scene = importer.ReadFile(request.mainName, aiProcess_ValidateDataStructure);
+    std::string refusal;
+    if (scene && !AllFacesHaveVertices(scene))
+        refusal = "a face has no vertices";
+    else if (scene)
+        scene = importer.ApplyPostProcessing(
+            aiProcess_Triangulate | aiProcess_GenSmoothNormals | aiProcess_PreTransformVertices |
+            aiProcess_JoinIdenticalVertices | aiProcess_SortByPType);
     Writer w{sink};
     Header h = {kMagic, Status_Model, 0};
     if (!missing.empty()) {
@@ -323,8 +340,8 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
         for (const std::string& name : missing) w.String(name);
         return w.ok;
     }
-    if (!scene || !scene->mRootNode) {
-        const std::string message = importer.GetErrorString();
+    if (!refusal.empty() || !scene || !scene->mRootNode) {
+        const std::string message = refusal.empty() ? importer.GetErrorString() : refusal;
         h.status = Status_Error;
         h.count = static_cast<int32_t>(std::min(message.size(), static_cast<size_t>(kMaxString)));
         w.Bytes(&h, sizeof h);
