@@ -86,7 +86,7 @@ TEST(FastPaths, TruncToIntSaturatesAndZeroesNaN)
     }
 }
 
-// The rows between two edges as the design walks them: one CSpan a row from the scalar
+// The rows between two edges as the pipeline walks them: one CSpan a row from the scalar
 // records (krvi::Lerp, CSpan::Set, SetDeltas) and the reference span loop.
 void ReferenceRows(_3D_Korvane_Core& core, const CEdge& longEdge, const CEdge& shortEdge)
 {
