@@ -309,6 +309,12 @@ static bool InstallFilter(int fd)
 #ifdef KRV_SANITIZED
     const RuntimeCode runtime = SanitizerRuntimeCode();
     if (runtime.end > runtime.begin) b.AllowCallsFrom(runtime.begin, runtime.end);
+    // A thread the runtime started for itself in the fork's child (ThreadSanitizer's
+    // background thread) may still be registering with the kernel when the filter reaches it.
+    b.AllowCall(SYS_set_robust_list);
+#ifdef SYS_rseq
+    b.AllowCall(SYS_rseq);
+#endif
     // A thread the runtime would start for itself is refused, not fatal: glibc blocks every
     // signal around the clone, so the filter's signal could not be handled there.
     b.Add(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1);
