@@ -451,6 +451,10 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
         *stopped_ = -1;
     }
 
+    // What the program's streams hold is written now: a child that flushed its copy on the
+    // way out (a sanitizer's exit path does) would write it a second time, and its write to
+    // anything but the pipe is forbidden.
+    std::fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) {
         close(fds[0]);
