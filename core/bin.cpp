@@ -17,7 +17,6 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -50,9 +49,10 @@ struct Chunk {
     std::vector<uint32_t> start;
     std::vector<uint32_t> entries;
     std::vector<uint32_t> fill;  // scratch of the binning
-    // Set-up and binning done. On a cache line of its own: the threads that wait for it read
-    // it in a loop, and would otherwise take the line from the setting-up thread at each of
-    // its writes to the fields above.
+    // kPending, kWaited (pending with a thread asleep on it) or kReady: set-up and binning
+    // done. On a cache line of its own: the threads that wait for it read it in a loop, and
+    // would otherwise take the line from the setting-up thread at each of its writes to the
+    // fields above.
     alignas(64) std::atomic<int> ready{0};
     char pad[64 - sizeof(std::atomic<int>)];
 
@@ -67,6 +67,9 @@ struct Chunk {
         return records.data() + used;
     }
 };
+
+// The states of Chunk::ready.
+const int kPending = 0, kWaited = 1, kReady = 2;
 
 // A cache line apart from its neighbours: each thread writes its own queue and reads its own
 // shading state at every pixel.
@@ -125,7 +128,7 @@ struct PassJob {
     int threads = 1;
     int regions = 0;
     int shift = 4;  // regions of 2^shift rows
-    int spins = 0;  // a wait's spins before it yields the processor
+    int spins = 0;  // a wait's spins before it sleeps
     std::atomic<int> nextChunk{0};
     std::atomic<int> nextRegion{0};
 };
@@ -178,7 +181,26 @@ void SetUpChunk(const PassJob& job, int c)
             if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
                 chunk.entries[chunk.fill[static_cast<size_t>(r)]++] = i;
     }
-    chunk.ready.store(1, std::memory_order_release);
+    if (chunk.ready.exchange(kReady, std::memory_order_acq_rel) == kWaited) krvi::Wake(chunk.ready);
+}
+
+// Waits for another thread's set-up of a chunk: a short spin, then sleep, so that with more
+// threads than processors the thread setting it up gets a processor rather than share it with
+// threads that only wait.
+void WaitReady(const PassJob& job, Chunk& chunk)
+{
+    for (int spins = 0;; ++spins) {
+        int state = chunk.ready.load(std::memory_order_acquire);
+        if (state == kReady) return;
+        if (spins < job.spins) {
+            Pause();
+            continue;
+        }
+        if (state == kPending &&
+            !chunk.ready.compare_exchange_strong(state, kWaited, std::memory_order_acq_rel))
+            continue;  // ready meanwhile, or another waiter marked it
+        krvi::WaitWhile(chunk.ready, kWaited);
+    }
 }
 
 // Region r's rows: every chunk's records for it, in order. A chunk still being set up by
@@ -192,13 +214,8 @@ void DrawRegion(const PassJob& job, int r, WorkerState& self)
     window.last = std::min(((r + 1) << job.shift) - 1, d.target.lastRow);
     krvi::LastDepth last;
     for (int c = 0; c < job.chunks; ++c) {
-        const Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
-        for (int spins = 0; chunk.ready.load(std::memory_order_acquire) == 0; ++spins) {
-            if (spins < job.spins)
-                Pause();
-            else
-                std::this_thread::yield();
-        }
+        Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
+        WaitReady(job, chunk);
         const uint64_t base = static_cast<uint64_t>(job.firstChunk + c) << kRecordBits;
         const uint32_t* e = chunk.entries.data() + chunk.start[static_cast<size_t>(r)];
         const uint32_t* end = chunk.entries.data() + chunk.start[static_cast<size_t>(r) + 1];
@@ -289,7 +306,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         while (work.chunks.size() < static_cast<size_t>(job.chunks))
             work.chunks.emplace_back(new Chunk());
         for (int c = 0; c < job.chunks; ++c)
-            work.chunks[static_cast<size_t>(c)]->ready.store(0, std::memory_order_relaxed);
+            work.chunks[static_cast<size_t>(c)]->ready.store(kPending, std::memory_order_relaxed);
         pool.Run(PassRun, &job);
     }
 

@@ -1,7 +1,13 @@
 #include "platform/thread_pool.h"
 
 #include <pthread.h>
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #if defined(__SSE2__)
@@ -13,9 +19,9 @@ namespace {
 // Spins of a waiting worker before it sleeps: about a tenth of a millisecond, long enough to
 // catch the next draw of a frame, short enough to leave an idle processor alone.
 const int kSpinsBeforeSleep = 4000;
-// Spins of a caller waiting for the workers before it yields its time slice
-// (on a busy machine the thread it waits for may need the processor).
-const int kSpinsBeforeYield = 2000;
+// Spins of a caller waiting for the workers before it sleeps (on a busy machine the thread it
+// waits for may need the processor).
+const int kSpinsBeforeDrainSleep = 2000;
 
 inline void Pause()
 {
@@ -45,6 +51,31 @@ int ThreadsFromEnvironment()
 }
 
 }  // namespace
+
+// The futex word is the atomic's own int: std::atomic<int> is lock-free and holds just the int
+// on every target the platform layer builds for.
+static_assert(sizeof(std::atomic<int>) == sizeof(int), "an atomic int is an int");
+
+void krvi::WaitWhile(const std::atomic<int>& word, int value)
+{
+#if defined(__linux__)
+    if (word.load(std::memory_order_acquire) != value) return;
+    syscall(SYS_futex, reinterpret_cast<const int*>(&word), FUTEX_WAIT_PRIVATE, value, nullptr,
+            nullptr, 0);
+#else
+    if (word.load(std::memory_order_acquire) == value) std::this_thread::yield();
+#endif
+}
+
+void krvi::Wake(std::atomic<int>& word)
+{
+#if defined(__linux__)
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
+            0);
+#else
+    (void)word;
+#endif
+}
 
 int krvi::ThreadPool::HardwareThreads()
 {
@@ -130,6 +161,7 @@ void krvi::ThreadPool::Run(Job job, void* context)
     }
     job_ = job;
     context_ = context;
+    waiting_.store(false);
     {
         // Under the lock, so a worker about to sleep either sees the new generation or is
         // already waiting when the notification comes.
@@ -141,14 +173,21 @@ void krvi::ThreadPool::Run(Job job, void* context)
 
     job(context, 0, n);
 
-    // No worker joins from here on; those that did finish their part.
+    // No worker joins from here on; those that did finish their part. The caller spins a
+    // little (the others are about to end where the work was shared evenly), then sleeps until
+    // the last one leaves: with more threads than processors, a worker the system descheduled
+    // mid-region then gets the processor instead of a caller that yields it back and forth.
     gate_.fetch_and(~kOpen, std::memory_order_acq_rel);
-    const int spinLimit = n > HardwareThreads() ? 0 : kSpinsBeforeYield;
-    for (int spins = 0; (gate_.load(std::memory_order_acquire) & kMembers) != 0; ++spins) {
-        if (spins < spinLimit)
+    const int spinLimit = n > HardwareThreads() ? 0 : kSpinsBeforeDrainSleep;
+    for (int spins = 0; (gate_.load() & kMembers) != 0; ++spins) {
+        if (spins < spinLimit) {
             Pause();
-        else
-            std::this_thread::yield();
+            continue;
+        }
+        const int drained = drained_.load();
+        waiting_.store(true);
+        if ((gate_.load() & kMembers) == 0) break;
+        WaitWhile(drained_, drained);
     }
 }
 
@@ -179,6 +218,12 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
                                                  std::memory_order_acquire);
         if (!joined) continue;
         job_(context_, index, threads_);
-        gate_.fetch_sub(1, std::memory_order_acq_rel);
+        // The last to leave a closed job wakes the caller if it sleeps (Run's end says why
+        // neither can miss the other).
+        const uint64_t left = gate_.fetch_sub(1) - 1;
+        if ((left & kMembers) == 0 && !(left & kOpen)) {
+            drained_.fetch_add(1);
+            if (waiting_.load()) Wake(drained_);
+        }
     }
 }

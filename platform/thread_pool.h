@@ -66,7 +66,18 @@ private:
     // (low bits): one word, so that joining and closing cannot cross.
     std::atomic<uint64_t> gate_{0};
     std::atomic<bool> stopping_{false};
+    // The caller's sleep at the end of a job: the last worker to leave a closed job counts
+    // `drained_` up and wakes the caller when `waiting_` says it sleeps.
+    std::atomic<int> drained_{0};
+    std::atomic<bool> waiting_{false};
 };
+
+// Sleeping waits on a word, for the waits inside a job: a thread that waits for another's
+// result gives its processor away rather than spin or yield, so that with more threads than
+// processors the thread it waits for runs at once. WaitWhile returns when `word` may no longer
+// hold `value` (it can return early: callers test again); Wake wakes every waiter of `word`.
+void WaitWhile(const std::atomic<int>& word, int value);
+void Wake(std::atomic<int>& word);
 
 // Rows [0, rows) cut into contiguous slices: body(first, end, slice) runs once for each slice,
 // on whichever worker claims it first (the caller claims too). At most maxSlices slices, and at
