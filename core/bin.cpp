@@ -118,6 +118,7 @@ inline bool Touches(const krvi::PairRows& p, int shift, int r)
 }
 
 std::atomic<krvi::RegionHook> gRegionHook{nullptr};
+std::atomic<uint64_t> gPasses{0};
 
 struct PassJob {
     krvi::DrawWork* work = nullptr;
@@ -127,8 +128,9 @@ struct PassJob {
     int chunks = 0;
     int threads = 1;
     int regions = 0;
-    int shift = 4;  // regions of 2^shift rows
-    int spins = 0;  // a wait's spins before it sleeps
+    int shift = 4;        // regions of 2^shift rows
+    int spins = 0;        // a wait's spins before it sleeps
+    uint64_t number = 0;  // for the region hook
     std::atomic<int> nextChunk{0};
     std::atomic<int> nextRegion{0};
 };
@@ -242,9 +244,10 @@ void PassRun(void* context, int index, int)
         SetUpChunk(job, c);
     const krvi::RegionHook hook = gRegionHook.load(std::memory_order_relaxed);
     for (int r; (r = job.nextRegion.fetch_add(1, std::memory_order_relaxed)) < job.regions;) {
-        if (hook) hook(index, r);
+        if (hook) hook(index, job.number, r);
         DrawRegion(job, r, self);
     }
+    if (hook) hook(index, job.number, krvi::kPassDone);
     if (d.flush) d.flush(d.target, self.shade);
 }
 
@@ -303,6 +306,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         job.regions = regions;
         job.shift = shift;
         job.spins = pool.Oversubscribed() ? 0 : 2000;
+        job.number = gPasses.fetch_add(1, std::memory_order_relaxed);
         while (work.chunks.size() < static_cast<size_t>(job.chunks))
             work.chunks.emplace_back(new Chunk());
         for (int c = 0; c < job.chunks; ++c)

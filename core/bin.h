@@ -33,9 +33,12 @@ bool RunBinnedDraw(DrawWork& work, const CVertex* vertices, int64_t triangles, i
 // 2 to 16, small enough for four regions a thread where the rows allow.
 int RegionRows(int rows, int threads);
 
-// Tests only: a routine that every thread calls with its worker index and the region it is
-// about to draw (null: none), to stand for a thread the system deschedules.
-typedef void (*RegionHook)(int worker, int region);
+// Tests and measurements only: a routine that every thread of a pass calls with its worker
+// index, the pass (a number that grows from pass to pass) and the region it is about to draw,
+// then with kPassDone after its last region; null: none. The tests stand for a thread the
+// system deschedules with it, the scaling benchmark times the regions.
+const int kPassDone = -1;
+typedef void (*RegionHook)(int worker, uint64_t pass, int region);
 void SetRegionHook(RegionHook hook);
 
 }  // namespace krvi

@@ -145,8 +145,9 @@ TEST(Binning, DrawsLongerThanAPassKeepTheirOrder)
 std::atomic<int> gRegionsOfWorker[4];
 std::atomic<bool> gStalled{false};
 
-void StallWorkerOne(int worker, int)
+void StallWorkerOne(int worker, uint64_t, int region)
 {
+    if (region == krvi::kPassDone) return;
     gRegionsOfWorker[worker].fetch_add(1);
     if (worker == 1 && !gStalled.exchange(true))
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
