@@ -41,39 +41,47 @@ struct Group {
 };
 
 // The block means of one group of source columns starting at byte offset o, packed to bytes:
-// byte 3F p + k holds the mean of output pixel p, channel k.
+// byte 3F p + k holds the mean of output pixel p, channel k. The sums are kept as the even and
+// the odd bytes' 16-bit lanes, split with a mask and a shift and joined the same way: unpacking
+// and packing would queue every load on the one port that shuffles.
 template <int F>
 inline __m128i GroupMeans(const uint8* const* rows, size_t o)
 {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i lo = zero, hi = zero;
+    const __m128i low = _mm_set1_epi16(0xFF);
+    __m128i even = _mm_setzero_si128(), odd = _mm_setzero_si128();
+    // Written out: -O2 leaves these loops rolled, a branch and a pointer reload for each load.
+#pragma GCC unroll 4
     for (int r = 0; r < F; ++r)
+#pragma GCC unroll 4
         for (int m = 0; m < F; ++m) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + o + 3 * m));
-            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
-            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+            even = _mm_add_epi16(even, _mm_and_si128(v, low));
+            odd = _mm_add_epi16(odd, _mm_srli_epi16(v, 8));
         }
     if (F == 2) {
-        lo = _mm_srli_epi16(lo, 2);
-        hi = _mm_srli_epi16(hi, 2);
+        even = _mm_srli_epi16(even, 2);
+        odd = _mm_srli_epi16(odd, 2);
     } else if (F == 3) {
         const __m128i magic = _mm_set1_epi16(kNinthMagic);
-        lo = _mm_mulhi_epu16(lo, magic);
-        hi = _mm_mulhi_epu16(hi, magic);
+        even = _mm_mulhi_epu16(even, magic);
+        odd = _mm_mulhi_epu16(odd, magic);
     } else {
-        lo = _mm_srli_epi16(lo, 4);
-        hi = _mm_srli_epi16(hi, 4);
+        even = _mm_srli_epi16(even, 4);
+        odd = _mm_srli_epi16(odd, 4);
     }
-    return _mm_packus_epi16(lo, hi);
+    return _mm_or_si128(even, _mm_slli_epi16(odd, 8));
 }
 
 // Filters the columns [0, n) of one output row that whole groups can take without reading past
 // the source row or writing past column cols, and returns n.
 template <int F>
-int FilterGroups(const uint8* const* rows, size_t srcStride, int cols, uint8* d)
+int FilterGroups(const uint8* const* rowsOf, size_t srcStride, int cols, uint8* d)
 {
     constexpr int P = Group<F>::kPixels;
+    // A copy of the row pointers that no store of the output can alias.
+    const uint8* rows[F];
+    for (int r = 0; r < F; ++r) rows[r] = rowsOf[r];
     const __m128i keep = _mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     int c = 0;
     for (; c + P <= cols; c += P, d += 3 * P) {
