@@ -215,14 +215,16 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
                 }
                 previousRow = t;
                 const unsigned char* src = dibRow(t);
+                // Locals: a byte store could alias the captured ones, reloaded every pixel.
                 const int* column = columns.i0.data();
+                const size_t wideEnd = wide, count = nx;
                 size_t i = 0;
-                for (; i < wide; ++i, out += 3) {
+                for (; i < wideEnd; ++i, out += 3) {
                     uint32_t pixel;
                     std::memcpy(&pixel, src + column[i], 4);
                     std::memcpy(out, &pixel, 4);
                 }
-                for (; i < nx; ++i, out += 3) {
+                for (; i < count; ++i, out += 3) {
                     const unsigned char* p = src + column[i];
                     out[0] = p[0];
                     out[1] = p[1];
