@@ -5,6 +5,7 @@
 #include "platform/thread_pool.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 using krvplat::detail::DeviceContext;
@@ -194,6 +195,12 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         for (size_t i = 0; i < nx; ++i)
             columns.i0[i] =
                 NearestIndex(x0 - xDest + static_cast<int64_t>(i), destWidth, srcWidth) * 3;
+        // A pixel is copied as four bytes, the fourth a byte of the next pixel on both sides:
+        // the next destination pixel's copy writes it again. The last destination pixel and
+        // those of the rectangle's last source column (whose next byte may lie past the DIB)
+        // are copied as three; the columns are in source order, so those come last.
+        size_t wide = nx - 1;
+        while (wide > 0 && columns.i0[wide - 1] >= (srcWidth - 1) * 3) --wide;
         krvi::RunSlices(rows, slices, [&](int first, int end, int) {
             int previousRow = -1;
             for (int j = first; j < end; ++j) {
@@ -208,8 +215,17 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
                 }
                 previousRow = t;
                 const unsigned char* src = dibRow(t);
-                for (size_t i = 0; i < nx; ++i, out += 3) {
-                    const unsigned char* p = src + columns.i0[i];
+                // Locals: a byte store could alias the captured ones, reloaded every pixel.
+                const int* column = columns.i0.data();
+                const size_t wideEnd = wide, count = nx;
+                size_t i = 0;
+                for (; i < wideEnd; ++i, out += 3) {
+                    uint32_t pixel;
+                    std::memcpy(&pixel, src + column[i], 4);
+                    std::memcpy(out, &pixel, 4);
+                }
+                for (; i < count; ++i, out += 3) {
+                    const unsigned char* p = src + column[i];
                     out[0] = p[0];
                     out[1] = p[1];
                     out[2] = p[2];

@@ -76,12 +76,16 @@ TEST(AntiAliasFilter, BlockAveragesTruncate)
     }
 }
 
+// Every width from one pixel to several vector groups with their tails, and a few heights.
 TEST(AntiAliasFilter, MatchesReferenceOnNoise)
 {
     std::mt19937 rng(1234);
-    const struct {
+    struct Size {
         int w, h;
-    } sizes[] = {{5, 3}, {1, 1}, {8, 2}, {13, 7}};
+    };
+    std::vector<Size> sizes;
+    for (int w = 1; w <= 70; ++w)
+        for (int h : {1, 2, 7}) sizes.push_back({w, h});
     for (int mode : {KrvAA_2x2, KrvAA_3x3, KrvAA_4x4}) {
         for (const auto& s : sizes) {
             _3D_Korvane_Core core;
@@ -95,6 +99,44 @@ TEST(AntiAliasFilter, MatchesReferenceOnNoise)
             ASSERT_EQ(0, std::memcmp(expect.data(), core.colorBuffer, expect.size()))
                 << "mode " << mode << " size " << s.w << " x " << s.h;
         }
+    }
+}
+
+// Every block sum a factor can have, in every channel and at every column of a row, against the
+// integer quotient.
+TEST(AntiAliasFilter, EveryBlockSumDividesExactly)
+{
+    for (int mode : {KrvAA_2x2, KrvAA_3x3, KrvAA_4x4}) {
+        const int f = Factor(mode);
+        const int maxSum = f * f * 255;
+        const int w = 64;
+        const int h = (maxSum + 1 + w - 1) / w;
+        _3D_Korvane_Core core;
+        core.antiAliasing = mode;
+        core.ResizeBuffers(w, h);
+        // Output pixel n's channel k sums to (n + 37 k) modulo maxSum + 1, spread greedily over
+        // its block's samples.
+        auto sumOf = [&](int n, int k) { return (n + 37 * k) % (maxSum + 1); };
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                for (int k = 0; k < 3; ++k) {
+                    int left = sumOf(r * w + c, k);
+                    for (int i = 0; i < f; ++i)
+                        for (int j = 0; j < f; ++j) {
+                            const int v = left < 255 ? left : 255;
+                            left -= v;
+                            core.aaColorBuffer[((r * f + i) * core.aaWidth + c * f + j) * 3 + k] =
+                                static_cast<uint8>(v);
+                        }
+                }
+        core.SetAntiAliasingFilter(mode);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                for (int k = 0; k < 3; ++k) {
+                    const int sum = sumOf(r * w + c, k);
+                    ASSERT_EQ(core.colorBuffer[(r * core.colorWidth + c) * 3 + k], sum / (f * f))
+                        << "mode " << mode << " sum " << sum << " column " << c;
+                }
     }
 }
 

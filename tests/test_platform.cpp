@@ -449,33 +449,53 @@ static int ReferenceSample(const Dib& dib, int x, int y, int k, int dw, int dh, 
     return (upper * (256 - fy) + lower * fy + 32768) >> 16;
 }
 
+// Sources with and without row padding (4 x 3 has none: its last pixel ends the DIB), one pixel
+// wide and as wide as the renderer's SPEED image, each to sizes that shrink, keep and enlarge it
+// by whole and fractional factors. The image is a column wider than the blit: that column, right
+// of the last destination pixel, stays clear.
 TEST(PlatformStretch, MatchesThePerPixelReference)
 {
-    Dib dib(7, 5);
-    unsigned seed = 12345;
-    for (unsigned char& b : dib.bits)
-        b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16);
-    struct Case {
-        int dw, dh;
+    struct Size {
+        int w, h;
     };
-    for (int mode : {COLORONCOLOR, HALFTONE}) {
-        for (Case c : {Case{17, 13}, Case{7, 5}, Case{4, 3}, Case{19, 2}, Case{30, 30}}) {
-            HDC hdc = krvplat::CreateImageDC(c.dw, c.dh);
-            SetStretchBltMode(hdc, mode);
-            ASSERT_EQ(StretchDIBits(hdc, 0, 0, c.dw, c.dh, 0, 0, 7, 5, dib.bits.data(), &dib.info,
-                                    DIB_RGB_COLORS, SRCCOPY),
-                      5);
-            int w, h;
-            const unsigned char* p;
-            ASSERT_TRUE(krvplat::GetImage(hdc, w, h, p));
-            int wrong = 0;
-            for (int y = 0; y < c.dh; ++y)
-                for (int x = 0; x < c.dw; ++x)
-                    for (int k = 0; k < 3; ++k)
-                        wrong += p[(y * w + x) * 3 + k] !=
-                                 ReferenceSample(dib, x, y, k, c.dw, c.dh, 7, 5, mode == HALFTONE);
-            EXPECT_EQ(wrong, 0) << "mode " << mode << " " << c.dw << "x" << c.dh;
-            krvplat::DestroyImageDC(hdc);
+    const struct {
+        Size src;
+        std::vector<Size> dests;
+    } sources[] = {
+        {{7, 5}, {{17, 13}, {7, 5}, {4, 3}, {19, 2}, {30, 30}, {10, 7}, {1, 1}}},
+        {{4, 3}, {{6, 4}, {4, 3}, {3, 2}, {1, 5}, {11, 11}}},
+        {{1, 1}, {{1, 1}, {2, 3}, {9, 1}}},
+        {{1, 4}, {{3, 6}, {1, 2}}},
+        {{533, 3}, {{800, 4}, {533, 3}, {266, 2}, {1466, 1}}},
+    };
+    unsigned seed = 12345;
+    for (const auto& source : sources) {
+        const int sw = source.src.w, sh = source.src.h;
+        Dib dib(sw, sh);
+        for (unsigned char& b : dib.bits)
+            b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16 | 1u);
+        for (int mode : {COLORONCOLOR, HALFTONE}) {
+            for (Size c : source.dests) {
+                HDC hdc = krvplat::CreateImageDC(c.w + 1, c.h);
+                SetStretchBltMode(hdc, mode);
+                ASSERT_EQ(StretchDIBits(hdc, 0, 0, c.w, c.h, 0, 0, sw, sh, dib.bits.data(),
+                                        &dib.info, DIB_RGB_COLORS, SRCCOPY),
+                          sh);
+                int w, h;
+                const unsigned char* p;
+                ASSERT_TRUE(krvplat::GetImage(hdc, w, h, p));
+                int wrong = 0;
+                for (int y = 0; y < c.h; ++y)
+                    for (int x = 0; x <= c.w; ++x)
+                        for (int k = 0; k < 3; ++k)
+                            wrong += p[(y * w + x) * 3 + k] !=
+                                     (x == c.w ? 0
+                                               : ReferenceSample(dib, x, y, k, c.w, c.h, sw, sh,
+                                                                 mode == HALFTONE));
+                EXPECT_EQ(wrong, 0)
+                    << "mode " << mode << " " << sw << "x" << sh << " to " << c.w << "x" << c.h;
+                krvplat::DestroyImageDC(hdc);
+            }
         }
     }
 }
