@@ -789,6 +789,32 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             return false;
         }
     }
+    // The import library's OBJ reader overruns its stack or a string on a material library
+    // whose name ends in "://", and it reads any file whose own reader gives up as an OBJ: such
+    // a library line, continued lines included, is refused in every file. A name with "://"
+    // cannot name a file of the model's folder, which is all the import reads.
+    for (size_t at = 0; at < size;) {
+        size_t i = at;
+        while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+        size_t end = i;
+        for (;;) {
+            while (end < size && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+            size_t last = end;
+            while (last > i && bytes[last - 1] == ' ') --last;
+            if (end >= size || last == i || bytes[last - 1] != '\\') break;
+            ++end;  // a backslash continues the line
+        }
+        const bool library = end - i > 6 && std::memcmp(bytes + i, "mtllib", 6) == 0 &&
+                             (bytes[i + 6] == ' ' || bytes[i + 6] == '\t');
+        if (library) {
+            for (size_t k = i + 6; k + 3 <= end; ++k)
+                if (std::memcmp(bytes + k, "://", 3) == 0) {
+                    why = "an OBJ material library named by a URL";
+                    return false;
+                }
+        }
+        at = end + 1;
+    }
     return true;
 }
 

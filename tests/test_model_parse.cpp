@@ -14,7 +14,7 @@ const char kPly[] =
     "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
     "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
 
-TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEnd)
+TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEndAndAUrlLibrary)
 {
     const std::string noEnd = std::string(kPly).substr(0, std::strstr(kPly, "end_header") - kPly);
     const struct {
@@ -30,6 +30,14 @@ TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEnd)
         {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
         {"m.ply", noEnd + "  end_header\r\n", true},
         {"m.stl", "", true},
+        // A material library named by a URL, on its line or a continued one, in any file.
+        {"m.obj", "mtllib mtmtll://", false},
+        {"m.obj", "v 0 0 0\n\tmtllib a.mtl xxxxxx://\r\n", false},
+        {"m.obj", "mtllib a.mtl \\\n  b://c\n", false},
+        {"m.gltf", "{}\nmtllib abc://", false},
+        {"m.obj", "# from https://example.org\nmtllib a.mtl\n", true},
+        {"m.obj", "mtllib a.mtl\nusemtl x://\n", true},
+        {"m.obj", "mtllibx a://\n", true},
     };
     for (const auto& c : cases) {
         std::string why;
