@@ -90,7 +90,7 @@ struct SpanTarget {
 // until a queue holds kCapacity, so that it runs on full vectors.
 struct alignas(64) PixelQueue {
     static constexpr int kCapacity = 64;
-    static constexpr int kSlack = 8;  // one vector past the capacity
+    static constexpr int kSlack = 16;  // one vector (of the widest body) past the capacity
     float attributes[kAttributeLanes][kCapacity + kSlack];
     int offsets[kCapacity + kSlack];
     int count = 0;

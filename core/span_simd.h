@@ -41,7 +41,7 @@ using namespace lane;
 static inline bool Covers(unsigned mask, const krvi::ShadeState& s)
 {
     // Depth only, four lanes lose to the scalar loop's few instructions a pixel.
-    if (!(mask & kSpanColor)) return W == 8;
+    if (!(mask & kSpanColor)) return W >= 8;
     if (s.material || s.texture1) return false;
     // The depth-colour compare reads the next pixel's first byte: the scalar body keeps it.
     if (s.blendTransparency && s.depthColorCompare) return false;
@@ -186,7 +186,14 @@ template <int kUsed>
 KRV_SIMD_INLINE void Enqueue(krvi::PixelQueue& q, const VF* a, VI offsets, int bits)
 {
     const int n = q.count;
-#if KRV_SIMD_LANES == 8
+#if KRV_SIMD_LANES == 16
+    // Compress packs the chosen lanes to the front in order; the whole vector is stored (the
+    // queue's slack holds the lanes past the count), which is faster than a compressing store.
+    const __mmask16 m = static_cast<__mmask16>(bits);
+    for (int i = 0; i < kUsed; ++i)
+        _mm512_storeu_ps(&q.attributes[i][n], _mm512_maskz_compress_ps(m, (__m512)a[i]));
+    _mm512_storeu_si512(&q.offsets[n], _mm512_maskz_compress_epi32(m, (__m512i)offsets));
+#elif KRV_SIMD_LANES == 8
     // A permutation that packs the chosen lanes to the front, from a table of all 256.
     struct PackTable {
         int index[256][8];
@@ -244,7 +251,7 @@ KRV_SIMD_TARGET static bool SpanBody(const krvi::SpanTarget& target, const krvi:
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
     // With four lanes, packing costs more than the emptier vectors do.
-    krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
+    krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W >= 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
     unsigned short* const depthRow =
