@@ -187,12 +187,14 @@ KRV_SIMD_INLINE void Enqueue(krvi::PixelQueue& q, const VF* a, VI offsets, int b
 {
     const int n = q.count;
 #if KRV_SIMD_LANES == 16
-    // Compress packs the chosen lanes to the front in order; the whole vector is stored (the
-    // queue's slack holds the lanes past the count), which is faster than a compressing store.
-    const __mmask16 m = static_cast<__mmask16>(bits);
+    // One compress of the lane numbers gives the permutation that packs the chosen lanes to
+    // the front in order; a permutation a vector is cheaper than a compress each. The whole
+    // vector is stored (the queue's slack holds the lanes past the count), which is faster
+    // than a compressing store.
+    const __m512i pick = _mm512_maskz_compress_epi32(static_cast<__mmask16>(bits), (__m512i)Iota());
     for (int i = 0; i < kUsed; ++i)
-        _mm512_storeu_ps(&q.attributes[i][n], _mm512_maskz_compress_ps(m, (__m512)a[i]));
-    _mm512_storeu_si512(&q.offsets[n], _mm512_maskz_compress_epi32(m, (__m512i)offsets));
+        _mm512_storeu_ps(&q.attributes[i][n], _mm512_permutexvar_ps(pick, (__m512)a[i]));
+    _mm512_storeu_si512(&q.offsets[n], _mm512_permutexvar_epi32(pick, (__m512i)offsets));
 #elif KRV_SIMD_LANES == 8
     // A permutation that packs the chosen lanes to the front, from a table of all 256.
     struct PackTable {
