@@ -1,8 +1,9 @@
 // The SIMD span body: the scalar pixel loop of draw_span.cpp and the shading of shade.h for
 // KRV_SIMD_LANES pixels at once. Included once by draw_span_sse2.cpp (4 lanes, the x86-64
-// baseline) and once by draw_span_avx2.cpp (8 lanes, built for AVX2 by a target attribute so
-// the rest of the program keeps the baseline); everything here lives in the namespace the
-// including file names, so the two copies never meet.
+// baseline), once by draw_span_avx2.cpp (8 lanes, built for AVX2 by a target attribute so the
+// rest of the program keeps the baseline) and once by draw_span_avx512.cpp (16 lanes, likewise
+// for AVX-512); everything here lives in the namespace the including file names, so the copies
+// never meet.
 //
 // Exactness: every lane goes through the float operations of the scalar body in the same order,
 // with no fused multiply-add and no reciprocal estimates; a branch of the scalar body becomes a
@@ -16,7 +17,7 @@
 // alpha and transparency blends. Multitexturing, bump mapping, the material and the
 // depth-colour compare stay with the scalar body (krvi::SimdSpanRoutine answers null).
 //
-// The including file defines KRV_SIMD_LANES (4 or 8), KRV_SIMD_TARGET (a function attribute,
+// The including file defines KRV_SIMD_LANES (4, 8 or 16), KRV_SIMD_TARGET (a function attribute,
 // possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>. The lane primitives
 // (simd_lanes.h) and samplers (simd_samplers.h) live in KRV_SIMD_NAMESPACE::lane; the shading
 // arithmetic is the formulas of shade_formula.h that the scalar body runs as well.
@@ -37,10 +38,15 @@ namespace KRV_SIMD_NAMESPACE {
 
 using namespace lane;
 
+// The queue fills to whole vectors, and a packed vector may be stored whole past its count.
+static_assert(krvi::PixelQueue::kCapacity % W == 0 && krvi::PixelQueue::kSlack >= W,
+              "the pixel queue holds whole vectors of every width");
+
 // Whether the body covers a draw with these groups and this shading state.
 static inline bool Covers(unsigned mask, const krvi::ShadeState& s)
 {
-    // Depth only, four lanes lose to the scalar loop's few instructions a pixel.
+    // Depth only, four lanes lose to the scalar loop's few instructions a pixel; eight and
+    // sixteen win.
     if (!(mask & kSpanColor)) return W >= 8;
     if (s.material || s.texture1) return false;
     // The depth-colour compare reads the next pixel's first byte: the scalar body keeps it.
@@ -252,7 +258,8 @@ KRV_SIMD_TARGET static bool SpanBody(const krvi::SpanTarget& target, const krvi:
 
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
-    // With four lanes, packing costs more than the emptier vectors do.
+    // With four lanes, packing costs more than the emptier vectors do; with eight and sixteen
+    // the full vectors win (sixteen the more: a span covers 6 pixels on average).
     krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W >= 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
