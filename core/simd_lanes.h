@@ -1,9 +1,8 @@
 // The lane primitives of the SIMD span body: KRV_SIMD_LANES (4, 8 or 16) floats or ints as one
-// GCC vector,
-// their broadcasts, selects and conversions, the formulas of texture/sample_formula.h and
-// core/shade_formula.h over vectors, and the loads and stores of
-// depths, colours and texels. Included by span_simd.h (which says what the including file
-// defines) inside its namespace, in the namespace lane, so that no lane name meets a scalar one.
+// GCC vector, their broadcasts, selects and conversions, the formulas of texture/sample_formula.h
+// and core/shade_formula.h over vectors, and the loads and stores of depths, colours and texels.
+// Included by span_simd.h (which says what the including file defines) inside its namespace, in
+// the namespace lane, so that no lane name meets a scalar one.
 //
 // A conversion to int answers INT_MIN for NaN and out-of-range values as the scalar one does
 // before its fix-up; LowBits reproduces what reaches the stored bytes.
@@ -44,10 +43,10 @@ KRV_SIMD_INLINE VF Select(VI m, VF a, VF b) { return (VF)(((VI)a & m) | ((VI)b &
 KRV_SIMD_INLINE VI SelectI(VI m, VI a, VI b) { return (a & m) | (b & ~m); }
 
 #if KRV_SIMD_LANES == 16
-// The 16-bit lane mask (the sign bits, as movemask has them for the narrower widths).
 KRV_SIMD_INLINE VI Trunc(VF v) { return (VI)_mm512_cvttps_epi32((__m512)v); }
 KRV_SIMD_INLINE VF ToFloat(VI v) { return (VF)_mm512_cvtepi32_ps((__m512i)v); }
 KRV_SIMD_INLINE VF Sqrt(VF v) { return (VF)_mm512_sqrt_ps((__m512)v); }
+// The 16-bit lane mask: the sign bits, as movemask gives them at the narrower widths.
 KRV_SIMD_INLINE int Bits(VI m) { return _mm512_movepi32_mask((__m512i)m); }
 KRV_SIMD_INLINE VI MinI(VI a, VI b) { return (VI)_mm512_min_epi32((__m512i)a, (__m512i)b); }
 KRV_SIMD_INLINE VI ShiftRight(VI v, VI n) { return (VI)_mm512_srlv_epi32((__m512i)v, (__m512i)n); }
