@@ -162,10 +162,10 @@ void krvSetFog(int mode, vec3 color, float start, float end, float density, floa
 void krvSetThreads(int n);
 int krvGetThreads();
 // Lanes of the pixel loop: 0 the widest the processor has (the default unless KRV_SIMD says
-// otherwise: 1 or off, 4 or sse2, 8 or avx2), 1 the scalar loop, 4 or 8 at most that many;
-// other values are ignored. The next draw takes it up.
+// otherwise: 1 or off, 4 or sse2, 8 or avx2, 16 or avx512), 1 the scalar loop, 4, 8 or 16 at
+// most that many; other values are ignored. The next draw takes it up.
 void krvSetSimdWidth(int lanes);
-// The lanes in use: 1, 4 or 8 (never more than the processor has).
+// The lanes in use: 1, 4, 8 or 16 (never more than the processor has).
 int krvGetSimdWidth();
 
 // ---------------------------------------------------------------------------------------------

@@ -247,7 +247,7 @@ int krvGetThreads() { return krvi::ThreadPool::Shared().Threads(); }
 
 void krvSetSimdWidth(int lanes)
 {
-    if (lanes != 0 && lanes != 1 && lanes != 4 && lanes != 8) return;
+    if (lanes != 0 && lanes != 1 && lanes != 4 && lanes != 8 && lanes != 16) return;
     krvi::SetSimdLanes(lanes);
 }
 

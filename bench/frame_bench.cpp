@@ -7,7 +7,8 @@
 //
 //   frame_bench [--frames N] [--size WxH] [--mode NORMAL|DEVICE|SPEED|BOOST|NEAREST]
 //               [--aa off|4x|9x|16x] [--step SECONDS] [--all] [--data DIR] [--out FILE.png]
-//               [--threads N] [--simd auto|off|sse2|avx2] [--json FILE] [--help] [--version]
+//               [--threads N] [--simd auto|off|sse2|avx2|avx512] [--json FILE] [--help]
+//               [--version]
 //
 // Scripts read the text line by its `| frame <median> <p90>` and `| hash <16 hex digits>`
 // fields, which keep their form; --json writes every figure of the run for them instead.
@@ -119,8 +120,8 @@ int ParseSimd(const char* s)
     static const struct {
         const char* name;
         int lanes;
-    } names[] = {{"auto", 0}, {"0", 0}, {"off", 1},  {"1", 1},
-                 {"sse2", 4}, {"4", 4}, {"avx2", 8}, {"8", 8}};
+    } names[] = {{"auto", 0}, {"0", 0},    {"off", 1}, {"1", 1},       {"sse2", 4},
+                 {"4", 4},    {"avx2", 8}, {"8", 8},   {"avx512", 16}, {"16", 16}};
     for (const auto& n : names)
         if (krvopt::SameName(s, n.name)) return n.lanes;
     return -1;
@@ -295,7 +296,7 @@ void Help(const char* argv0)
         "  --threads N     threads in all, this one included, 0 to 256 (0: one a hardware\n"
         "                  thread; default: KRV_THREADS, else one a hardware thread)\n"
         "  --simd W        lanes of the pixel loop: auto (the widest there is), off, sse2,\n"
-        "                  avx2, or 0, 1, 4, 8 (default: KRV_SIMD, else auto)\n"
+        "                  avx2, avx512, or 0, 1, 4, 8, 16 (default: KRV_SIMD, else auto)\n"
         "  --json FILE     also write every figure of the run to FILE\n"
         "  --help          this text\n"
         "  --version       the renderer's version\n"
@@ -372,7 +373,8 @@ int main(int argc, char** argv)
         } else if (std::strcmp(a, "--simd") == 0) {
             const int lanes = ParseSimd(v);
             if (lanes < 0)
-                return krvopt::BadOption(program, "--simd '%s': not auto, off, sse2 or avx2", v);
+                return krvopt::BadOption(program,
+                                         "--simd '%s': not auto, off, sse2, avx2 or avx512", v);
             krvSetSimdWidth(lanes);
         } else {
             json = v;

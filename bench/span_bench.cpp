@@ -144,6 +144,8 @@ int main(int argc, char** argv)
             routines.push_back({"sse2", krvi::SimdSpanRoutine(4, c.mask, shade)});
         if (krvi::SimdLanesAvailable() >= 8 && krvi::SimdSpanRoutine(8, c.mask, shade))
             routines.push_back({"avx2", krvi::SimdSpanRoutine(8, c.mask, shade)});
+        if (krvi::SimdLanesAvailable() >= 16 && krvi::SimdSpanRoutine(16, c.mask, shade))
+            routines.push_back({"avx512", krvi::SimdSpanRoutine(16, c.mask, shade)});
         std::vector<std::vector<double>> times(routines.size());
         for (int r = 0; r < rounds; ++r) {
             for (size_t k = 0; k < routines.size(); ++k) {

@@ -13,7 +13,8 @@
 namespace {
 
 // The lanes asked for: -1 until the first draw or krvSetSimdWidth, which reads KRV_SIMD
-// ("1" or "off": scalar; "4" or "sse2"; "8" or "avx2"; anything else: the widest there is).
+// ("1" or "off": scalar; "4" or "sse2"; "8" or "avx2"; "16" or "avx512"; anything else: the
+// widest there is).
 std::atomic<int> gSimdLanes{-1};
 
 int LanesFromEnvironment()
@@ -23,6 +24,7 @@ int LanesFromEnvironment()
     if (!std::strcmp(s, "1") || !std::strcmp(s, "off") || !std::strcmp(s, "0")) return 1;
     if (!std::strcmp(s, "4") || !std::strcmp(s, "sse2")) return 4;
     if (!std::strcmp(s, "8") || !std::strcmp(s, "avx2")) return 8;
+    if (!std::strcmp(s, "16") || !std::strcmp(s, "avx512")) return 16;
     return 0;
 }
 
@@ -60,7 +62,8 @@ int krvi::SimdLanes()
     const int available = krvi::SimdLanesAvailable();
     if (wanted <= 0) return available;
     if (wanted < 4) return 1;
-    return wanted < available ? (wanted >= 8 ? 8 : 4) : available;
+    if (wanted >= available) return available;
+    return wanted >= 16 ? 16 : (wanted >= 8 ? 8 : 4);
 }
 
 void krvi::PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int viewport[4],

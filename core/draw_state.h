@@ -50,7 +50,7 @@ void PrepareDraw(const _3D_Korvane_Core& core, unsigned features, const int view
                  DrawState& draw);
 
 // The lanes a draw's span routine may use: 0 picks the widest the processor has (the default),
-// 1 forces the scalar body, 4 or 8 ask for at most that many. SimdLanes answers the lanes
+// 1 forces the scalar body, 4, 8 or 16 ask for at most that many. SimdLanes answers the lanes
 // in use (1 for the scalar body). Process-wide; the first use reads KRV_SIMD.
 void SetSimdLanes(int lanes);
 int SimdLanes();

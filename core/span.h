@@ -2,9 +2,9 @@
 //
 // A draw picks one routine for all its spans (draw_state.cpp): the scalar body specialised for
 // its feature mask (draw_span.cpp), or, where the processor and the draw's switches allow, a
-// SIMD body that computes 4 or 8 pixels at once (span_simd.h, draw_span_sse2.cpp,
-// draw_span_avx2.cpp). Every routine writes the same bytes as the scalar reference: each pixel
-// goes through the same float operations in the same order.
+// SIMD body that computes 4, 8 or 16 pixels at once (span_simd.h, draw_span_sse2.cpp,
+// draw_span_avx2.cpp, draw_span_avx512.cpp). Every routine writes the same bytes as the scalar
+// reference: each pixel goes through the same float operations in the same order.
 #pragma once
 
 #include "base/compiler.h"
@@ -87,10 +87,10 @@ struct SpanTarget {
 // Pixels whose depth a SIMD body has tested and written but whose colour it has yet to work
 // out: their attributes (colour, u, v, normal, light vector, shadow coordinate; struct of
 // arrays) and the offsets of their colour bytes in the target. One a thread; shading waits
-// until a queue holds kCapacity, so that it runs on full vectors.
+// until a queue holds kCapacity (a multiple of every width), so that it runs on full vectors.
 struct alignas(64) PixelQueue {
     static constexpr int kCapacity = 64;
-    static constexpr int kSlack = 8;  // one vector past the capacity
+    static constexpr int kSlack = 16;  // one vector (of the widest body) past the capacity
     float attributes[kAttributeLanes][kCapacity + kSlack];
     int offsets[kCapacity + kSlack];
     int count = 0;

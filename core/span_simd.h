@@ -1,8 +1,9 @@
 // The SIMD span body: the scalar pixel loop of draw_span.cpp and the shading of shade.h for
 // KRV_SIMD_LANES pixels at once. Included once by draw_span_sse2.cpp (4 lanes, the x86-64
-// baseline) and once by draw_span_avx2.cpp (8 lanes, built for AVX2 by a target attribute so
-// the rest of the program keeps the baseline); everything here lives in the namespace the
-// including file names, so the two copies never meet.
+// baseline), once by draw_span_avx2.cpp (8 lanes, built for AVX2 by a target attribute so the
+// rest of the program keeps the baseline) and once by draw_span_avx512.cpp (16 lanes, likewise
+// for AVX-512); everything here lives in the namespace the including file names, so the copies
+// never meet.
 //
 // Exactness: every lane goes through the float operations of the scalar body in the same order,
 // with no fused multiply-add and no reciprocal estimates; a branch of the scalar body becomes a
@@ -16,7 +17,7 @@
 // alpha and transparency blends. Multitexturing, bump mapping, the material and the
 // depth-colour compare stay with the scalar body (krvi::SimdSpanRoutine answers null).
 //
-// The including file defines KRV_SIMD_LANES (4 or 8), KRV_SIMD_TARGET (a function attribute,
+// The including file defines KRV_SIMD_LANES (4, 8 or 16), KRV_SIMD_TARGET (a function attribute,
 // possibly empty) and KRV_SIMD_NAMESPACE, and has included <immintrin.h>. The lane primitives
 // (simd_lanes.h) and samplers (simd_samplers.h) live in KRV_SIMD_NAMESPACE::lane; the shading
 // arithmetic is the formulas of shade_formula.h that the scalar body runs as well.
@@ -37,11 +38,16 @@ namespace KRV_SIMD_NAMESPACE {
 
 using namespace lane;
 
+// The queue fills to whole vectors, and a packed vector may be stored whole past its count.
+static_assert(krvi::PixelQueue::kCapacity % W == 0 && krvi::PixelQueue::kSlack >= W,
+              "the pixel queue holds whole vectors of every width");
+
 // Whether the body covers a draw with these groups and this shading state.
 static inline bool Covers(unsigned mask, const krvi::ShadeState& s)
 {
-    // Depth only, four lanes lose to the scalar loop's few instructions a pixel.
-    if (!(mask & kSpanColor)) return W == 8;
+    // Depth only, four lanes lose to the scalar loop's few instructions a pixel; eight and
+    // sixteen win.
+    if (!(mask & kSpanColor)) return W >= 8;
     if (s.material || s.texture1) return false;
     // The depth-colour compare reads the next pixel's first byte: the scalar body keeps it.
     if (s.blendTransparency && s.depthColorCompare) return false;
@@ -186,7 +192,16 @@ template <int kUsed>
 KRV_SIMD_INLINE void Enqueue(krvi::PixelQueue& q, const VF* a, VI offsets, int bits)
 {
     const int n = q.count;
-#if KRV_SIMD_LANES == 8
+#if KRV_SIMD_LANES == 16
+    // One compress of the lane numbers gives the permutation that packs the chosen lanes to
+    // the front in order; a permutation a vector is cheaper than a compress each. The whole
+    // vector is stored (the queue's slack holds the lanes past the count), which is faster
+    // than a compressing store.
+    const __m512i pick = _mm512_maskz_compress_epi32(static_cast<__mmask16>(bits), (__m512i)Iota());
+    for (int i = 0; i < kUsed; ++i)
+        _mm512_storeu_ps(&q.attributes[i][n], _mm512_permutexvar_ps(pick, (__m512)a[i]));
+    _mm512_storeu_si512(&q.offsets[n], _mm512_permutexvar_epi32(pick, (__m512i)offsets));
+#elif KRV_SIMD_LANES == 8
     // A permutation that packs the chosen lanes to the front, from a table of all 256.
     struct PackTable {
         int index[256][8];
@@ -243,8 +258,9 @@ KRV_SIMD_TARGET static bool SpanBody(const krvi::SpanTarget& target, const krvi:
 
     // Colours wait in the thread's queue where the draw defers them and nothing reads the
     // target (the blends do).
-    // With four lanes, packing costs more than the emptier vectors do.
-    krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W == 8 ? shade.queue : nullptr;
+    // With four lanes, packing costs more than the emptier vectors do; with eight and sixteen
+    // the full vectors win (sixteen the more: a span covers 6 pixels on average).
+    krvi::PixelQueue* const queue = kColor && !Blend && Deferred && W >= 8 ? shade.queue : nullptr;
     const int rowOffset = y * target.colorWidth * 3;
     uint8* const colorRow = kColor ? target.color + rowOffset : nullptr;
     unsigned short* const depthRow =

@@ -20,7 +20,7 @@ inline std::vector<Execution> Executions()
 {
     std::vector<Execution> all;
     for (int threads : {1, 2, 3, 7})
-        for (int lanes : {1, 4, 8})
+        for (int lanes : {1, 4, 8, 16})
             if (lanes == 1 || lanes <= krvi::SimdLanesAvailable()) all.push_back({threads, lanes});
     return all;
 }

@@ -331,7 +331,7 @@ TEST_F(ApiState, ClearCodes)
 }
 
 // Each setting in turn and what the getter answers after it: counts <= 0 and lanes 0 mean the
-// machine's own, lanes outside 0, 1, 4, 8 leave the setting alone, and lanes never exceed what
+// machine's own, lanes outside 0, 1, 4, 8, 16 leave the setting alone, and lanes never exceed what
 // the processor has.
 TEST_F(ApiState, ThreadsAndSimdWidth)
 {
@@ -351,11 +351,13 @@ TEST_F(ApiState, ThreadsAndSimdWidth)
         {krvSetSimdWidth, krvGetSimdWidth, 1, 1},
         {krvSetSimdWidth, krvGetSimdWidth, 0, widest},
         {krvSetSimdWidth, krvGetSimdWidth, 2, widest},
-        {krvSetSimdWidth, krvGetSimdWidth, 16, widest},
+        {krvSetSimdWidth, krvGetSimdWidth, 32, widest},
         {krvSetSimdWidth, krvGetSimdWidth, -1, widest},
         {krvSetSimdWidth, krvGetSimdWidth, 1, 1},
         {krvSetSimdWidth, krvGetSimdWidth, 4, std::min(4, widest)},
         {krvSetSimdWidth, krvGetSimdWidth, 8, std::min(8, widest)},
+        {krvSetSimdWidth, krvGetSimdWidth, 16, std::min(16, widest)},
+        {krvSetSimdWidth, krvGetSimdWidth, 12, std::min(16, widest)},
     };
     for (const Case& c : cases) {
         c.set(c.value);

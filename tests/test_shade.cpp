@@ -305,6 +305,7 @@ TEST(ShadeSpans, EveryRoutineMatchesTheReference)
     std::vector<int> lanes = {1};
     if (krvi::SimdLanesAvailable() >= 4) lanes.push_back(4);
     if (krvi::SimdLanesAvailable() >= 8) lanes.push_back(8);
+    if (krvi::SimdLanesAvailable() >= 16) lanes.push_back(16);
     int simdSpans = 0;
 
     for (int trial = 0; trial < 600; ++trial) {

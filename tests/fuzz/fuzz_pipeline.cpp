@@ -376,8 +376,8 @@ void Run(Input& in)
             break;
         case 16: {
             krvSetThreads(in.Small(1, 2));
-            static const int kLanes[] = {0, 1, 4, 8};
-            krvSetSimdWidth(in.Bool() ? kLanes[in.Byte() % 4] : in.Int());
+            static const int kLanes[] = {0, 1, 4, 8, 16};
+            krvSetSimdWidth(in.Bool() ? kLanes[in.Byte() % 5] : in.Int());
             break;
         }
         case 17: {  // the shadow pass into a shadow map of the input's size, then its bind

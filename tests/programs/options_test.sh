@@ -23,7 +23,8 @@ if [ -n "$FRAME_BENCH" ]; then
     [ "$status" -eq 1 ] || fail "frame_bench --out /nonexistent/frame.png: exit $status"
     err=$("$FRAME_BENCH" --aa 5x 2>&1)
     [ $? -eq 2 ] && echo "$err" | grep -q "'5x'" || fail "frame_bench --aa 5x: '$err'"
-    for spelling in "--mode speed --aa 4x" "--mode NEAREST --aa off" "--aa 16X --simd off"; do
+    for spelling in "--mode speed --aa 4x" "--mode NEAREST --aa off" "--aa 16X --simd off" \
+        "--aa 9x --simd AVX512"; do
         # shellcheck disable=SC2086
         "$FRAME_BENCH" --frames 1 --size 16x12 $spelling > /dev/null \
             || fail "frame_bench $spelling: exit $?"
