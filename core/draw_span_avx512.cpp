@@ -13,10 +13,15 @@
 // GCC 12's AVX-512 intrinsics start from a self-initialised "undefined" vector, which its
 // uninitialised-use check flags once they are inlined here. The same body is checked without
 // this in the SSE2 and AVX2 builds of it.
+// Clang has no such check (nor the warning's name).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "core/span_simd.h"
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 krvi::SpanRoutine krvi::SimdSpanRoutine16(unsigned mask, const krvi::ShadeState& shade,
                                           krvi::SpanFlush* flush)

@@ -310,6 +310,31 @@ bool AllFacesHaveVertices(const aiScene* scene)
     return true;
 }
 
+// Whether the bytes, read as a material library, hold a texture statement (map_..., bump,
+// disp, decal, refl, norm) before their first newmtl: the import library's MTL reader then
+// writes through a material it has not made. Any file the model names can be read as its
+// library (an OBJ may even name itself), so every file of the import is asked.
+bool TextureBeforeMaterial(const std::vector<char>& bytes)
+{
+    static const char* const kTextureWords[] = {"map_", "bump", "disp", "decal", "refl", "norm"};
+    const char* p = bytes.data();
+    const size_t size = bytes.size();
+    for (size_t at = 0; at < size;) {
+        size_t i = at;
+        while (i < size && (p[i] == ' ' || p[i] == '\t')) ++i;
+        auto starts = [&](const char* word) {
+            const size_t n = std::strlen(word);
+            return size - i >= n && std::memcmp(p + i, word, n) == 0;
+        };
+        if (starts("newmtl")) return false;
+        for (const char* word : kTextureWords)
+            if (starts(word)) return true;
+        const void* newline = std::memchr(p + i, '\n', size - i);
+        at = newline ? static_cast<size_t>(static_cast<const char*>(newline) - p) + 1 : size;
+    }
+    return false;
+}
+
 bool Parse(const ImportRequest& request, krvi::StreamSink sink)
 {
     std::set<std::string> missing;
@@ -323,8 +348,14 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     // Read and validated first, post-processed only once every face has a vertex: the
     // library's own validation lets a face of none through (a PLY face list of length 0), and
     // its triangulation then stops the process on an assertion.
-    const aiScene* scene = importer.ReadFile(request.mainName, aiProcess_ValidateDataStructure);
     std::string refusal;
+    for (const SideFile& f : *request.files)
+        if (f.present && TextureBeforeMaterial(f.bytes))
+            refusal =
+                "a material library (" + f.name + ") with a texture before its first material";
+    const aiScene* scene =
+        refusal.empty() ? importer.ReadFile(request.mainName, aiProcess_ValidateDataStructure)
+                        : nullptr;
     if (scene && !AllFacesHaveVertices(scene))
         refusal = "a face has no vertices";
     else if (scene)

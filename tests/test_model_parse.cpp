@@ -68,6 +68,11 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.ply", kPly, 0},
         {"m.obj", "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", 1},
         {"m.gltf", "{ not json", 2},
+        // A texture before the first material of what may be read as a library: refused
+        // before the library's MTL reader writes through a material it has not made.
+        {"m.obj", "mtllib m.obj\nmap_Kd x\nv 0 0 0\n", 2},
+        {"m.obj", "mtllib m.obj\n  bump", 2},
+        {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nnewmtl a\nmap_Kd x\n", 0},
     };
     for (const auto& c : cases) {
         Stream s;
