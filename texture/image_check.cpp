@@ -204,7 +204,8 @@ int CheckTga(const FileBytes& f)
     const uint32_t height = Little16(h + 14);
     const uint32_t texelBytes = (h[16] + 7u) / 8u;
     if (width > kMaxSide || height > kMaxSide) return krvi::Image_TooLarge;
-    const uint64_t mapBytes = mapType == 1 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
+    // The decoder skips a colour map for any nonzero map type, not only the defined 1.
+    const uint64_t mapBytes = mapType != 0 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
     const uint64_t pixelsAt = 18 + idLength + mapBytes;
     if (pixelsAt > f.Size()) return krvi::Image_NoBitmap;
     if ((imageType == 9 || imageType == 10 || imageType == 11) && texelBytes > 0) {
