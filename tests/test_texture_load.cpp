@@ -69,7 +69,7 @@ protected:
 
     // Writes a w x h image of bpp bits; fill gives byte c of texel (x, y) (c = 3 is alpha).
     void Save(FREE_IMAGE_FORMAT fif, const std::string& name, int w, int h, int bpp,
-              const std::function<uint8(int, int, int)>& fill = PatternByte)
+              const std::function<uint8(int, int, int)>& fill = PatternByte, int flags = 0)
     {
         FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
         ASSERT_NE(dib, nullptr);
@@ -79,7 +79,7 @@ protected:
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < bytes; ++c) row[x * bytes + c] = fill(x, y, c);
         }
-        ASSERT_TRUE(FreeImage_Save(fif, dib, Path(name).c_str(), 0));
+        ASSERT_TRUE(FreeImage_Save(fif, dib, Path(name).c_str(), flags));
         FreeImage_Unload(dib);
     }
 
@@ -133,15 +133,19 @@ TEST_F(TextureLoad, ExactBytesAlphaDropped)
         FREE_IMAGE_FORMAT fif;
         const char* name;
         int bpp;
+        int flags;
     };
-    const Case cases[] = {{FIF_PNG, "a24.png", 24},
-                          {FIF_PNG, "a32.png", 32},
-                          {FIF_BMP, "a24.bmp", 24},
-                          {FIF_BMP, "a32.bmp", 32},
-                          {FIF_TARGA, "a24.tga", 24}};
+    // Run-length TGAs of 5 texels a row: rows padded to 16 bytes, which the checks walk.
+    const Case cases[] = {{FIF_PNG, "a24.png", 24, 0},
+                          {FIF_PNG, "a32.png", 32, 0},
+                          {FIF_BMP, "a24.bmp", 24, 0},
+                          {FIF_BMP, "a32.bmp", 32, 0},
+                          {FIF_TARGA, "a24.tga", 24, 0},
+                          {FIF_TARGA, "rle24.tga", 24, TARGA_SAVE_RLE},
+                          {FIF_TARGA, "rle32.tga", 32, TARGA_SAVE_RLE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Save(c.fif, c.name, 5, 3, c.bpp);
+        Save(c.fif, c.name, 5, 3, c.bpp, PatternByte, c.flags);
         CTexture t;
         ASSERT_TRUE(t.LoadTexture(c.name));
         ASSERT_EQ(t.Width, 5);
@@ -301,6 +305,13 @@ TEST_F(TextureLoad, HostileFilesEndInOneLine)
     Write("crash18.dat", TgaHeader(255, 10, 64, 64, 24));
     // A run-length TGA declaring 8192 x 8192 with 4 bytes of data (a minute of decoding).
     Write("rle22.tga", TgaHeader(0, 10, 8192, 8192, 24) + "\xff\x10\x20\x30");
+    // Run-length packets running past the last texel of an image with padded rows, which the
+    // decoder writes past its bitmap: 5 x 6 texels of 16 bits with one raw packet of 33 (found
+    // by the in-process fuzzer), and 5 x 3 of 24 bits with one packet of 16.
+    Write("rle_overrun26.tga",
+          TgaHeader(0, 10, 5, 6, 16) + "\x20\xda" + "FILE," + std::string(1, '\0'));
+    Write("rle_overrun.tga",
+          TgaHeader(0, 10, 5, 3, 24) + "\x8f\x10\x20\x30" + std::string(30, 'x'));
     // A PNG whose text chunk claims 1.95e9 bytes.
     Save(FIF_PNG, "small.png", 16, 16, 24);
     std::ifstream in(Path("small.png"), std::ios::binary);
@@ -325,8 +336,8 @@ TEST_F(TextureLoad, HostileFilesEndInOneLine)
     jpeg.replace(frame + 5, 4, std::string("\x20\0\x20\0", 4));
     Write("bomb.jpg", jpeg);
 
-    for (const char* name :
-         {"crash18.tga", "crash47.tga", "crash18.dat", "rle22.tga", "text106.png", "bomb.jpg"}) {
+    for (const char* name : {"crash18.tga", "crash47.tga", "crash18.dat", "rle22.tga",
+                             "rle_overrun26.tga", "rle_overrun.tga", "text106.png", "bomb.jpg"}) {
         SCOPED_TRACE(name);
         const auto start = std::chrono::steady_clock::now();
         std::string problem = "DIB is NULL!";

@@ -157,11 +157,40 @@ int CheckBmp(const FileBytes& f)
     return width > kMaxSide || height > kMaxSide ? krvi::Image_TooLarge : krvi::Image_Ok;
 }
 
+// The decoder's run-length loop stops at a packet that would end past the bitmap, but it
+// measures that end as if the packet's texels were contiguous, while it moves to the next row
+// after the last texel of a row. On rows padded to four bytes, a packet that runs past the
+// image's last texel (by up to the padding of the rows left) so passes and writes past the
+// bitmap. It also reads the packets through a buffer of the data's size divided by the height;
+// smaller than a texel, it reads past that buffer and takes what lies there for packets. So for
+// padded rows the buffer must hold a texel, and the packets are walked as the decoder takes
+// them: none may pass its test yet run past the image, and the file must not end before they
+// reach the image's end (the decoder would go on taking stale bytes for packets).
+bool RunsFitPaddedRows(const FileBytes& f, uint64_t at, uint32_t width, uint32_t height,
+                       uint32_t texelBytes)
+{
+    if ((f.Size() - at) / height < texelBytes) return false;
+    const uint64_t pitch = (uint64_t{width} * texelBytes + 3) & ~uint64_t{3};
+    const uint64_t texels = uint64_t{width} * height;
+    for (uint64_t done = 0; done < texels;) {
+        uint8 packet;
+        if (!f.Read(at, &packet, 1)) return false;
+        const uint32_t count = (packet & 0x7Fu) + 1;
+        const uint64_t bytesLeft = (height - done / width) * pitch - done % width * texelBytes;
+        if (uint64_t{count} * texelBytes > bytesLeft) return true;  // the decoder stops here
+        if (count > texels - done) return false;
+        done += count;
+        at += 1 + uint64_t{texelBytes} * (packet & 0x80 ? 1 : count);
+    }
+    return true;
+}
+
 // TGA (no signature; known by its name): an 18-byte header, an identification field of up to
 // 255 bytes and an optional colour map, then the pixels. The decoder reads the first two without
 // looking at the file's end and crashes on a short file. Its run-length decoder crawls, taking
 // a minute for a large image with no data left, so run-length data too short to cover the
-// image even in the longest runs (128 texels a packet of 1 + texel bytes) is refused.
+// image even in the longest runs (128 texels a packet of 1 + texel bytes) is refused; and on
+// padded rows, packets the decoder would write past its bitmap (RunsFitPaddedRows).
 int CheckTga(const FileBytes& f)
 {
     uint8 h[18];
@@ -175,12 +204,16 @@ int CheckTga(const FileBytes& f)
     const uint32_t height = Little16(h + 14);
     const uint32_t texelBytes = (h[16] + 7u) / 8u;
     if (width > kMaxSide || height > kMaxSide) return krvi::Image_TooLarge;
-    const uint64_t mapBytes = mapType == 1 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
+    // The decoder skips a colour map for any nonzero map type, not only the defined 1.
+    const uint64_t mapBytes = mapType != 0 ? uint64_t{mapLength} * ((mapBits + 7u) / 8u) : 0;
     const uint64_t pixelsAt = 18 + idLength + mapBytes;
     if (pixelsAt > f.Size()) return krvi::Image_NoBitmap;
     if ((imageType == 9 || imageType == 10 || imageType == 11) && texelBytes > 0) {
         const uint64_t packets = (uint64_t{width} * height + 127) / 128;
         if (f.Size() - pixelsAt < packets * (1 + texelBytes)) return krvi::Image_NoBitmap;
+        const bool padded = width * texelBytes % 4 != 0;
+        if (padded && height > 0 && !RunsFitPaddedRows(f, pixelsAt, width, height, texelBytes))
+            return krvi::Image_NoBitmap;
     }
     return krvi::Image_Ok;
 }
