@@ -803,7 +803,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
     const bool plyBytes = size - first >= 3 && strncasecmp(bytes + first, "ply", 3) == 0;
     if (plyName || plyBytes) {
         // A line of its own: spaces before it, a space, line end or the end of the bytes after.
-        bool ended = false;
+        // An element's count is read from its digits as the library reads it; every entry takes
+        // a byte of the file at least, and the library loops over a count larger than that
+        // for minutes (a count of zero-property entries costs it nothing a byte).
+        bool ended = false, tooMany = false;
         for (size_t at = 0; at < size && !ended;) {
             size_t i = at;
             while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
@@ -811,12 +814,27 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             ended = after <= size && std::memcmp(bytes + i, "end_header", 10) == 0 &&
                     (after == size || std::isspace(static_cast<unsigned char>(bytes[after])) ||
                      bytes[after] == '\0');
+            if (!ended && size - i > 8 && std::memcmp(bytes + i, "element", 7) == 0 &&
+                (bytes[i + 7] == ' ' || bytes[i + 7] == '\t')) {
+                size_t k = i + 7;
+                while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
+                while (k < size && !std::isspace(static_cast<unsigned char>(bytes[k]))) ++k;
+                while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
+                uint64_t count = 0;
+                for (; k < size && bytes[k] >= '0' && bytes[k] <= '9' && count <= size; ++k)
+                    count = count * 10 + static_cast<uint64_t>(bytes[k] - '0');
+                tooMany = tooMany || count > size;
+            }
             const void* newline = std::memchr(bytes + at, '\n', size - at);
             at =
                 newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) + 1 : size;
         }
         if (!ended) {
             why = "a PLY file whose header has no end_header line";
+            return false;
+        }
+        if (tooMany) {
+            why = "a PLY element with more entries than the file has bytes";
             return false;
         }
     }

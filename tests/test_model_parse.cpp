@@ -30,6 +30,9 @@ TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEndAndAUrlLibrary)
         {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
         {"m.ply", noEnd + "  end_header\r\n", true},
         {"m.stl", "", true},
+        // An element count beyond the file's bytes, as its digits read.
+        {"m.ply", "ply\nelement vertex 99999999999x\nend_header\n", false},
+        {"m.ply", "ply\nelement face 12\nend_header\n", true},
         // A material library named by a URL, on its line or a continued one, in any file.
         {"m.obj", "mtllib mtmtll://", false},
         {"m.obj", "v 0 0 0\n\tmtllib a.mtl xxxxxx://\r\n", false},
