@@ -324,7 +324,7 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes)
         while (i < size && (p[i] == ' ' || p[i] == '\t')) ++i;
         auto starts = [&](const char* word) {
             const size_t n = std::strlen(word);
-            return size - i >= n && std::memcmp(p + i, word, n) == 0;
+            return size - i >= n && strncasecmp(p + i, word, n) == 0;  // the reader ignores case
         };
         if (starts("newmtl")) return false;
         for (const char* word : kTextureWords)

@@ -75,6 +75,7 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         // before the library's MTL reader writes through a material it has not made.
         {"m.obj", "mtllib m.obj\nmap_Kd x\nv 0 0 0\n", 2},
         {"m.obj", "mtllib m.obj\n  bump", 2},
+        {"m.obj", "mtllib m.obj\nmAp_Ps", 2},
         {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nnewmtl a\nmap_Kd x\n", 0},
     };
     for (const auto& c : cases) {
