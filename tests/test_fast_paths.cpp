@@ -167,6 +167,11 @@ TEST(FastPaths, RowWalkMatchesTheScalarRecords)
                 e.lightVector = vec3(unit(rng) - 0.5f, unit(rng), unit(rng) - 0.5f) * rw;
                 e.shadowCoord = vec4(unit(rng), unit(rng), unit(rng), 1.0f) * rw;
             }
+            // Thin, empty and non-finite rows as well: a vertical edge, a zero-area triangle,
+            // a NaN x.
+            if (trial % 7 == 1) v[1].position.x = v[0].position.x;
+            if (trial % 7 == 3) v[2].position = v[1].position;
+            if (trial % 11 == 5) v[trial % 3].position.x = std::nanf("");
             CEdge edges[3];
             for (int k = 0; k < 3; ++k) {
                 edges[k].Set(&v[k], &v[(k + 1) % 3]);
