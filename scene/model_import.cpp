@@ -313,7 +313,7 @@ bool AllFacesHaveVertices(const aiScene* scene)
 // Whether the bytes, read as a material library, hold a texture statement (map_..., bump,
 // disp, decal, refl, norm) before their first newmtl: the import library's MTL reader then
 // writes through a material it has not made. Any file the model names can be read as its
-// library (an OBJ may even name itself), so every file of the import is asked.
+// library (an OBJ may even name itself), so every side file is asked, and an OBJ itself.
 bool TextureBeforeMaterial(const std::vector<char>& bytes)
 {
     static const char* const kTextureWords[] = {"map_", "bump", "disp", "decal", "refl", "norm"};
@@ -349,10 +349,15 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     // library's own validation lets a face of none through (a PLY face list of length 0), and
     // its triangulation then stops the process on an assertion.
     std::string refusal;
-    for (const SideFile& f : *request.files)
-        if (f.present && TextureBeforeMaterial(f.bytes))
+    // The model's own file only when it is an OBJ: an ASCII FBX has lines such as "Normals:".
+    const std::string& main = request.mainName;
+    const bool objMain = main.size() > 4 && strcasecmp(main.c_str() + main.size() - 4, ".obj") == 0;
+    for (size_t i = 0; i < request.files->size(); ++i) {
+        const SideFile& f = (*request.files)[i];
+        if (f.present && (i > 0 || objMain) && TextureBeforeMaterial(f.bytes))
             refusal =
                 "a material library (" + f.name + ") with a texture before its first material";
+    }
     const aiScene* scene =
         refusal.empty() ? importer.ReadFile(request.mainName, aiProcess_ValidateDataStructure)
                         : nullptr;
