@@ -329,8 +329,10 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes)
         if (starts("newmtl")) return false;
         for (const char* word : kTextureWords)
             if (starts(word)) return true;
-        const void* newline = std::memchr(p + i, '\n', size - i);
-        at = newline ? static_cast<size_t>(static_cast<const char*>(newline) - p) + 1 : size;
+        // The reader ends a line at a carriage return or a zero byte as well.
+        size_t end = i;
+        while (end < size && p[end] != '\n' && p[end] != '\r' && p[end] != '\0') ++end;
+        at = end + 1;
     }
     return false;
 }

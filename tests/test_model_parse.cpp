@@ -76,6 +76,7 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.obj", "mtllib m.obj\nmap_Kd x\nv 0 0 0\n", 2},
         {"m.obj", "mtllib m.obj\n  bump", 2},
         {"m.obj", "mtllib m.obj\nmAp_Ps", 2},
+        {"m.obj", std::string("mtllib m.obj ///\0bump", 22), 2},
         // Only an OBJ is asked of its own lines: an ASCII FBX has "Normals:" ones.
         {"m.fbx", "; FBX 7.4.0 project file\nNormals: *3 {\n", 2},
         {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nnewmtl a\nmap_Kd x\n", 0},
