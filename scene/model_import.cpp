@@ -813,7 +813,8 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         // An element's count is read from its digits as the library reads it; every entry takes
         // a byte of the file at least, and the library loops over a count larger than that
         // for minutes (a count of zero-property entries costs it nothing a byte).
-        bool ended = false, tooMany = false;
+        // A zero byte in the header stops the library's line reader from moving on: it loops.
+        bool ended = false, tooMany = false, zero = false;
         for (size_t at = 0; at < size && !ended;) {
             size_t i = at;
             while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
@@ -833,11 +834,17 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
                 tooMany = tooMany || count > size;
             }
             const void* newline = std::memchr(bytes + at, '\n', size - at);
-            at =
-                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) + 1 : size;
+            const size_t lineEnd =
+                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) : size;
+            zero = zero || (!ended && std::memchr(bytes + at, '\0', lineEnd - at) != nullptr);
+            at = lineEnd < size ? lineEnd + 1 : size;
         }
         if (!ended) {
             why = "a PLY file whose header has no end_header line";
+            return false;
+        }
+        if (zero) {
+            why = "a PLY file with a zero byte in its header";
             return false;
         }
         if (tooMany) {

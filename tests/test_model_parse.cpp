@@ -33,6 +33,8 @@ TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEndAndAUrlLibrary)
         // An element count beyond the file's bytes, as its digits read.
         {"m.ply", "ply\nelement vertex 99999999999x\nend_header\n", false},
         {"m.ply", "ply\nelement face 12\nend_header\n", true},
+        {"m.ply", std::string("ply\nelemt ^\0\0ty\nend_header\n", 27), false},
+        {"m.ply", std::string("ply\nend_header\n\0\0", 17), true},  // binary data after it
         // A material library named by a URL, on its line or a continued one, in any file.
         {"m.obj", "mtllib mtmtll://", false},
         {"m.obj", "v 0 0 0\n\tmtllib a.mtl xxxxxx://\r\n", false},
