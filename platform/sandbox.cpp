@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+
 #if defined(__linux__)
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -442,7 +444,8 @@ bool ChildProcess::Start(Job job, void* context, const ChildLimits& limits)
     // Best effort: the system may cap it.
     fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
     const size_t mapped = MappedBytes();
-    deadline_ = NowMs() + static_cast<uint64_t>(std::max(limits.wallMilliseconds, 0));
+    started_ = NowMs();
+    deadline_ = started_ + static_cast<uint64_t>(std::max(limits.wallMilliseconds, 0));
 
     void* page =
         mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -484,6 +487,49 @@ long long ChildProcess::RemainingMilliseconds() const
 {
     const uint64_t now = NowMs();
     return now >= deadline_ ? 0 : static_cast<long long>(deadline_ - now);
+}
+
+// The first line of a small file of /proc, without its line end; empty when unreadable.
+static std::string ProcLine(int pid, const char* name)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/%s", pid, name);
+    std::string line;
+    if (FILE* f = std::fopen(path, "r")) {
+        char buffer[512];
+        if (std::fgets(buffer, sizeof buffer, f)) line = buffer;
+        std::fclose(f);
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\0')) line.pop_back();
+    return line;
+}
+
+// A child at its deadline, before it is killed: whether it was working or waiting, and where.
+// A child that waits is a fault of the program, not of the file (see Stalled): the line on
+// stderr says in which kernel function and system call it waited.
+void ChildProcess::Inspect()
+{
+    const std::string stat = ProcLine(pid_, "stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos) return;
+    char state = '?';
+    unsigned long user = 0, system = 0;
+    // After the name: state (3), then fields 4 to 13, then utime (14) and stime (15).
+    if (std::sscanf(stat.c_str() + name + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
+                    &state, &user, &system) != 3)
+        return;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    const double cpu = ticks > 0 ? static_cast<double>(user + system) / ticks : 0.0;
+    const double wall = static_cast<double>(NowMs() - started_) / 1000.0;
+    stalled_ = cpu * 10.0 < wall;
+    if (!stalled_) return;
+    const std::string wchan = ProcLine(pid_, "wchan");
+    const std::string call = ProcLine(pid_, "syscall");
+    std::fprintf(stderr,
+                 "krv: a child process waited %.1f s without working (%.2f s of processor "
+                 "time, state %c, in %s, system call %s); it is killed\n",
+                 wall, cpu, state, wchan.empty() ? "?" : wchan.c_str(),
+                 call.empty() ? "?" : call.substr(0, call.find(' ')).c_str());
 }
 
 void ChildProcess::Kill()
@@ -547,6 +593,7 @@ ChildEnd ChildProcess::Finish(bool complete)
         ReleaseStopped();
         return ChildEnd_Failed;
     }
+    if (timedOut_ && !killed_) Inspect();
     if (!complete || timedOut_) Kill();
 
     int status = 0;
@@ -563,6 +610,7 @@ ChildEnd ChildProcess::Finish(bool complete)
         }
         if (RemainingMilliseconds() <= 0) {
             timedOut_ = true;
+            Inspect();
             Kill();
             continue;
         }

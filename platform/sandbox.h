@@ -66,11 +66,17 @@ public:
     // After Finish gave ChildEnd_Forbidden: the number of the system call the filter stopped,
     // or -1 where the build cannot tell (a sanitized build's filter kills outright).
     int ForbiddenCall() const { return forbiddenCall_; }
+    // After Finish gave ChildEnd_TooSlow: the child reached the wall-clock deadline having used
+    // under a tenth of that time on the processor. It was waiting, not working (nothing a file
+    // makes the decoder do waits), so the caller may try once more with a new child; the
+    // program's stderr has one line on where it waited.
+    bool Stalled() const { return stalled_; }
 
 private:
     bool ReadRaw(void* buffer, size_t bytes);
     long long RemainingMilliseconds() const;
     void Kill();
+    void Inspect();
     void ReleaseStopped();
 
     int pid_ = -1;
@@ -84,6 +90,8 @@ private:
     // A page shared with the child, where its SIGSYS handler leaves the stopped call's number.
     volatile int* stopped_ = nullptr;
     int forbiddenCall_ = -1;
+    bool stalled_ = false;
+    uint64_t started_ = 0;  // CLOCK_MONOTONIC, milliseconds
 };
 
 // For the job, in the child: writes all of data; false once the parent has stopped reading.

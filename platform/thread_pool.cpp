@@ -123,6 +123,7 @@ void krvi::ThreadPool::Start(int n)
 {
     stopping_.store(false);
     threads_ = n;
+    running_.store(0);
     workers_.reserve(static_cast<size_t>(n - 1));
     for (int i = 1; i < n; ++i) {
         try {
@@ -136,6 +137,9 @@ void krvi::ThreadPool::Start(int n)
             break;
         }
     }
+    const int made = static_cast<int>(workers_.size());
+    for (int running = running_.load(); running < made; running = running_.load())
+        WaitWhile(running_, running);
 }
 
 void krvi::ThreadPool::Stop()
@@ -196,6 +200,8 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
     // With more workers than processors a spinning worker takes the processor from one with
     // work: it sleeps at once.
     const int spinLimit = threads_ > HardwareThreads() ? 0 : kSpinsBeforeSleep;
+    running_.fetch_add(1);
+    Wake(running_);
     for (;;) {
         int spins = 0;
         while (GenerationOf(gate_.load(std::memory_order_acquire)) == seen) {

@@ -35,7 +35,9 @@ public:
     // Workers in all, the caller included (>= 1).
     int Threads() const;
     // n >= 1 sets the count; n <= 0 goes back to one a hardware thread. Waits for a running
-    // job to end first.
+    // job to end first, and returns once every new worker runs: the program forks for its
+    // decoders right after setting the count, and a thread still in its start-up then may hold
+    // a lock of the runtime (a sanitizer's allocator) that the child would wait for.
     void SetThreads(int n);
 
     // Runs job(context, i, Threads()) on the caller (i = 0) and on each worker i that joins
@@ -70,6 +72,8 @@ private:
     // `drained_` up and wakes the caller when `waiting_` says it sleeps.
     std::atomic<int> drained_{0};
     std::atomic<bool> waiting_{false};
+    // Workers that have started running their loop; Start waits for all it made.
+    std::atomic<int> running_{0};
 };
 
 // Sleeping waits on a word, for the waits inside a job: a thread that waits for another's

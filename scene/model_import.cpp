@@ -620,9 +620,10 @@ bool ReadWhole(const std::string& path, std::vector<char>& bytes, std::string& w
 
 void Line(const std::string& line) { krvReportError((line + "\r\n").c_str()); }
 
-// One round of the parse. Returns the status, or -1 when the child failed (problem says why).
-int RunParse(const ImportRequest& request, std::vector<std::string>& names, Received& model,
-             std::string& problem)
+// One child's round of the parse. Returns the status, or -1 when the child failed (problem says
+// why); stalled tells whether it waited out its deadline without working.
+int ParseInChild(const ImportRequest& request, std::vector<std::string>& names, Received& model,
+                 std::string& problem, bool& stalled)
 {
     krvplat::ChildLimits limits;
     limits.cpuSeconds = kImportCpuSeconds;
@@ -654,6 +655,7 @@ int RunParse(const ImportRequest& request, std::vector<std::string>& names, Rece
         }
     }
     const krvplat::ChildEnd end = child.Finish(complete);
+    stalled = end == krvplat::ChildEnd_TooSlow && child.Stalled();
     if (end == krvplat::ChildEnd_TooSlow) {
         problem = "the import took too long";
         return -1;
@@ -667,6 +669,22 @@ int RunParse(const ImportRequest& request, std::vector<std::string>& names, Rece
     if (end != krvplat::ChildEnd_Done || !complete) {
         if (problem.empty()) problem = "the importer failed on the file (crashed or out of memory)";
         return -1;
+    }
+    return status;
+}
+
+// One round of the parse, as ParseInChild; a child that waited out its deadline without working
+// was stuck on something of the program's, not of the file, and one more child parses it.
+int RunParse(const ImportRequest& request, std::vector<std::string>& names, Received& model,
+             std::string& problem)
+{
+    bool stalled = false;
+    int status = ParseInChild(request, names, model, problem, stalled);
+    if (stalled) {
+        names.clear();
+        model = Received();
+        problem.clear();
+        status = ParseInChild(request, names, model, problem, stalled);
     }
     return status;
 }

@@ -5,6 +5,7 @@
 #include "platform/sandbox.h"
 
 #include "forbidden_calls.h"
+#include "platform/thread_pool.h"
 
 #include <gtest/gtest.h>
 
@@ -88,21 +89,25 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
         bool readsNumbers;  // the parent gets the three numbers
         bool complete;      // and takes them as all there is to read
         ChildEnd end;
+        bool stalled;  // at the deadline without working: the caller may try again
         double maxSeconds;
     };
     const Case cases[] = {
-        {"done", WritesThreeNumbers, 2, 0, 5000, 0, true, true, ChildEnd_Done, 5},
-        {"crash", Crashes, 2, 0, 5000, 0, false, false, ChildEnd_Failed, 5},
-        {"no data", ExitsSilently, 2, 0, 5000, 0, false, false, ChildEnd_Failed, 5},
-        {"job failed", Fails, 2, 0, 5000, 0, true, true, ChildEnd_Failed, 5},
-        {"processor limit", Spins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, 10},
-        {"processor limit raised", RaisesItsLimit, 1, 3, 20000, 0, true, true, ChildEnd_Done, 15},
+        {"done", WritesThreeNumbers, 2, 0, 5000, 0, true, true, ChildEnd_Done, false, 5},
+        {"crash", Crashes, 2, 0, 5000, 0, false, false, ChildEnd_Failed, false, 5},
+        {"no data", ExitsSilently, 2, 0, 5000, 0, false, false, ChildEnd_Failed, false, 5},
+        {"job failed", Fails, 2, 0, 5000, 0, true, true, ChildEnd_Failed, false, 5},
+        {"processor limit", Spins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow, false, 10},
+        {"processor limit raised", RaisesItsLimit, 1, 3, 20000, 0, true, true, ChildEnd_Done, false,
+         15},
         {"raised no further", AsksTooMuchThenSpins, 1, 0, 20000, 0, false, false, ChildEnd_TooSlow,
-         10},
-        {"deadline", Sleeps, 5, 0, 300, 0, false, false, ChildEnd_TooSlow, 5},
-        {"parent stops reading", WritesForEver, 2, 0, 5000, 0, true, false, ChildEnd_Failed, 5},
+         false, 10},
+        {"deadline, waiting", Sleeps, 5, 0, 300, 0, false, false, ChildEnd_TooSlow, true, 5},
+        {"deadline, working", Spins, 5, 0, 1500, 0, false, false, ChildEnd_TooSlow, false, 5},
+        {"parent stops reading", WritesForEver, 2, 0, 5000, 0, true, false, ChildEnd_Failed, false,
+         5},
         {"memory limit", AllocatesTooMuch, 5, 0, 20000, size_t{64} << 20, false, false,
-         ChildEnd_Failed, 10},
+         ChildEnd_Failed, false, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,6 +127,7 @@ TEST(Sandbox, EveryEndOfTheChildIsSeenWithinItsLimits)
             EXPECT_EQ(numbers[2], 9);
         }
         EXPECT_EQ(child.Finish(read && c.complete), c.end);
+        EXPECT_EQ(child.Stalled(), c.stalled);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                   c.maxSeconds);
     }
@@ -171,6 +177,43 @@ TEST(Sandbox, ChildrenForkedBesideBusyThreadsCanAllocate)
     stop = true;
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(done, 40);
+}
+
+// The program's own order: the thread count set, then a file decoded at once. The pool's new
+// workers are past their start-up by then, where a runtime (AddressSanitizer's) allocates and
+// holds locks a child forked beside them would wait for until its deadline.
+TEST(Sandbox, ChildrenForkedRightAfterThePoolGrowsCanAllocate)
+{
+    krvi::ThreadPool& pool = krvi::ThreadPool::Shared();
+    const int before = pool.Threads();
+    int done = 0;
+    for (int i = 0; i < 30; ++i) {
+        pool.SetThreads(1);
+        pool.SetThreads(7);
+        // The fork comes a little later each time, somewhere in the workers' start-up.
+        std::this_thread::sleep_for(std::chrono::microseconds(50 * i));
+        ChildLimits limits;
+        limits.wallMilliseconds = 3000;
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(
+            [](int fd, void*) {
+                // Blocks of every size class, thousands freed: the sanitizer's free takes locks
+                // of its own (a new batch of its quarantine every thousand or so).
+                char last = 0;
+                for (int round = 0; round < 100; ++round)
+                    for (size_t size = 8; size <= (size_t{1} << 16); size += size / 4 + 8) {
+                        std::vector<char> v(size, 3);
+                        last = v[size / 2];
+                    }
+                return WriteAll(fd, &last, 1);
+            },
+            nullptr, limits));
+        char got = 0;
+        const bool read = child.Read(&got, 1);
+        done += child.Finish(read) == ChildEnd_Done && got == 3;
+    }
+    pool.SetThreads(before);
+    EXPECT_EQ(done, 30);
 }
 
 // ---------------------------------------------------------------------------------------------

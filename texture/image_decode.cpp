@@ -329,6 +329,47 @@ bool ReceivePicture(krvplat::ChildProcess& child, const StreamHeader& h, int row
     return true;
 }
 
+// One child's decode of the request; stalled tells whether the child waited out its deadline
+// without working (ChildProcess::Stalled).
+int DecodeInChild(const krvi::DecodeRequest& request, const krvplat::ChildLimits& limits, int rows,
+                  krvi::DecodedImage& image, bool& stalled)
+{
+    krvplat::ChildProcess child;
+    if (!child.Start(DecodeJob, const_cast<krvi::DecodeRequest*>(&request), limits))
+        return krvi::Image_NoBitmap;
+
+    krvi::DecodedImage received;
+    StreamHeader h;
+    bool complete = false;
+    int status = krvi::Image_NoBitmap;
+    if (child.Read(&h, sizeof h) && h.magic == kStreamMagic) {
+        if (h.status == krvi::Image_Ok) {
+            complete = ReceivePicture(child, h, rows, received);
+            if (complete) status = krvi::Image_Ok;
+        } else {
+            complete = true;
+            if (h.status > krvi::Image_Ok && h.status < krvi::Image_StatusCount &&
+                h.status != krvi::Image_TooSlow && h.status != krvi::Image_Forbidden)
+                status = h.status;
+        }
+    }
+    const krvplat::ChildEnd end = child.Finish(complete);
+    stalled = end == krvplat::ChildEnd_TooSlow && child.Stalled();
+    if (end == krvplat::ChildEnd_TooSlow)
+        status = krvi::Image_TooSlow;
+    else if (end == krvplat::ChildEnd_Forbidden) {
+        status = krvi::Image_Forbidden;
+        image.forbiddenCall = child.ForbiddenCall();
+    } else if (end != krvplat::ChildEnd_Done)
+        status = krvi::Image_NoBitmap;
+    if (status != krvi::Image_Ok) {
+        if (received.dib) FreeImage_Unload(received.dib);
+        return status;
+    }
+    image = std::move(received);
+    return krvi::Image_Ok;
+}
+
 }  // namespace
 
 int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
@@ -354,37 +395,10 @@ int krvDecodeImage(const char* nativePath, int rows, krvi::DecodedImage& image)
     const krvi::DecodeRequest request = {bytes.data.get(), bytes.size,
                                          FreeImage_GetFIFFromFilename(nativePath), rows,
                                          RaiseProcessorLimit};
-    krvplat::ChildProcess child;
-    if (!child.Start(DecodeJob, const_cast<krvi::DecodeRequest*>(&request), limits))
-        return krvi::Image_NoBitmap;
-
-    krvi::DecodedImage received;
-    StreamHeader h;
-    bool complete = false;
-    status = krvi::Image_NoBitmap;
-    if (child.Read(&h, sizeof h) && h.magic == kStreamMagic) {
-        if (h.status == krvi::Image_Ok) {
-            complete = ReceivePicture(child, h, rows, received);
-            if (complete) status = krvi::Image_Ok;
-        } else {
-            complete = true;
-            if (h.status > krvi::Image_Ok && h.status < krvi::Image_StatusCount &&
-                h.status != krvi::Image_TooSlow && h.status != krvi::Image_Forbidden)
-                status = h.status;
-        }
-    }
-    const krvplat::ChildEnd end = child.Finish(complete);
-    if (end == krvplat::ChildEnd_TooSlow)
-        status = krvi::Image_TooSlow;
-    else if (end == krvplat::ChildEnd_Forbidden) {
-        status = krvi::Image_Forbidden;
-        image.forbiddenCall = child.ForbiddenCall();
-    } else if (end != krvplat::ChildEnd_Done)
-        status = krvi::Image_NoBitmap;
-    if (status != krvi::Image_Ok) {
-        if (received.dib) FreeImage_Unload(received.dib);
-        return status;
-    }
-    image = std::move(received);
-    return krvi::Image_Ok;
+    // A child that waited out its deadline without working was stuck on something of the
+    // program's, not of the file: one more child decodes it.
+    bool stalled = false;
+    status = DecodeInChild(request, limits, rows, image, stalled);
+    if (stalled) status = DecodeInChild(request, limits, rows, image, stalled);
+    return status;
 }
