@@ -144,12 +144,10 @@ void krvi::ThreadPool::Start(int n)
 
 void krvi::ThreadPool::Stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(sleepMutex_);
-        stopping_.store(true);
-        gate_.store(NextGeneration(gate_.load()));
-    }
-    wake_.notify_all();
+    stopping_.store(true);
+    gate_.store(NextGeneration(gate_.load()));
+    jobs_.fetch_add(1);
+    Wake(jobs_);
     for (std::thread& t : workers_) t.join();
     workers_.clear();
     threads_ = 1;
@@ -166,14 +164,11 @@ void krvi::ThreadPool::Run(Job job, void* context)
     job_ = job;
     context_ = context;
     waiting_.store(false);
-    {
-        // Under the lock, so a worker about to sleep either sees the new generation or is
-        // already waiting when the notification comes.
-        std::lock_guard<std::mutex> sleepLock(sleepMutex_);
-        gate_.store(NextGeneration(gate_.load(std::memory_order_relaxed)) | kOpen,
-                    std::memory_order_release);
-    }
-    wake_.notify_all();
+    // The new generation, then the count a sleeping worker waits on: a worker that read the
+    // count before this increment sees the new generation or is woken by it (WorkerLoop).
+    gate_.store(NextGeneration(gate_.load(std::memory_order_relaxed)) | kOpen);
+    jobs_.fetch_add(1);
+    Wake(jobs_);
 
     job(context, 0, n);
 
@@ -209,9 +204,12 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
                 Pause();
                 continue;
             }
-            std::unique_lock<std::mutex> lock(sleepMutex_);
-            wake_.wait(lock,
-                       [&] { return GenerationOf(gate_.load(std::memory_order_acquire)) != seen; });
+            // A futex on the job count, not a condition variable: the workers a job wakes
+            // then need no lock on their way out of the sleep, and with more workers than
+            // processors do not queue on one behind each other.
+            const int jobs = jobs_.load();
+            if (GenerationOf(gate_.load()) != seen) break;
+            WaitWhile(jobs_, jobs);
         }
         uint64_t gate = gate_.load(std::memory_order_acquire);
         seen = GenerationOf(gate);

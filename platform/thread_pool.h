@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -57,8 +56,6 @@ private:
     void WorkerLoop(int index, unsigned seen);
 
     std::mutex runMutex_;  // one Run (or resize) at a time
-    std::mutex sleepMutex_;
-    std::condition_variable wake_;
     std::vector<std::thread> workers_;
     int threads_ = 1;
 
@@ -68,6 +65,8 @@ private:
     // (low bits): one word, so that joining and closing cannot cross.
     std::atomic<uint64_t> gate_{0};
     std::atomic<bool> stopping_{false};
+    // Jobs started (and the stop): the word a sleeping worker waits on.
+    std::atomic<int> jobs_{0};
     // The caller's sleep at the end of a job: the last worker to leave a closed job counts
     // `drained_` up and wakes the caller when `waiting_` says it sleeps.
     std::atomic<int> drained_{0};
