@@ -49,12 +49,6 @@ struct Chunk {
     std::vector<uint32_t> start;
     std::vector<uint32_t> entries;
     std::vector<uint32_t> fill;  // scratch of the binning
-    // kPending, kWaited (pending with a thread asleep on it) or kReady: set-up and binning
-    // done. On a cache line of its own: the threads that wait for it read it in a loop, and
-    // would otherwise take the line from the setting-up thread at each of its writes to the
-    // fields above.
-    alignas(64) std::atomic<int> ready{0};
-    char pad[64 - sizeof(std::atomic<int>)];
 
     // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
     // set a new high mark long after the first: the first reservation leaves room for two
@@ -67,9 +61,6 @@ struct Chunk {
         return records.data() + used;
     }
 };
-
-// The states of Chunk::ready.
-const int kPending = 0, kWaited = 1, kReady = 2;
 
 // A cache line apart from its neighbours: each thread writes its own queue and reads its own
 // shading state at every pixel.
@@ -85,6 +76,8 @@ struct krvi::DrawWork {
     krvi::DrawState state;
     std::vector<WorkerState> workers;
     std::vector<std::unique_ptr<Chunk>> chunks;
+    std::vector<int> order;        // the regions of a pass, in the order they are handed out
+    std::vector<uint32_t> weight;  // scratch of that order: each region's records
 };
 
 krvi::DrawWorkPtr krvi::NewDrawWork() { return {new krvi::DrawWork(), krvi::ReleaseDrawWork}; }
@@ -133,7 +126,15 @@ struct PassJob {
     uint64_t number = 0;  // for the region hook
     std::atomic<int> nextChunk{0};
     std::atomic<int> nextRegion{0};
+    // Chunks set up; the thread that completes the last one orders the regions and sets
+    // `ordered` (kOrdering, kWaited with a thread asleep on it, then kOrdered). On a cache line
+    // of its own, away from the counters every claim writes.
+    alignas(64) std::atomic<int> chunksDone{0};
+    std::atomic<int> ordered{0};
 };
+
+// The states of PassJob::ordered.
+const int kOrdering = 0, kWaited = 1, kOrdered = 2;
 
 // Transform, clipping, set-up and binning of chunk c of the pass.
 void SetUpChunk(const PassJob& job, int c)
@@ -183,30 +184,47 @@ void SetUpChunk(const PassJob& job, int c)
             if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
                 chunk.entries[chunk.fill[static_cast<size_t>(r)]++] = i;
     }
-    if (chunk.ready.exchange(kReady, std::memory_order_acq_rel) == kWaited) krvi::Wake(chunk.ready);
 }
 
-// Waits for another thread's set-up of a chunk: a short spin, then sleep, so that with more
-// threads than processors the thread setting it up gets a processor rather than share it with
-// threads that only wait.
-void WaitReady(const PassJob& job, Chunk& chunk)
+// The order the regions are handed out in: the most records first, so that the draw ends on
+// the cheapest regions and the threads finish together; equal counts keep their top-down
+// order. Run once all chunks are binned.
+void OrderRegions(PassJob& job)
+{
+    krvi::DrawWork& work = *job.work;
+    const size_t regions = static_cast<size_t>(job.regions);
+    work.weight.assign(regions, 0);
+    for (int c = 0; c < job.chunks; ++c) {
+        const Chunk& chunk = *work.chunks[static_cast<size_t>(c)];
+        for (size_t r = 0; r < regions; ++r) work.weight[r] += chunk.start[r + 1] - chunk.start[r];
+    }
+    work.order.resize(regions);
+    for (size_t r = 0; r < regions; ++r) work.order[r] = static_cast<int>(r);
+    std::stable_sort(work.order.begin(), work.order.end(), [&](int a, int b) {
+        return work.weight[static_cast<size_t>(a)] > work.weight[static_cast<size_t>(b)];
+    });
+}
+
+// Waits for the order of the regions, which needs every chunk: a short spin, then sleep, so
+// that with more threads than processors the thread still setting up gets a processor rather
+// than share it with threads that only wait.
+void WaitOrdered(PassJob& job)
 {
     for (int spins = 0;; ++spins) {
-        int state = chunk.ready.load(std::memory_order_acquire);
-        if (state == kReady) return;
+        int state = job.ordered.load(std::memory_order_acquire);
+        if (state == kOrdered) return;
         if (spins < job.spins) {
             Pause();
             continue;
         }
-        if (state == kPending &&
-            !chunk.ready.compare_exchange_strong(state, kWaited, std::memory_order_acq_rel))
-            continue;  // ready meanwhile, or another waiter marked it
-        krvi::WaitWhile(chunk.ready, kWaited);
+        if (state == kOrdering &&
+            !job.ordered.compare_exchange_strong(state, kWaited, std::memory_order_acq_rel))
+            continue;  // ordered meanwhile, or another waiter marked it
+        krvi::WaitWhile(job.ordered, kWaited);
     }
 }
 
-// Region r's rows: every chunk's records for it, in order. A chunk still being set up by
-// another thread is waited for; its records are needed before any later one's.
+// Region r's rows: every chunk's records for it, in order.
 void DrawRegion(const PassJob& job, int r, WorkerState& self)
 {
     const krvi::DrawState& d = job.work->state;
@@ -216,8 +234,7 @@ void DrawRegion(const PassJob& job, int r, WorkerState& self)
     window.last = std::min(((r + 1) << job.shift) - 1, d.target.lastRow);
     krvi::LastDepth last;
     for (int c = 0; c < job.chunks; ++c) {
-        Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
-        WaitReady(job, chunk);
+        const Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
         const uint64_t base = static_cast<uint64_t>(job.firstChunk + c) << kRecordBits;
         const uint32_t* e = chunk.entries.data() + chunk.start[static_cast<size_t>(r)];
         const uint32_t* end = chunk.entries.data() + chunk.start[static_cast<size_t>(r) + 1];
@@ -240,10 +257,18 @@ void PassRun(void* context, int index, int)
     self.shade = d.shade;
     self.shade.queue = &self.queue;
     self.queue.count = 0;
-    for (int c; (c = job.nextChunk.fetch_add(1, std::memory_order_relaxed)) < job.chunks;)
+    for (int c; (c = job.nextChunk.fetch_add(1, std::memory_order_relaxed)) < job.chunks;) {
         SetUpChunk(job, c);
+        if (job.chunksDone.fetch_add(1, std::memory_order_acq_rel) + 1 == job.chunks) {
+            OrderRegions(job);
+            if (job.ordered.exchange(kOrdered, std::memory_order_acq_rel) == kWaited)
+                krvi::Wake(job.ordered);
+        }
+    }
+    WaitOrdered(job);
     const krvi::RegionHook hook = gRegionHook.load(std::memory_order_relaxed);
-    for (int r; (r = job.nextRegion.fetch_add(1, std::memory_order_relaxed)) < job.regions;) {
+    for (int i; (i = job.nextRegion.fetch_add(1, std::memory_order_relaxed)) < job.regions;) {
+        const int r = job.work->order[static_cast<size_t>(i)];
         if (hook) hook(index, job.number, r);
         DrawRegion(job, r, self);
     }
@@ -309,8 +334,6 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         job.number = gPasses.fetch_add(1, std::memory_order_relaxed);
         while (work.chunks.size() < static_cast<size_t>(job.chunks))
             work.chunks.emplace_back(new Chunk());
-        for (int c = 0; c < job.chunks; ++c)
-            work.chunks[static_cast<size_t>(c)]->ready.store(kPending, std::memory_order_relaxed);
         pool.Run(PassRun, &job);
     }
 

@@ -5,9 +5,11 @@
 // transforms, clips and sets up the chunk's triangles into the chunk's record list and bins
 // every record by the screen regions (bands of rows) its rows touch. Rows: each thread claims
 // whole regions and draws, for its region, the records of every chunk in submission order.
-// Each pixel thus sees the same triangles in the same order as on one thread, so the frame has
-// the same bytes on any thread count, and no thread waits for another's rows: one that the
-// system deschedules holds up only the region it has claimed.
+// Regions are handed out once every chunk is binned, those with the most records first, so
+// that the last regions of a draw are its cheapest and the threads end together. Each pixel thus
+// sees the same triangles in the same order as on one thread, so the frame has the same bytes on
+// any thread count, and no thread waits for another's rows: one that the system deschedules holds
+// up only the region it has claimed.
 #pragma once
 
 #include "core/draw_state.h"
