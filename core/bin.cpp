@@ -200,8 +200,11 @@ void OrderRegions(PassJob& job)
     }
     work.order.resize(regions);
     for (size_t r = 0; r < regions; ++r) work.order[r] = static_cast<int>(r);
-    std::stable_sort(work.order.begin(), work.order.end(), [&](int a, int b) {
-        return work.weight[static_cast<size_t>(a)] > work.weight[static_cast<size_t>(b)];
+    // std::sort with the index as the tie-break, not std::stable_sort, which allocates.
+    std::sort(work.order.begin(), work.order.end(), [&](int a, int b) {
+        const uint32_t wa = work.weight[static_cast<size_t>(a)];
+        const uint32_t wb = work.weight[static_cast<size_t>(b)];
+        return wa > wb || (wa == wb && a < b);
     });
 }
 
