@@ -870,6 +870,28 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             return false;
         }
     }
+    // A binary glTF's parts (its scene in version 1, its chunks in version 2) each give their
+    // length, and the library allocates that much before it reads them: a length beyond the
+    // file asks it for up to 4 GiB. None of those can be read, so they are refused.
+    const bool glbName = n.size() > 4 && strcasecmp(n.c_str() + n.size() - 4, ".glb") == 0;
+    if ((glbName || (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0)) && size >= 12) {
+        auto word = [&](size_t at) {
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes) + at;
+            return uint64_t{b[0]} | uint64_t{b[1]} << 8 | uint64_t{b[2]} << 16 |
+                   uint64_t{b[3]} << 24;
+        };
+        bool past = false;
+        if (word(4) == 1) {
+            past = size < 20 || word(12) > size - 20;
+        } else {
+            for (size_t at = 12; at + 8 <= size && !past; at += 8 + word(at))
+                past = word(at) > size - at - 8;
+        }
+        if (past) {
+            why = "a binary glTF file with a part longer than the file";
+            return false;
+        }
+    }
     // The import library's OBJ reader overruns its stack or a string on a material library
     // whose name ends in "://", and it reads any file whose own reader gives up as an OBJ: such
     // a library line, continued lines included, is refused in every file. A name with "://"

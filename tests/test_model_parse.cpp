@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -14,7 +16,24 @@ const char kPly[] =
     "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
     "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
 
-TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEndAndAUrlLibrary)
+// A binary glTF of `version`: the header, then each part's length word and its bytes.
+std::string glb(uint32_t version, std::initializer_list<std::pair<uint32_t, std::string>> parts)
+{
+    std::string body;
+    auto word = [](std::string& out, uint32_t w) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>((w >> (8 * i)) & 0xFF);
+    };
+    for (const auto& p : parts) {
+        word(body, p.first);
+        body += p.second;
+    }
+    std::string out = "glTF";
+    word(out, version);
+    word(out, static_cast<uint32_t>(12 + body.size()));
+    return out + body;
+}
+
+TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
 {
     const std::string noEnd = std::string(kPly).substr(0, std::strstr(kPly, "end_header") - kPly);
     const struct {
@@ -43,6 +62,14 @@ TEST(ModelParse, ChecksRefuseOnlyAPlyHeaderWithoutItsEndAndAUrlLibrary)
         {"m.obj", "# from https://example.org\nmtllib a.mtl\n", true},
         {"m.obj", "mtllib a.mtl\nusemtl x://\n", true},
         {"m.obj", "mtllibx a://\n", true},
+        // A binary glTF's part longer than the file: its scene (version 1) or a chunk.
+        {"m.glb", glb(2, {{0xFBFF067Cu, "JSON{}"}}), false},
+        {"m.glb", glb(2, {{2, "JSON{}"}, {9, "BIN abcd"}}), false},
+        {"m.glb", glb(2, {{2, "JSON{}"}, {4, "BIN abcd"}}), true},
+        {"x.bin", glb(2, {{7, "JSON{}"}}), false},
+        {"m.glb", glb(1, {{3, "fmt {}"}}), false},
+        {"m.glb", glb(1, {{2, "fmt {}"}}), true},
+        {"m.glb", "glTF", true},  // too short to say: the library refuses it
     };
     for (const auto& c : cases) {
         std::string why;
