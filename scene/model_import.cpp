@@ -892,6 +892,39 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             return false;
         }
     }
+    // The library's glTF reader takes an embedded image's file type from the text after the
+    // '/' of its "mimeType" without looking for the '/': a type without one makes it read
+    // through a null pointer. Every type names "image/..."; a '/' written as \/ or \u002f
+    // counts. Looked for in every file, as the library tries its glTF reader on any JSON.
+    static const char kMime[] = "\"mimeType\"";
+    for (const char* at = bytes; size > 0;) {
+        const void* hit =
+            memmem(at, size - static_cast<size_t>(at - bytes), kMime, sizeof kMime - 1);
+        if (!hit) break;
+        const char* k = static_cast<const char*>(hit) + sizeof kMime - 1;
+        const char* end = bytes + size;
+        at = k;
+        while (k < end && std::isspace(static_cast<unsigned char>(*k))) ++k;
+        if (k == end || *k != ':') continue;
+        ++k;
+        while (k < end && std::isspace(static_cast<unsigned char>(*k))) ++k;
+        if (k == end || *k != '"') continue;
+        bool slash = false;
+        for (++k; k < end && *k != '"'; ++k) {
+            if (*k == '/') slash = true;
+            if (*k == '\\' && k + 1 < end) {
+                ++k;
+                if (*k == '/') slash = true;
+                if (*k == 'u' && end - k >= 5 &&
+                    (std::memcmp(k + 1, "002f", 4) == 0 || std::memcmp(k + 1, "002F", 4) == 0))
+                    slash = true;
+            }
+        }
+        if (!slash) {
+            why = "a glTF image whose mimeType has no '/'";
+            return false;
+        }
+    }
     // The import library's OBJ reader overruns its stack or a string on a material library
     // whose name ends in "://", and it reads any file whose own reader gives up as an OBJ: such
     // a library line, continued lines included, is refused in every file. A name with "://"

@@ -70,6 +70,13 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.glb", glb(1, {{3, "fmt {}"}}), false},
         {"m.glb", glb(1, {{2, "fmt {}"}}), true},
         {"m.glb", "glTF", true},  // too short to say: the library refuses it
+        // An image's mimeType without the '/' the library's glTF reader looks past.
+        {"m.gltf", R"({"images": [{"mimeType": "image'png"}]})", false},
+        {"m.glb", glb(2, {{27, R"(JSON{"mimeType" :"png"}      )"}}), false},
+        {"m.gltf", R"({"images": [{"mimeType":"image/png"}]})", true},
+        {"m.gltf", R"({"images": [{"mimeType": "image\/png"}, {"mimeType": "a\u002Fb"}]})", true},
+        {"m.gltf", R"({"mimeType": 3, "x": "mimeType"})", true},
+        {"m.gltf", "{\"mimeType\": \"a\\u002fb\"}", true},  // an escaped '/' counts
     };
     for (const auto& c : cases) {
         std::string why;
