@@ -149,8 +149,10 @@ private:
 
 class MemoryFiles : public Assimp::IOSystem {
 public:
-    MemoryFiles(const std::vector<SideFile>& files, std::set<std::string>& missing)
-        : files_(files), missing_(missing)
+    // `main`, when set, is served for the model's own file (files[0]) instead of its bytes.
+    MemoryFiles(const std::vector<SideFile>& files, std::set<std::string>& missing,
+                const std::vector<char>* main = nullptr)
+        : files_(files), missing_(missing), main_(main)
     {
     }
     bool Exists(const char* name) const override { return Find(name) != nullptr; }
@@ -159,6 +161,7 @@ public:
     {
         if (mode && (std::strchr(mode, 'w') || std::strchr(mode, 'a'))) return nullptr;
         const SideFile* f = Find(name);
+        if (f && main_ && f == &files_[0]) return new MemoryStream(main_->data(), main_->size());
         return f ? new MemoryStream(f->bytes.data(), f->bytes.size()) : nullptr;
     }
     void Close(Assimp::IOStream* stream) override { delete stream; }
@@ -178,6 +181,7 @@ private:
     }
     const std::vector<SideFile>& files_;
     std::set<std::string>& missing_;
+    const std::vector<char>* main_;
 };
 
 struct Writer {
@@ -311,9 +315,10 @@ bool AllFacesHaveVertices(const aiScene* scene)
 }
 
 // Whether the bytes, read as a material library, hold a texture statement (map_..., bump,
-// disp, decal, refl, norm) before their first newmtl: the import library's MTL reader then
-// writes through a material it has not made. Any file the model names can be read as its
-// library (an OBJ may even name itself), so every side file is asked, and an OBJ itself.
+// disp, decal, refl, norm) or an anisotropy one ("a") before their first newmtl: the import
+// library's MTL reader then writes through a material it has not made. Any file the model names can
+// be read as its library (an OBJ may even name itself), so every side file is asked, and an OBJ
+// itself.
 bool TextureBeforeMaterial(const std::vector<char>& bytes)
 {
     static const char* const kTextureWords[] = {"map_", "bump", "disp", "decal", "refl", "norm"};
@@ -329,6 +334,11 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes)
         if (starts("newmtl")) return false;
         for (const char* word : kTextureWords)
             if (starts(word)) return true;
+        // So does its anisotropy statement, a lone "a" (in lower case only) and its value.
+        if (i < size && p[i] == 'a' &&
+            (i + 1 == size || p[i + 1] == ' ' || p[i + 1] == '\t' || p[i + 1] == '\r' ||
+             p[i + 1] == '\n' || p[i + 1] == '\0'))
+            return true;
         // The reader ends a line at a carriage return or a zero byte as well.
         size_t end = i;
         while (end < size && p[end] != '\n' && p[end] != '\r' && p[end] != '\0') ++end;
@@ -341,7 +351,6 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
 {
     std::set<std::string> missing;
     Assimp::Importer importer;
-    importer.SetIOHandler(new MemoryFiles(*request.files, missing));
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                                 aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     // Normals the file lacks are smoothed across edges below 80 degrees only: a box keeps its
@@ -351,14 +360,29 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     // library's own validation lets a face of none through (a PLY face list of length 0), and
     // its triangulation then stops the process on an assertion.
     std::string refusal;
-    // The model's own file only when it is an OBJ: an ASCII FBX has lines such as "Normals:".
+    // The model's own file only when it is an OBJ, or a glTF, whose JSON the library hands to
+    // its OBJ reader when its glTF reader gives up (and JSON has no such line): an ASCII FBX
+    // has lines such as "Normals:", a binary file any bytes.
     const std::string& main = request.mainName;
-    const bool objMain = main.size() > 4 && strcasecmp(main.c_str() + main.size() - 4, ".obj") == 0;
+    auto endsIn = [&](const char* suffix) {
+        const size_t n = std::strlen(suffix);
+        return main.size() > n && strcasecmp(main.c_str() + main.size() - n, suffix) == 0;
+    };
+    const bool askMain = endsIn(".obj") || endsIn(".gltf");
+    // The OBJ reader's line buffer is the file's size, and it reads a byte past the end of a
+    // last line such as "llib /1 4/4/1/1": such a file gets one more line end, which leaves
+    // its meaning as it is and the read inside the buffer.
+    std::vector<char> padded;
+    if (askMain && !request.files->empty()) {
+        padded = (*request.files)[0].bytes;
+        padded.push_back('\n');
+    }
+    importer.SetIOHandler(new MemoryFiles(*request.files, missing, askMain ? &padded : nullptr));
     for (size_t i = 0; i < request.files->size(); ++i) {
         const SideFile& f = (*request.files)[i];
-        if (f.present && (i > 0 || objMain) && TextureBeforeMaterial(f.bytes))
-            refusal =
-                "a material library (" + f.name + ") with a texture before its first material";
+        if (f.present && (i > 0 || askMain) && TextureBeforeMaterial(f.bytes))
+            refusal = "a material library (" + f.name +
+                      ") with a texture or anisotropy before its first material";
     }
     const aiScene* scene =
         refusal.empty() ? importer.ReadFile(request.mainName, aiProcess_ValidateDataStructure)
