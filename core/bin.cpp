@@ -87,8 +87,12 @@ krvi::DrawState& krvi::StateOf(krvi::DrawWork& work) { return work.state; }
 
 int krvi::RegionRows(int rows, int threads)
 {
-    int height = 16;
-    while (height > 2 && rows / height < 4 * threads) height /= 2;
+    // Taller regions cost less a record (a triangle crosses fewer of them); with the regions
+    // handed out most records first, three a thread are enough to end the threads together.
+    // On two threads 32-row regions drew the demo's frame 6 % faster than 16-row ones; on 16,
+    // 16 rows beat both 8 and 32.
+    int height = 32;
+    while (height > 2 && rows / height < 3 * threads) height /= 2;
     return height;
 }
 

@@ -32,7 +32,7 @@ bool RunBinnedDraw(DrawWork& work, const CVertex* vertices, int64_t triangles, i
                    unsigned short& lastDepth);
 
 // The height of the regions that `threads` threads share `rows` rows by: a power of two from
-// 2 to 16, small enough for four regions a thread where the rows allow.
+// 2 to 32, small enough for three regions a thread where the rows allow.
 int RegionRows(int rows, int threads);
 
 // Tests and measurements only: a routine that every thread of a pass calls with its worker

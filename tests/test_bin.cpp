@@ -17,14 +17,14 @@
 
 namespace {
 
-TEST(Regions, HeightIsAnEvenPowerOfTwoWithFourRegionsAThreadWhereTheRowsAllow)
+TEST(Regions, HeightIsAnEvenPowerOfTwoWithThreeRegionsAThreadWhereTheRowsAllow)
 {
     struct Case {
         int rows, threads, height;
     };
     const Case cases[] = {
-        {800, 1, 16},  {800, 2, 16}, {800, 16, 8}, {800, 64, 2}, {1024, 2, 16}, {1024, 16, 16},
-        {1024, 64, 4}, {61, 2, 4},   {61, 7, 2},   {1, 16, 2},   {3, 1, 2},     {0, 4, 2},
+        {800, 1, 32},  {800, 2, 32}, {800, 16, 16}, {800, 64, 4}, {1024, 2, 32}, {1024, 16, 16},
+        {1024, 64, 4}, {61, 2, 8},   {61, 7, 2},    {1, 16, 2},   {3, 1, 2},     {0, 4, 2},
     };
     for (const Case& c : cases)
         EXPECT_EQ(krvi::RegionRows(c.rows, c.threads), c.height)
@@ -171,7 +171,8 @@ TEST(Binning, AStalledThreadHoldsUpOnlyItsRegion)
         // Worker 1 may not have joined the draw at all (the others can finish first).
         if (!gStalled.load()) continue;
         EXPECT_EQ(gRegionsOfWorker[1].load(), 1);
-        const int regions = 200 / krvi::RegionRows(200, 4);
+        const int height = krvi::RegionRows(200, 4);
+        const int regions = (200 + height - 1) / height;
         EXPECT_EQ(
             gRegionsOfWorker[0].load() + gRegionsOfWorker[2].load() + gRegionsOfWorker[3].load(),
             regions - 1);
