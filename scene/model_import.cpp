@@ -861,9 +861,12 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             size_t i = at;
             while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
             const size_t after = i + 10;
-            ended = after <= size && std::memcmp(bytes + i, "end_header", 10) == 0 &&
-                    (after == size || std::isspace(static_cast<unsigned char>(bytes[after])) ||
-                     bytes[after] == '\0');
+            // The library's reader does not end the line at a vertical tab, and loops.
+            ended =
+                after <= size && std::memcmp(bytes + i, "end_header", 10) == 0 &&
+                (after == size ||
+                 (std::isspace(static_cast<unsigned char>(bytes[after])) && bytes[after] != '\v') ||
+                 bytes[after] == '\0');
             if (!ended && size - i > 8 && std::memcmp(bytes + i, "element", 7) == 0 &&
                 (bytes[i + 7] == ' ' || bytes[i + 7] == '\t')) {
                 size_t k = i + 7;
@@ -958,7 +961,9 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
         size_t end = i;
         for (;;) {
-            while (end < size && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+            // The reader ends a line at a zero byte too.
+            while (end < size && bytes[end] != '\n' && bytes[end] != '\r' && bytes[end] != '\0')
+                ++end;
             size_t last = end;
             while (last > i && bytes[last - 1] == ' ') --last;
             if (end >= size || last == i || bytes[last - 1] != '\\') break;

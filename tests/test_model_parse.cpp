@@ -48,6 +48,8 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.obj", "v 0 0 0\n# reply\n", true},  // "ply" elsewhere is no PLY
         {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
         {"m.ply", noEnd + "  end_header\r\n", true},
+        {"m.ply", noEnd + "end_header\v0 0 0\n", false},
+        {"m.ply", noEnd + "end_header\f0 0 0\n", true},
         {"m.stl", "", true},
         // An element count beyond the file's bytes, as its digits read.
         {"m.ply", "ply\nelement vertex 99999999999x\nend_header\n", false},
@@ -56,6 +58,7 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.ply", std::string("ply\nend_header\n\0\0", 17), true},  // binary data after it
         // A material library named by a URL, on its line or a continued one, in any file.
         {"m.obj", "mtllib mtmtll://", false},
+        {"m.obj", std::string("sc\0mtllib //://", 15), false},
         {"m.obj", "v 0 0 0\n\tmtllib a.mtl xxxxxx://\r\n", false},
         {"m.obj", "mtllib a.mtl \\\n  b://c\n", false},
         {"m.gltf", "{}\nmtllib abc://", false},
