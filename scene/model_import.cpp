@@ -369,13 +369,14 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
         return main.size() > n && strcasecmp(main.c_str() + main.size() - n, suffix) == 0;
     };
     const bool askMain = endsIn(".obj") || endsIn(".gltf");
-    // The OBJ reader's line buffer is the file's size, and it reads a byte past the end of a
-    // last line such as "llib /1 4/4/1/1": such a file gets one more line end, which leaves
-    // its meaning as it is and the read inside the buffer.
+    // The OBJ reader's line buffer is the file's size, it ends a line in that buffer with two
+    // bytes of its own, and it reads past the end of a last line such as "llib /1 4/4/1/1":
+    // a last line as long as the file overruns it. The file gets four more line ends, which
+    // leave its meaning as it is and every last line shorter than the buffer.
     std::vector<char> padded;
     if (askMain && !request.files->empty()) {
         padded = (*request.files)[0].bytes;
-        padded.push_back('\n');
+        padded.insert(padded.end(), 4, '\n');
     }
     importer.SetIOHandler(new MemoryFiles(*request.files, missing, askMain ? &padded : nullptr));
     for (size_t i = 0; i < request.files->size(); ++i) {
