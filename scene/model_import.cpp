@@ -334,10 +334,10 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes)
         if (starts("newmtl")) return false;
         for (const char* word : kTextureWords)
             if (starts(word)) return true;
-        // So does its anisotropy statement, a lone "a" (in lower case only) and its value.
+        // So does its anisotropy statement: an "a" (in lower case only) and a value, spaces
+        // between them or not ("a0"); a letter after the "a" makes another word.
         if (i < size && p[i] == 'a' &&
-            (i + 1 == size || p[i + 1] == ' ' || p[i + 1] == '\t' || p[i + 1] == '\r' ||
-             p[i + 1] == '\n' || p[i + 1] == '\0'))
+            (i + 1 == size || !std::isalpha(static_cast<unsigned char>(p[i + 1]))))
             return true;
         // The reader ends a line at a carriage return or a zero byte as well.
         size_t end = i;

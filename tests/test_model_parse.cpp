@@ -118,6 +118,7 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.obj", std::string("mtllib m.obj ///\0bump", 22), 2},
         // An anisotropy statement, a lone "a", likewise; a glTF's JSON may reach the OBJ reader.
         {"m.obj", "mtllib m.obj\na", 2},
+        {"m.obj", std::string("mtllib m.obj\0a0\0", 16), 2},
         {"m.obj", std::string("mtllib m.obj\0\ta 1\n", 18), 2},
         {"m.gltf", std::string("{\"\"\nmtllib m.gltf\0a\n", 20), 2},
         {"m.obj", "mtllib m.obj\n# a\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", 0},
