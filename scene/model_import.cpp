@@ -319,9 +319,18 @@ bool AllFacesHaveVertices(const aiScene* scene)
 // library's MTL reader then writes through a material it has not made. Any file the model names can
 // be read as its library (an OBJ may even name itself), so every side file is asked, and an OBJ
 // itself.
-bool TextureBeforeMaterial(const std::vector<char>& bytes)
+bool TextureBeforeMaterial(const std::vector<char>& bytes, bool anisotropy)
 {
     static const char* const kTextureWords[] = {"map_", "bump", "disp", "decal", "refl", "norm"};
+    // The reader turns UTF-16 (by its byte-order mark) into UTF-8 first: the characters it then
+    // reads are, for ASCII text, every other byte.
+    const unsigned char b0 = bytes.size() >= 2 ? static_cast<unsigned char>(bytes[0]) : 0;
+    const unsigned char b1 = bytes.size() >= 2 ? static_cast<unsigned char>(bytes[1]) : 0;
+    if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0xFF && b1 == 0xFE)) {
+        std::vector<char> ascii;
+        for (size_t k = b0 == 0xFE ? 3 : 2; k < bytes.size(); k += 2) ascii.push_back(bytes[k]);
+        return TextureBeforeMaterial(ascii, anisotropy);
+    }
     const char* p = bytes.data();
     const size_t size = bytes.size();
     for (size_t at = 0; at < size;) {
@@ -334,17 +343,27 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes)
         if (starts("newmtl")) return false;
         for (const char* word : kTextureWords)
             if (starts(word)) return true;
-        // So does its anisotropy statement: an "a" (in lower case only) and a value, spaces
-        // between them or not ("a0"); a letter after the "a" makes another word.
-        if (i < size && p[i] == 'a' &&
-            (i + 1 == size || !std::isalpha(static_cast<unsigned char>(p[i + 1]))))
-            return true;
+        // So does its anisotropy statement: an "a" (in lower case only), then its value, with
+        // spaces between them or not ("a0"), or nothing. Binary data holds such bytes by
+        // chance, so the caller asks for it only where the file may be text.
+        if (anisotropy && i < size && p[i] == 'a') {
+            const char next = i + 1 < size ? p[i + 1] : ' ';
+            if (next == ' ' || next == '\t' || next == '\r' || next == '\n' || next == '\0' ||
+                (next >= '0' && next <= '9') || next == '-' || next == '+' || next == '.')
+                return true;
+        }
         // The reader ends a line at a carriage return or a zero byte as well.
         size_t end = i;
         while (end < size && p[end] != '\n' && p[end] != '\r' && p[end] != '\0') ++end;
         at = end + 1;
     }
     return false;
+}
+
+bool KeyEndsIn(const std::string& name, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
 }
 
 bool Parse(const ImportRequest& request, krvi::StreamSink sink)
@@ -364,11 +383,7 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     // its OBJ reader when its glTF reader gives up (and JSON has no such line): an ASCII FBX
     // has lines such as "Normals:", a binary file any bytes.
     const std::string& main = request.mainName;
-    auto endsIn = [&](const char* suffix) {
-        const size_t n = std::strlen(suffix);
-        return main.size() > n && strcasecmp(main.c_str() + main.size() - n, suffix) == 0;
-    };
-    const bool askMain = endsIn(".obj") || endsIn(".gltf");
+    const bool askMain = KeyEndsIn(main, ".obj") || KeyEndsIn(main, ".gltf");
     // The OBJ reader's line buffer is the file's size, it ends a line in that buffer with two
     // bytes of its own, and it reads past the end of a last line such as "llib /1 4/4/1/1":
     // a last line as long as the file overruns it. The file gets four more line ends, which
@@ -381,7 +396,11 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     importer.SetIOHandler(new MemoryFiles(*request.files, missing, askMain ? &padded : nullptr));
     for (size_t i = 0; i < request.files->size(); ++i) {
         const SideFile& f = (*request.files)[i];
-        if (f.present && (i > 0 || askMain) && TextureBeforeMaterial(f.bytes))
+        // A side file with a zero byte is binary (a glTF's buffer), unless it is named as a
+        // material library; the model's own file is text.
+        const bool text = i == 0 || KeyEndsIn(f.name, ".mtl") ||
+                          std::memchr(f.bytes.data(), '\0', f.bytes.size()) == nullptr;
+        if (f.present && (i > 0 || askMain) && TextureBeforeMaterial(f.bytes, text))
             refusal = "a material library (" + f.name +
                       ") with a texture or anisotropy before its first material";
     }

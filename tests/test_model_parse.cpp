@@ -119,6 +119,13 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         // An anisotropy statement, a lone "a", likewise; a glTF's JSON may reach the OBJ reader.
         {"m.obj", "mtllib m.obj\na", 2},
         {"m.obj", std::string("mtllib m.obj\0a0\0", 16), 2},
+        {"m.obj", std::string("mtllib m.obj\0a\0", 15), 2},
+        // UTF-16 is read as the characters it holds: "\0a\0 " is an "a" only if it is one.
+        {"m.obj",
+         std::string("\xFE\xFF\0m\0t\0l\0l\0i\0b\0 \0m\0.\0o\0b\0j\0\n\0a\0 \0"
+                     "1",
+                     34),
+         2},
         {"m.obj", std::string("mtllib m.obj\0\ta 1\n", 18), 2},
         {"m.gltf", std::string("{\"\"\nmtllib m.gltf\0a\n", 20), 2},
         {"m.obj", "mtllib m.obj\n# a\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", 0},
