@@ -386,12 +386,16 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
     const bool askMain = KeyEndsIn(main, ".obj") || KeyEndsIn(main, ".gltf");
     // The OBJ reader's line buffer is the file's size, it ends a line in that buffer with two
     // bytes of its own, and it reads past the end of a last line such as "llib /1 4/4/1/1":
-    // a last line as long as the file overruns it. The file gets four more line ends, which
-    // leave its meaning as it is and every last line shorter than the buffer.
+    // a last line as long as the file overruns it. In a face it also steps on by the digits of
+    // an index it gives up on after it has skipped to the next line ("l ////1426"), up to 11
+    // bytes past that line's end, and reads on from there, past the buffer's end on a last
+    // line, into whatever the heap holds. The file gets sixteen more line ends, which leave its
+    // meaning as it is and keep both within the buffer, whose bytes past the longest line are
+    // zero.
     std::vector<char> padded;
     if (askMain && !request.files->empty()) {
         padded = (*request.files)[0].bytes;
-        padded.insert(padded.end(), 4, '\n');
+        padded.insert(padded.end(), 16, '\n');
     }
     importer.SetIOHandler(new MemoryFiles(*request.files, missing, askMain ? &padded : nullptr));
     for (size_t i = 0; i < request.files->size(); ++i) {
