@@ -134,7 +134,10 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nnewmtl a\nmap_Kd x\n", 0},
         // A face index the OBJ reader gives up on, on a last line: it steps on by its digits
         // from the next line, which the model's extra line ends hold.
-        {"m.obj", "l ////1426\xff" "0", 2},
+        {"m.obj",
+         "l ////1426\xff"
+         "0",
+         2},
         {"m.obj", "v 0 0 0\nf 1 2 3 ////-2147483648", 2},
     };
     for (const auto& c : cases) {
