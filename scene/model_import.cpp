@@ -979,7 +979,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
     // The import library's OBJ reader overruns its stack or a string on a material library
     // whose name ends in "://", and it reads any file whose own reader gives up as an OBJ: such
     // a library line, continued lines included, is refused in every file. A name with "://"
-    // cannot name a file of the model's folder, which is all the import reads.
+    // cannot name a file of the model's folder, which is all the import reads. Nor can one
+    // with two backslashes in a row (a network path, "\\\\server"), on which the reader's
+    // path clean-up steps past the name's end when they are all of it (the bytes "mtllib
+    // \\\" as the reader joins the continued line): such a line is refused too.
     for (size_t at = 0; at < size;) {
         size_t i = at;
         while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
@@ -1001,6 +1004,17 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
                     why = "an OBJ material library named by a URL";
                     return false;
                 }
+            // Across the joins too: the line ends between them are not of the name.
+            char previous = 0;
+            for (size_t k = i + 6; k < end; ++k) {
+                const char c = bytes[k];
+                if (c == '\n' || c == '\r' || c == '\0') continue;
+                if (c == '\\' && previous == '\\') {
+                    why = "an OBJ material library whose name has two backslashes in a row";
+                    return false;
+                }
+                previous = c;
+            }
         }
         at = end + 1;
     }

@@ -65,6 +65,11 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.obj", "# from https://example.org\nmtllib a.mtl\n", true},
         {"m.obj", "mtllib a.mtl\nusemtl x://\n", true},
         {"m.obj", "mtllibx a://\n", true},
+        // Or by two backslashes in a row, joined lines included; one at a time is a path.
+        {"m.obj", "mtllib \\\\\\", false},
+        {"m.obj", "mtllib \\\\server\\a.mtl\n", false},
+        {"m.obj", "mtllib a\\\n\\b.mtl\n", false},
+        {"m.obj", "mtllib ..\\lib\\a.mtl\nv 0 0 0 \\\\\n", true},
         // A binary glTF's part longer than the file: its scene (version 1) or a chunk.
         {"m.glb", glb(2, {{0xFBFF067Cu, "JSON{}"}}), false},
         {"m.glb", glb(2, {{2, "JSON{}"}, {9, "BIN abcd"}}), false},
