@@ -427,7 +427,10 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
         return w.ok;
     }
     if (!refusal.empty() || !scene || !scene->mRootNode) {
-        const std::string message = refusal.empty() ? importer.GetErrorString() : refusal;
+        std::string message = refusal.empty() ? importer.GetErrorString() : refusal;
+        // A count in the file that the library believed, beyond the child's memory.
+        if (message == "std::bad_alloc")
+            message = "the file asks for more memory than the import may use (std::bad_alloc)";
         h.status = Status_Error;
         h.count = static_cast<int32_t>(std::min(message.size(), static_cast<size_t>(kMaxString)));
         w.Bytes(&h, sizeof h);

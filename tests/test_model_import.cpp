@@ -2,6 +2,7 @@
 // tests/data/models (parts, triangles, materials, textures, vertex colours, box), one report line
 // for each malformed file, the exact passes (part ids, depth at a known distance, depth read
 // back) and one pixel hash a model pinning its colour picture.
+#include "platform/sandbox.h"
 #include "tests/rendering_fixture.h"
 #include "tests/test_util.h"
 
@@ -203,6 +204,22 @@ TEST_F(ModelImport, MalformedFilesGiveOneLineAndNoModel)
         ++files;
     }
     EXPECT_GE(files, 7);
+}
+
+// A count the library believes (a PLY face list of 1,111,111,111 indices) asks for more than
+// the child's memory: one line that says so. Sanitizer builds lift the child's memory limit, so
+// the file would take its 8.9 GB there.
+TEST_F(ModelImport, ACountBeyondTheChildsMemoryGivesOneLine)
+{
+    if (krvplat::SanitizedBuild()) GTEST_SKIP() << "no memory limit for the child here";
+    const std::string path = kModels + "memory/list_length_past_memory.ply";
+    krvClearErrorReport();
+    EXPECT_FALSE(krvLoadModel(&model_, path.c_str()));
+    EXPECT_EQ(ReportLineCount(), 1) << krvGetErrorReport();
+    EXPECT_NE(std::string(krvGetErrorReport()).find("more memory than the import may use"),
+              std::string::npos)
+        << krvGetErrorReport();
+    EXPECT_EQ(model_.parts, nullptr);
 }
 
 // Seen from the front each model shows every part and the background, nothing else; the OBJ's

@@ -96,6 +96,12 @@ namespace fuzz_model {
 // these forms goes to malloc, which the sanitizer checks as before (the array and aligned forms
 // stay the sanitizer's own, each with its own delete).
 const size_t kLineBuffer = size_t{4096} * 4096;
+// The import's child may add 6 GiB to its address space, and a larger request fails there with
+// std::bad_alloc, which the library turns into its error. The fuzzer's process has 2.5 GB of
+// resident memory for everything, so here a request of 1 GiB or more fails so: from a file of a
+// few kilobytes that is a count the library believed (a PLY list's length of 1111111111),
+// whose failure is the same path as in the child.
+const size_t kLargest = size_t{1} << 30;
 const size_t kGuard = 4096;
 char* gKept = nullptr;
 std::atomic<bool> gKeptHeld{false};
@@ -121,6 +127,7 @@ void* operator new(size_t size)
 {
     if (size == fuzz_model::kLineBuffer)
         if (void* p = fuzz_model::Kept()) return p;
+    if (size >= fuzz_model::kLargest) throw std::bad_alloc();
     void* p = std::malloc(size ? size : 1);
     if (!p) throw std::bad_alloc();
     return p;
@@ -140,6 +147,7 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept
 {
     if (size == fuzz_model::kLineBuffer)
         if (void* p = fuzz_model::Kept()) return p;
+    if (size >= fuzz_model::kLargest) return nullptr;
     return std::malloc(size ? size : 1);
 }
 
