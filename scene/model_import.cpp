@@ -314,23 +314,10 @@ bool AllFacesHaveVertices(const aiScene* scene)
     return true;
 }
 
-// Whether the bytes, read as a material library, hold a texture statement (map_..., bump,
-// disp, decal, refl, norm) or an anisotropy one ("a") before their first newmtl: the import
-// library's MTL reader then writes through a material it has not made. Any file the model names can
-// be read as its library (an OBJ may even name itself), so every side file is asked, and an OBJ
-// itself.
-bool TextureBeforeMaterial(const std::vector<char>& bytes, bool anisotropy)
+// The bytes as the MTL reader reads them.
+bool TextureBeforeMaterialAsRead(const std::vector<char>& bytes, bool anisotropy)
 {
     static const char* const kTextureWords[] = {"map_", "bump", "disp", "decal", "refl", "norm"};
-    // The reader turns UTF-16 (by its byte-order mark) into UTF-8 first: the characters it then
-    // reads are, for ASCII text, every other byte.
-    const unsigned char b0 = bytes.size() >= 2 ? static_cast<unsigned char>(bytes[0]) : 0;
-    const unsigned char b1 = bytes.size() >= 2 ? static_cast<unsigned char>(bytes[1]) : 0;
-    if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0xFF && b1 == 0xFE)) {
-        std::vector<char> ascii;
-        for (size_t k = b0 == 0xFE ? 3 : 2; k < bytes.size(); k += 2) ascii.push_back(bytes[k]);
-        return TextureBeforeMaterial(ascii, anisotropy);
-    }
     const char* p = bytes.data();
     const size_t size = bytes.size();
     for (size_t at = 0; at < size;) {
@@ -358,6 +345,36 @@ bool TextureBeforeMaterial(const std::vector<char>& bytes, bool anisotropy)
         at = end + 1;
     }
     return false;
+}
+
+// Whether the bytes, read as a material library, hold a texture statement (map_..., bump,
+// disp, decal, refl, norm) or an anisotropy one ("a") before their first newmtl: the import
+// library's MTL reader then writes through a material it has not made. Any file the model names can
+// be read as its library (an OBJ may even name itself), so every side file is asked, and an OBJ
+// itself where it names a library.
+bool TextureBeforeMaterial(const std::vector<char>& bytes, bool anisotropy)
+{
+    // The library reads a material library through its text loader, which drops a UTF-8
+    // byte-order mark and, for UTF-16 and UTF-32 ones, converts the text and then keeps the
+    // bytes as they were: swapped in pairs for UTF-16 big-endian (FE FF), in fours for UTF-32
+    // big-endian (00 00 FE FF), unchanged otherwise. The MTL reader reads those bytes, its
+    // lines ending at each zero byte, so UTF-16 text is one character a line to it.
+    const auto byte = [&](size_t k) {
+        return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0x100;
+    };
+    const bool utf8 = byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF;
+    const bool utf32be = byte(0) == 0 && byte(1) == 0 && byte(2) == 0xFE && byte(3) == 0xFF;
+    const bool utf32le = byte(0) == 0xFE && byte(1) == 0xFF && byte(2) == 0 && byte(3) == 0;
+    const bool utf16be = byte(0) == 0xFE && byte(1) == 0xFF && !utf32le;
+    if (utf8 || utf32be || utf16be) {
+        std::vector<char> read(bytes.begin() + (utf8 ? 3 : 0), bytes.end());
+        const size_t group = utf32be ? 4 : utf16be ? 2 : 1;
+        for (size_t k = 0; group > 1 && k + group <= read.size(); k += group)
+            std::reverse(read.begin() + static_cast<std::ptrdiff_t>(k),
+                         read.begin() + static_cast<std::ptrdiff_t>(k + group));
+        return TextureBeforeMaterialAsRead(read, anisotropy);
+    }
+    return TextureBeforeMaterialAsRead(bytes, anisotropy);
 }
 
 bool KeyEndsIn(const std::string& name, const char* suffix)
@@ -398,13 +415,22 @@ bool Parse(const ImportRequest& request, krvi::StreamSink sink)
         padded.insert(padded.end(), 16, '\n');
     }
     importer.SetIOHandler(new MemoryFiles(*request.files, missing, askMain ? &padded : nullptr));
+    // The model's own file is read as a library only where it names one: the OBJ reader
+    // opens a library by an "mtllib" line alone, and it may name the model itself. It is read
+    // as the library reader gets it, with its extra line ends.
+    const std::vector<char>* ownBytes = request.files->empty() ? nullptr : &padded;
+    static const char kLibrary[] = "mtllib";
+    const bool askOwn =
+        askMain && ownBytes &&
+        std::search(ownBytes->begin(), ownBytes->end(), kLibrary, kLibrary + 6) != ownBytes->end();
     for (size_t i = 0; i < request.files->size(); ++i) {
         const SideFile& f = (*request.files)[i];
         // A side file with a zero byte is binary (a glTF's buffer), unless it is named as a
         // material library; the model's own file is text.
         const bool text = i == 0 || KeyEndsIn(f.name, ".mtl") ||
                           std::memchr(f.bytes.data(), '\0', f.bytes.size()) == nullptr;
-        if (f.present && (i > 0 || askMain) && TextureBeforeMaterial(f.bytes, text))
+        const std::vector<char>& asked = i == 0 && askOwn ? *ownBytes : f.bytes;
+        if (f.present && (i > 0 || askOwn) && TextureBeforeMaterial(asked, text))
             refusal = "a material library (" + f.name +
                       ") with a texture or anisotropy before its first material";
     }

@@ -125,12 +125,11 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.obj", "mtllib m.obj\na", 2},
         {"m.obj", std::string("mtllib m.obj\0a0\0", 16), 2},
         {"m.obj", std::string("mtllib m.obj\0a\0", 15), 2},
-        // UTF-16 is read as the characters it holds: "\0a\0 " is an "a" only if it is one.
-        {"m.obj",
-         std::string("\xFE\xFF\0m\0t\0l\0l\0i\0b\0 \0m\0.\0o\0b\0j\0\n\0a\0 \0"
-                     "1",
-                     34),
-         2},
+        // A library is read as the library's text loader leaves it: a UTF-8 mark dropped,
+        // UTF-16 big-endian swapped in pairs, little-endian as it is (one character a line).
+        {"m.obj", std::string("\xFE\xFF\0mtllib m.obj\0a", 17), 2},
+        {"m.obj", "\xEF\xBB\xBFmap_Kd x\nmtllib m.obj\n", 2},
+        {"m.obj", std::string("\xFF\xFEmtllib m.obj\na\0 \0", 19), 2},
         {"m.obj", std::string("mtllib m.obj\0\ta 1\n", 18), 2},
         {"m.gltf", std::string("{\"\"\nmtllib m.gltf\0a\n", 20), 2},
         {"m.obj", "mtllib m.obj\n# a\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", 0},
@@ -160,6 +159,13 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
             EXPECT_EQ(s.bytes.find("material library"), std::string::npos) << c.name;
         }
     }
+    // The model's own file is asked only where it names a library: UTF-16 text names none,
+    // whatever its characters.
+    const std::string utf16("\xFF\xFEv\0 \0\x30\0\n\0a\0 \0\n\0", 16);
+    Stream s;
+    ASSERT_TRUE(krvs::ParseModelToStream("m.obj", utf16.data(), utf16.size(),
+                                         krvi::StreamSink{Stream::Write, &s}));
+    EXPECT_EQ(s.bytes.find("material library"), std::string::npos) << s.bytes.substr(12);
 }
 
 }  // namespace
