@@ -354,27 +354,26 @@ bool TextureBeforeMaterialAsRead(const std::vector<char>& bytes, bool anisotropy
 // itself where it names a library.
 bool TextureBeforeMaterial(const std::vector<char>& bytes, bool anisotropy)
 {
-    // The library reads a material library through its text loader, which drops a UTF-8
+    // The library reads a material library through its text loader, which may drop a UTF-8
     // byte-order mark and, for UTF-16 and UTF-32 ones, converts the text and then keeps the
-    // bytes as they were: swapped in pairs for UTF-16 big-endian (FE FF), in fours for UTF-32
-    // big-endian (00 00 FE FF), unchanged otherwise. The MTL reader reads those bytes, its
-    // lines ending at each zero byte, so UTF-16 text is one character a line to it.
+    // bytes: swapped in pairs for UTF-16 big-endian (FE FF), in fours for UTF-32 big-endian
+    // (00 00 FE FF), or as they were (seen for FE FF too). The MTL reader reads those bytes,
+    // its lines ending at each zero byte, so UTF-16 text is one character a line to it. The
+    // bytes are asked as they are and in each form the loader may leave them.
+    if (TextureBeforeMaterialAsRead(bytes, anisotropy)) return true;
     const auto byte = [&](size_t k) {
         return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0x100;
     };
     const bool utf8 = byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF;
     const bool utf32be = byte(0) == 0 && byte(1) == 0 && byte(2) == 0xFE && byte(3) == 0xFF;
-    const bool utf32le = byte(0) == 0xFE && byte(1) == 0xFF && byte(2) == 0 && byte(3) == 0;
-    const bool utf16be = byte(0) == 0xFE && byte(1) == 0xFF && !utf32le;
-    if (utf8 || utf32be || utf16be) {
-        std::vector<char> read(bytes.begin() + (utf8 ? 3 : 0), bytes.end());
-        const size_t group = utf32be ? 4 : utf16be ? 2 : 1;
-        for (size_t k = 0; group > 1 && k + group <= read.size(); k += group)
-            std::reverse(read.begin() + static_cast<std::ptrdiff_t>(k),
-                         read.begin() + static_cast<std::ptrdiff_t>(k + group));
-        return TextureBeforeMaterialAsRead(read, anisotropy);
-    }
-    return TextureBeforeMaterialAsRead(bytes, anisotropy);
+    const bool utf16be = byte(0) == 0xFE && byte(1) == 0xFF;
+    if (!utf8 && !utf32be && !utf16be) return false;
+    std::vector<char> read(bytes.begin() + (utf8 ? 3 : 0), bytes.end());
+    const size_t group = utf32be ? 4 : utf16be ? 2 : 1;
+    for (size_t k = 0; group > 1 && k + group <= read.size(); k += group)
+        std::reverse(read.begin() + static_cast<std::ptrdiff_t>(k),
+                     read.begin() + static_cast<std::ptrdiff_t>(k + group));
+    return TextureBeforeMaterialAsRead(read, anisotropy);
 }
 
 bool KeyEndsIn(const std::string& name, const char* suffix)
@@ -909,7 +908,11 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         // a byte of the file at least, and the library loops over a count larger than that
         // for minutes (a count of zero-property entries costs it nothing a byte).
         // A zero byte in the header stops the library's line reader from moving on: it loops.
-        bool ended = false, tooMany = false, zero = false;
+        // Two elements of one kind (two vertex lists, or faces twice, as "face" or
+        // "tristrips") are filled into arrays the library sizes by the first: a second one
+        // with more entries writes past them.
+        bool ended = false, tooMany = false, zero = false, twice = false;
+        std::vector<std::string> kinds;
         for (size_t at = 0; at < size && !ended;) {
             size_t i = at;
             while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
@@ -924,7 +927,14 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
                 (bytes[i + 7] == ' ' || bytes[i + 7] == '\t')) {
                 size_t k = i + 7;
                 while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
+                const size_t nameAt = k;
                 while (k < size && !std::isspace(static_cast<unsigned char>(bytes[k]))) ++k;
+                std::string kind(bytes + nameAt, k - nameAt);
+                for (char& c : kind)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (kind == "tristrips") kind = "face";
+                twice = twice || std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+                kinds.push_back(kind);
                 while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
                 uint64_t count = 0;
                 for (; k < size && bytes[k] >= '0' && bytes[k] <= '9' && count <= size; ++k)
@@ -947,6 +957,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         }
         if (tooMany) {
             why = "a PLY element with more entries than the file has bytes";
+            return false;
+        }
+        if (twice) {
+            why = "a PLY file with two elements of one kind";
             return false;
         }
     }

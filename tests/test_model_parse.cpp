@@ -56,6 +56,11 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.ply", "ply\nelement face 12\nend_header\n", true},
         {"m.ply", std::string("ply\nelemt ^\0\0ty\nend_header\n", 27), false},
         {"m.ply", std::string("ply\nend_header\n\0\0", 17), true},  // binary data after it
+        // Two elements of one kind: faces as "face" and "tristrips" are one kind.
+        {"m.ply", "ply\nelement face 1\nelement face 2\nend_header\n", false},
+        {"m.ply", "ply\nelement vertex 1\nelement Vertex 3\nend_header\n", false},
+        {"m.ply", "ply\nelement face 1\nelement tristrips 3\nend_header\n", false},
+        {"m.ply", "ply\nelement vertex 1\nelement face 1\nelement edge 1\nend_header\n", true},
         // A material library named by a URL, on its line or a continued one, in any file.
         {"m.obj", "mtllib mtmtll://", false},
         {"m.obj", std::string("sc\0mtllib //://", 15), false},
@@ -125,9 +130,12 @@ TEST(ModelParse, InProcessParseSendsTheChildsStream)
         {"m.obj", "mtllib m.obj\na", 2},
         {"m.obj", std::string("mtllib m.obj\0a0\0", 16), 2},
         {"m.obj", std::string("mtllib m.obj\0a\0", 15), 2},
-        // A library is read as the library's text loader leaves it: a UTF-8 mark dropped,
-        // UTF-16 big-endian swapped in pairs, little-endian as it is (one character a line).
+        // A library is read as the library's text loader may leave it: a UTF-8 mark dropped,
+        // UTF-16 big-endian swapped in pairs or as it is, little-endian as it is (one
+        // character a line).
         {"m.obj", std::string("\xFE\xFF\0mtllib m.obj\0a", 17), 2},
+        {"m.obj", std::string("\xFE\xFFl\0mtllib m.obj\0a\0", 19), 2},
+        {"m.obj", "\xFE\xFFmtllib m.obj\nxa\n", 2},
         {"m.obj", "\xEF\xBB\xBFmap_Kd x\nmtllib m.obj\n", 2},
         {"m.obj", std::string("\xFF\xFEmtllib m.obj\na\0 \0", 19), 2},
         {"m.obj", std::string("mtllib m.obj\0\ta 1\n", 18), 2},
