@@ -2,6 +2,7 @@
 
 #include "platform/thread_pool.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -73,8 +74,10 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
         if (f > 0) {
             aaWidth = w * f;
             aaHeight = h * f;
+            // Every buffer starts as a clear leaves it (black, the far depth): a program that
+            // draws before it clears gets the same bytes every time, not what the memory held.
             aaColorBuffer = new (std::nothrow)
-                uint8[static_cast<size_t>(aaWidth) * static_cast<size_t>(aaHeight) * 3u];
+                uint8[static_cast<size_t>(aaWidth) * static_cast<size_t>(aaHeight) * 3u]();
             ok = aaColorBuffer != nullptr;
             dw = aaWidth;
             dh = aaHeight;
@@ -84,7 +87,7 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
         colorWidth = (w % 4 != 0) ? w + 4 - (w % 4) : w;
         if (ok) {
             colorBuffer = new (std::nothrow)
-                uint8[static_cast<size_t>(colorWidth) * static_cast<size_t>(h) * 3u];
+                uint8[static_cast<size_t>(colorWidth) * static_cast<size_t>(h) * 3u]();
             ok = colorBuffer != nullptr;
         }
 
@@ -98,9 +101,11 @@ void _3D_Korvane_Core::ResizeBuffers(int w, int h)
         depthWidth = dw;
         depthHeight = dh;
         if (ok) {
-            depthBuffer = new (
-                std::nothrow) unsigned short[static_cast<size_t>(dw) * static_cast<size_t>(dh)];
+            const size_t depths = static_cast<size_t>(dw) * static_cast<size_t>(dh);
+            depthBuffer = new (std::nothrow) unsigned short[depths];
             ok = depthBuffer != nullptr;
+            if (ok)
+                std::fill(depthBuffer, depthBuffer + depths, static_cast<unsigned short>(0xFFFF));
         }
 
         // An allocation that failed leaves the core without buffers, as a bad size does,

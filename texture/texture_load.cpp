@@ -46,8 +46,9 @@ void CTexture::Create(int width, int height, int format)
     int texel = BytesPerTexel(format);
     size_t bytes = TextureBytes(width, height, texel);
     if (bytes == 0) return;
-    // Not cleared: callers fill every texel or clear the target before drawing.
-    Bits = new uint8[bytes];
+    // Zero, so that a texture read or drawn into before it is filled holds the same bytes
+    // every time.
+    Bits = new uint8[bytes]();
     Width = width;
     Height = height;
     Format = format;
