@@ -884,6 +884,52 @@ void FillZeroNormals(CObject& o)
     }
 }
 
+// A PLY element as its header gives it: the entries and, a property at a time, whether it is
+// a list.
+struct PlyElement {
+    uint64_t count = 0;
+    std::vector<bool> lists;
+};
+
+// Whether a list of an ASCII PLY's body says it holds more values than the file has bytes.
+// The library reads an entry a line, a list's length as the number its digits make (whatever
+// the length's type: a "uchar" of 111111111), and makes room for that many values before it
+// reads them: 888 MB and seconds for a file of a few hundred bytes. No such list can be read.
+bool PlyListBeyondFile(const char* bytes, size_t size, size_t at,
+                       const std::vector<PlyElement>& elements)
+{
+    auto space = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+    };
+    for (const PlyElement& e : elements) {
+        for (uint64_t n = 0; n < e.count && at < size; ++n) {
+            const void* newline = std::memchr(bytes + at, '\n', size - at);
+            const size_t end =
+                newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) : size;
+            size_t k = at;
+            auto token = [&]() {
+                while (k < end && space(bytes[k])) ++k;
+                const size_t from = k;
+                while (k < end && !space(bytes[k])) ++k;
+                return from;
+            };
+            for (size_t p = 0; p < e.lists.size() && k < end; ++p) {
+                const size_t from = token();
+                if (!e.lists[p]) continue;
+                uint64_t length = 0;
+                for (size_t d = from + (from < k && bytes[from] == '+'); d < k; ++d) {
+                    if (bytes[d] < '0' || bytes[d] > '9') break;
+                    length = length * 10 + static_cast<uint64_t>(bytes[d] - '0');
+                    if (length > size) return true;
+                }
+                for (uint64_t v = 0; v < length && k < end; ++v) token();
+            }
+            at = end + 1;
+        }
+    }
+    return false;
+}
+
 void Fail(CModel& model, const std::string& path, const std::string& problem)
 {
     krvs::DestroyModel(model);
@@ -911,8 +957,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         // Two elements of one kind (two vertex lists, or faces twice, as "face" or
         // "tristrips") are filled into arrays the library sizes by the first: a second one
         // with more entries writes past them.
-        bool ended = false, tooMany = false, zero = false, twice = false;
+        bool ended = false, tooMany = false, zero = false, twice = false, ascii = false;
         std::vector<std::string> kinds;
+        std::vector<PlyElement> elements;
+        size_t body = size;
         for (size_t at = 0; at < size && !ended;) {
             size_t i = at;
             while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
@@ -940,12 +988,32 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
                 for (; k < size && bytes[k] >= '0' && bytes[k] <= '9' && count <= size; ++k)
                     count = count * 10 + static_cast<uint64_t>(bytes[k] - '0');
                 tooMany = tooMany || count > size;
+                elements.emplace_back();
+                elements.back().count = count;
+            }
+            auto word = [&](const char* w) {
+                const size_t length = std::strlen(w);
+                return size - i > length && std::memcmp(bytes + i, w, length) == 0 &&
+                       (bytes[i + length] == ' ' || bytes[i + length] == '\t');
+            };
+            if (!ended && word("format")) {
+                size_t k = i + 6;
+                while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
+                ascii = size - k >= 5 && std::memcmp(bytes + k, "ascii", 5) == 0;
+            }
+            if (!ended && word("property") && !elements.empty()) {
+                size_t k = i + 8;
+                while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
+                elements.back().lists.push_back(
+                    size - k > 4 && std::memcmp(bytes + k, "list", 4) == 0 &&
+                    std::isspace(static_cast<unsigned char>(bytes[k + 4])));
             }
             const void* newline = std::memchr(bytes + at, '\n', size - at);
             const size_t lineEnd =
                 newline ? static_cast<size_t>(static_cast<const char*>(newline) - bytes) : size;
             zero = zero || (!ended && std::memchr(bytes + at, '\0', lineEnd - at) != nullptr);
             at = lineEnd < size ? lineEnd + 1 : size;
+            if (ended) body = at;
         }
         if (!ended) {
             why = "a PLY file whose header has no end_header line";
@@ -961,6 +1029,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         }
         if (twice) {
             why = "a PLY file with two elements of one kind";
+            return false;
+        }
+        if (ascii && PlyListBeyondFile(bytes, size, body, elements)) {
+            why = "a PLY list with more values than the file has bytes";
             return false;
         }
     }

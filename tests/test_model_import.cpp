@@ -206,7 +206,7 @@ TEST_F(ModelImport, MalformedFilesGiveOneLineAndNoModel)
     EXPECT_GE(files, 7);
 }
 
-// A count the library believes (a PLY face list of 1,111,111,111 indices) asks for more than
+// A count the library believes (a binary PLY face list of 1,111,111,111 indices) asks for more than
 // the child's memory: one line that says so. Sanitizer builds lift the child's memory limit, so
 // the file would take its 8.9 GB there.
 TEST_F(ModelImport, ACountBeyondTheChildsMemoryGivesOneLine)

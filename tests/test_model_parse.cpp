@@ -56,6 +56,19 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.ply", "ply\nelement face 12\nend_header\n", true},
         {"m.ply", std::string("ply\nelemt ^\0\0ty\nend_header\n", 27), false},
         {"m.ply", std::string("ply\nend_header\n\0\0", 17), true},  // binary data after it
+        // An ASCII list longer than the file, by the number its digits make, a line an entry.
+        {"m.ply",
+         "ply\nformat ascii 1.0\nelement v 1\nproperty list uchar int i\nend_header\n"
+         "  111111111 0 1 2\n",
+         false},
+        {"m.ply",
+         "ply\nformat ascii 1.0\nelement v 2\nproperty float x\nproperty list uchar int i\n"
+         "end_header\n1 3 0 1 2\n111111111 2 0 1\n",
+         true},
+        {"m.ply",
+         "ply\nformat binary_little_endian 1.0\nelement v 1\nproperty list uchar int i\n"
+         "end_header\n111111111 0 1 2\n",
+         true},
         // Two elements of one kind: faces as "face" and "tristrips" are one kind.
         {"m.ply", "ply\nelement face 1\nelement face 2\nend_header\n", false},
         {"m.ply", "ply\nelement vertex 1\nelement Vertex 3\nend_header\n", false},

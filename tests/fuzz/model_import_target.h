@@ -98,10 +98,11 @@ namespace fuzz_model {
 const size_t kLineBuffer = size_t{4096} * 4096;
 // The import's child may add 6 GiB to its address space, and a larger request fails there with
 // std::bad_alloc, which the library turns into its error. The fuzzer's process has 2.5 GB of
-// resident memory for everything, so here a request of 1 GiB or more fails so: from a file of a
-// few kilobytes that is a count the library believed (a PLY list's length of 1111111111),
-// whose failure is the same path as in the child.
-const size_t kLargest = size_t{1} << 30;
+// resident memory for everything and should spend a millisecond a file, so here a request of
+// 256 MiB or more fails so: from a file of a few kilobytes that is a count the library
+// believed (a binary PLY list's length of 1111111111), whose failure is the same path as in
+// the child.
+const size_t kLargest = size_t{256} << 20;
 const size_t kGuard = 4096;
 char* gKept = nullptr;
 std::atomic<bool> gKeptHeld{false};
