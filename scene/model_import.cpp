@@ -1097,41 +1097,40 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
     // cannot name a file of the model's folder, which is all the import reads. Nor can one
     // with two backslashes in a row (a network path, "\\\\server"), on which the reader's
     // path clean-up steps past the name's end when they are all of it (the bytes "mtllib
-    // \\\" as the reader joins the continued line): such a line is refused too.
+    // \\\" as the reader joins the continued line): such a line is refused too. Lines are
+    // joined as the reader joins them: a backslash right before a line end drops everything
+    // to the next newline, and the byte after that is taken as it is ("mtllib \\\r\n://" is
+    // a library "://").
+    auto lineEnd = [](char c) { return c == '\r' || c == '\n' || c == '\0' || c == '\f'; };
+    std::string line;
     for (size_t at = 0; at < size;) {
-        size_t i = at;
-        while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
-        size_t end = i;
-        for (;;) {
-            // The reader ends a line at a zero byte too.
-            while (end < size && bytes[end] != '\n' && bytes[end] != '\r' && bytes[end] != '\0')
-                ++end;
-            size_t last = end;
-            while (last > i && bytes[last - 1] == ' ') --last;
-            if (end >= size || last == i || bytes[last - 1] != '\\') break;
-            ++end;  // a backslash continues the line
-        }
-        const bool library = end - i > 6 && std::memcmp(bytes + i, "mtllib", 6) == 0 &&
-                             (bytes[i + 6] == ' ' || bytes[i + 6] == '\t');
-        if (library) {
-            for (size_t k = i + 6; k + 3 <= end; ++k)
-                if (std::memcmp(bytes + k, "://", 3) == 0) {
-                    why = "an OBJ material library named by a URL";
-                    return false;
-                }
-            // Across the joins too: the line ends between them are not of the name.
-            char previous = 0;
-            for (size_t k = i + 6; k < end; ++k) {
-                const char c = bytes[k];
-                if (c == '\n' || c == '\r' || c == '\0') continue;
-                if (c == '\\' && previous == '\\') {
-                    why = "an OBJ material library whose name has two backslashes in a row";
-                    return false;
-                }
-                previous = c;
+        line.clear();
+        size_t p = at;
+        while (p < size) {
+            // Past the file's end the reader sees line ends (the import adds them).
+            if (bytes[p] == '\\' && (p + 1 >= size || lineEnd(bytes[p + 1]))) {
+                ++p;
+                while (p < size && bytes[p] != '\n') ++p;
+                if (++p >= size) break;
+            } else if (lineEnd(bytes[p])) {
+                break;
             }
+            line += bytes[p++];
         }
-        at = end + 1;
+        at = p + 1;
+        size_t i = 0;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const bool library = line.size() - i > 6 && line.compare(i, 6, "mtllib") == 0 &&
+                             (line[i + 6] == ' ' || line[i + 6] == '\t');
+        if (!library) continue;
+        if (line.find("://", i + 6) != std::string::npos) {
+            why = "an OBJ material library named by a URL";
+            return false;
+        }
+        if (line.find("\\\\", i + 6) != std::string::npos) {
+            why = "an OBJ material library whose name has two backslashes in a row";
+            return false;
+        }
     }
     return true;
 }

@@ -86,7 +86,11 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         // Or by two backslashes in a row, joined lines included; one at a time is a path.
         {"m.obj", "mtllib \\\\\\", false},
         {"m.obj", "mtllib \\\\server\\a.mtl\n", false},
-        {"m.obj", "mtllib a\\\n\\b.mtl\n", false},
+        // Joined as the reader joins: everything to the newline goes, the byte after it stays.
+        {"m.obj", "mtllib a\\\n\\b.mtl\n", true},
+        {"m.obj", "mtllib \\\r\n://", false},
+        {"m.obj", "mtllib a:\\\r\n//b\n", false},
+        {"m.obj", "mtllib a.mtl\\ \n://\n", true},
         {"m.obj", "mtllib ..\\lib\\a.mtl\nv 0 0 0 \\\\\n", true},
         // A binary glTF's part longer than the file: its scene (version 1) or a chunk.
         {"m.glb", glb(2, {{0xFBFF067Cu, "JSON{}"}}), false},
