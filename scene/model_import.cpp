@@ -958,6 +958,7 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         // "tristrips") are filled into arrays the library sizes by the first: a second one
         // with more entries writes past them.
         bool ended = false, tooMany = false, zero = false, twice = false, ascii = false;
+        bool atEnd = false;
         std::vector<std::string> kinds;
         std::vector<PlyElement> elements;
         size_t body = size;
@@ -1014,6 +1015,9 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
             zero = zero || (!ended && std::memchr(bytes + at, '\0', lineEnd - at) != nullptr);
             at = lineEnd < size ? lineEnd + 1 : size;
             if (ended) body = at;
+            // The library's line reader never ends its header when its last line is the
+            // file's last bytes (from 40 bytes on): it loops for as long as it may.
+            atEnd = ended && after == size;
         }
         if (!ended) {
             why = "a PLY file whose header has no end_header line";
@@ -1021,6 +1025,10 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         }
         if (zero) {
             why = "a PLY file with a zero byte in its header";
+            return false;
+        }
+        if (atEnd) {
+            why = "a PLY file that ends with its end_header";
             return false;
         }
         if (tooMany) {

@@ -48,6 +48,8 @@ TEST(ModelParse, ChecksRefuseOnlyWhatTheLibraryCannotReadSafely)
         {"m.obj", "v 0 0 0\n# reply\n", true},  // "ply" elsewhere is no PLY
         {"m.ply", noEnd + "end_header\xff\xff\n0 0 0\n", false},  // not a line of its own
         {"m.ply", noEnd + "  end_header\r\n", true},
+        {"m.ply", noEnd + "end_header", false},  // the file's last bytes: the library loops
+        {"m.ply", noEnd + "end_header\r", true},
         {"m.ply", noEnd + "end_header\v0 0 0\n", false},
         {"m.ply", noEnd + "end_header\f0 0 0\n", true},
         {"m.stl", "", true},
