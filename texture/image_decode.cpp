@@ -162,7 +162,10 @@ bool SendTexels(krvi::StreamSink sink, FIBITMAP* dib, int rows)
     const size_t step = FreeImage_GetBPP(dib) / 8;
     const size_t out = rows == krvi::Rows_BGR ? 3 : 1;
     const size_t rowBytes = width * out;
-    const size_t batchRows = rowBytes >= (size_t{1} << 18) ? 1 : (size_t{1} << 18) / rowBytes;
+    // About 256 KiB a batch, and no more rows than the picture has: a small picture's batch is
+    // its size, not a quarter of a megabyte to clear.
+    const size_t fit = rowBytes >= (size_t{1} << 18) ? 1 : (size_t{1} << 18) / rowBytes;
+    const size_t batchRows = fit < height ? fit : height;
     std::vector<uint8> batch(batchRows * rowBytes);
     size_t filled = 0;
     for (unsigned y = 0; y < height; ++y) {

@@ -95,7 +95,9 @@ namespace fuzz_model {
 // is still reported, and a poisoned page follows it for overruns. Every other allocation of
 // these forms goes to malloc, which the sanitizer checks as before (the array and aligned forms
 // stay the sanitizer's own, each with its own delete).
-const size_t kLineBuffer = size_t{4096} * 4096;
+// The PLY reader's line buffer is 1 MiB, made and filled for every file alike: it gets such a
+// block too.
+const size_t kLineBuffers[] = {size_t{4096} * 4096, size_t{1024} * 1024};
 // The import's child may add 6 GiB to its address space, and a larger request fails there with
 // std::bad_alloc, which the library turns into its error. The fuzzer's process has 2.5 GB of
 // resident memory for everything and should spend a millisecond a file, so here a request of
@@ -104,30 +106,52 @@ const size_t kLineBuffer = size_t{4096} * 4096;
 // the child.
 const size_t kLargest = size_t{256} << 20;
 const size_t kGuard = 4096;
-char* gKept = nullptr;
-std::atomic<bool> gKeptHeld{false};
 
-void* Kept()
+struct KeptBlock {
+    char* block = nullptr;
+    std::atomic<bool> held{false};
+};
+KeptBlock gKept[2];
+
+// The kept block for an allocation of `size`, or null (another size, or the block is held).
+void* Kept(size_t size)
 {
-    if (!gKept) {
-        void* p = mmap(nullptr, kLineBuffer + kGuard, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return nullptr;
-        madvise(p, kLineBuffer, MADV_HUGEPAGE);
-        gKept = static_cast<char*>(p);
-        ASAN_POISON_MEMORY_REGION(gKept, kLineBuffer + kGuard);
+    for (size_t i = 0; i < 2; ++i) {
+        if (size != kLineBuffers[i]) continue;
+        KeptBlock& k = gKept[i];
+        if (!k.block) {
+            void* p = mmap(nullptr, size + kGuard, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) return nullptr;
+            madvise(p, size, MADV_HUGEPAGE);
+            k.block = static_cast<char*>(p);
+            ASAN_POISON_MEMORY_REGION(k.block, size + kGuard);
+        }
+        if (k.held.exchange(true)) return nullptr;
+        ASAN_UNPOISON_MEMORY_REGION(k.block, size);
+        return k.block;
     }
-    if (gKeptHeld.exchange(true)) return nullptr;
-    ASAN_UNPOISON_MEMORY_REGION(gKept, kLineBuffer);
-    return gKept;
+    return nullptr;
+}
+
+// Whether p is a kept block, which it then gives back.
+bool Release(void* p)
+{
+    for (size_t i = 0; i < 2; ++i) {
+        KeptBlock& k = gKept[i];
+        if (!p || p != k.block) continue;
+        ASAN_POISON_MEMORY_REGION(k.block, kLineBuffers[i]);
+        k.held.store(false);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace fuzz_model
 
 void* operator new(size_t size)
 {
-    if (size == fuzz_model::kLineBuffer)
-        if (void* p = fuzz_model::Kept()) return p;
+    if (void* p = fuzz_model::Kept(size)) return p;
     if (size >= fuzz_model::kLargest) throw std::bad_alloc();
     void* p = std::malloc(size ? size : 1);
     if (!p) throw std::bad_alloc();
@@ -136,18 +160,13 @@ void* operator new(size_t size)
 
 void operator delete(void* p) noexcept
 {
-    if (p && p == fuzz_model::gKept) {
-        ASAN_POISON_MEMORY_REGION(fuzz_model::gKept, fuzz_model::kLineBuffer);
-        fuzz_model::gKeptHeld.store(false);
-        return;
-    }
+    if (fuzz_model::Release(p)) return;
     std::free(p);
 }
 
 void* operator new(size_t size, const std::nothrow_t&) noexcept
 {
-    if (size == fuzz_model::kLineBuffer)
-        if (void* p = fuzz_model::Kept()) return p;
+    if (void* p = fuzz_model::Kept(size)) return p;
     if (size >= fuzz_model::kLargest) return nullptr;
     return std::malloc(size ? size : 1);
 }
