@@ -887,6 +887,7 @@ void FillZeroNormals(CObject& o)
 // A PLY element as its header gives it: the entries and, a property at a time, whether it is
 // a list.
 struct PlyElement {
+    std::string kind;  // the name in lower case, "tristrips" as "face"
     uint64_t count = 0;
     std::vector<bool> lists;
 };
@@ -959,7 +960,6 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
         // with more entries writes past them.
         bool ended = false, tooMany = false, zero = false, twice = false, ascii = false;
         bool atEnd = false;
-        std::vector<std::string> kinds;
         std::vector<PlyElement> elements;
         size_t body = size;
         for (size_t at = 0; at < size && !ended;) {
@@ -982,14 +982,14 @@ bool CheckModelBytes(const char* name, const void* data, size_t size, std::strin
                 for (char& c : kind)
                     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 if (kind == "tristrips") kind = "face";
-                twice = twice || std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
-                kinds.push_back(kind);
+                for (const PlyElement& e : elements) twice = twice || e.kind == kind;
                 while (k < size && (bytes[k] == ' ' || bytes[k] == '\t')) ++k;
                 uint64_t count = 0;
                 for (; k < size && bytes[k] >= '0' && bytes[k] <= '9' && count <= size; ++k)
                     count = count * 10 + static_cast<uint64_t>(bytes[k] - '0');
                 tooMany = tooMany || count > size;
                 elements.emplace_back();
+                elements.back().kind = kind;
                 elements.back().count = count;
             }
             auto word = [&](const char* w) {
