@@ -4,9 +4,11 @@
 #if defined(__linux__)
 #include <linux/futex.h>
 #include <sys/syscall.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,14 @@ const int kSpinsBeforeSleep = 4000;
 // Spins of a caller waiting for the workers before it sleeps (on a busy machine the thread it
 // waits for may need the processor).
 const int kSpinsBeforeDrainSleep = 2000;
+
+// The share of the workers (ThreadPool::Available): a job in which a thread was preempted and
+// lost a millisecond or more halves it; after a rest it doubles again. The rest doubles at
+// each loss up to a quarter second and falls back to the shortest after a long run of jobs
+// without one.
+const int64_t kLostMicroseconds = 1000;
+const int64_t kShortestRest = 8000, kLongestRest = 256000;  // microseconds
+const int kJobsToForget = 256;
 
 inline void Pause()
 {
@@ -49,6 +59,41 @@ int ThreadsFromEnvironment()
     if (*end != '\0' || n < 1) return 0;
     return n > 256 ? 256 : static_cast<int>(n);
 }
+
+int64_t NowMicroseconds()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a thread's part in a job cost it: the wall time, the processor time and the times the
+// system took the processor away (a sleep of its own does not count).
+struct Sample {
+    int64_t wall = 0, cpu = 0;
+    long preemptions = 0;
+
+    static Sample Now()
+    {
+        Sample s;
+        s.wall = NowMicroseconds();
+#if defined(__linux__)
+        rusage usage;
+        if (getrusage(RUSAGE_THREAD, &usage) == 0) {
+            s.cpu = (int64_t{usage.ru_utime.tv_sec} + usage.ru_stime.tv_sec) * 1000000 +
+                    usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+            s.preemptions = usage.ru_nivcsw;
+        }
+#endif
+        return s;
+    }
+    // Whether the thread waited for a processor for a good part of the time since `start`.
+    bool LostSince(const Sample& start) const
+    {
+        return preemptions != start.preemptions &&
+               (wall - start.wall) - (cpu - start.cpu) >= kLostMicroseconds;
+    }
+};
 
 }  // namespace
 
@@ -103,6 +148,11 @@ krvi::ThreadPool::ThreadPool()
 
 int krvi::ThreadPool::Threads() const { return gForkedChild.load() ? 1 : threads_; }
 
+int krvi::ThreadPool::Available() const
+{
+    return gForkedChild.load() ? 1 : active_.load(std::memory_order_relaxed);
+}
+
 krvi::ThreadPool::~ThreadPool()
 {
     std::lock_guard<std::mutex> lock(runMutex_);
@@ -123,6 +173,10 @@ void krvi::ThreadPool::Start(int n)
 {
     stopping_.store(false);
     threads_ = n;
+    active_.store(n);
+    rest_.fill(kShortestRest);
+    restUntil_ = 0;
+    cleanJobs_ = 0;
     running_.store(0);
     workers_.reserve(static_cast<size_t>(n - 1));
     for (int i = 1; i < n; ++i) {
@@ -145,6 +199,8 @@ void krvi::ThreadPool::Start(int n)
 void krvi::ThreadPool::Stop()
 {
     stopping_.store(true);
+    active_.store(INT_MAX);
+    Wake(active_);
     gate_.store(NextGeneration(gate_.load()));
     jobs_.fetch_add(1);
     Wake(jobs_);
@@ -161,6 +217,14 @@ void krvi::ThreadPool::Run(Job job, void* context)
         job(context, 0, 1);
         return;
     }
+    if (active_.load(std::memory_order_relaxed) <= 1) {
+        // Every worker rests: the caller alone, as with one thread.
+        job(context, 0, n);
+        Adapt(false);
+        return;
+    }
+    lost_.store(false, std::memory_order_relaxed);
+    const Sample start = Sample::Now();
     job_ = job;
     context_ = context;
     waiting_.store(false);
@@ -171,13 +235,14 @@ void krvi::ThreadPool::Run(Job job, void* context)
     Wake(jobs_);
 
     job(context, 0, n);
+    const bool callerLost = Sample::Now().LostSince(start);
 
     // No worker joins from here on; those that did finish their part. The caller spins a
     // little (the others are about to end where the work was shared evenly), then sleeps until
     // the last one leaves: with more threads than processors, a worker the system descheduled
     // mid-region then gets the processor instead of a caller that yields it back and forth.
     gate_.fetch_and(~kOpen, std::memory_order_acq_rel);
-    const int spinLimit = n > HardwareThreads() ? 0 : kSpinsBeforeDrainSleep;
+    const int spinLimit = Oversubscribed() ? 0 : kSpinsBeforeDrainSleep;
     for (int spins = 0; (gate_.load() & kMembers) != 0; ++spins) {
         if (spins < spinLimit) {
             Pause();
@@ -188,17 +253,59 @@ void krvi::ThreadPool::Run(Job job, void* context)
         if ((gate_.load() & kMembers) == 0) break;
         WaitWhile(drained_, drained);
     }
+    Adapt(callerLost || lost_.load(std::memory_order_relaxed));
+}
+
+void krvi::ThreadPool::SetAdaptive(bool on)
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    adaptive_ = on;
+    if (!on && active_.load() != threads_) {
+        active_.store(threads_);
+        Wake(active_);
+    }
+}
+
+bool krvi::ThreadPool::Adaptive() const
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    return adaptive_;
+}
+
+void krvi::ThreadPool::Adapt(bool lost)
+{
+    if (!adaptive_) return;
+    const int active = active_.load(std::memory_order_relaxed);
+    const int64_t now = NowMicroseconds();
+    if (lost && active > 1) {
+        // Each share keeps its own rest: a share that fails every time it is tried (four
+        // threads on two processors) rests long, one that fails now and then (two threads
+        // while another process runs for a moment) comes back soon.
+        int64_t& rest = rest_[static_cast<size_t>(active)];
+        active_.store(active / 2, std::memory_order_relaxed);
+        restUntil_ = now + rest;
+        rest = std::min(rest * 2, kLongestRest);
+        cleanJobs_ = 0;
+        return;
+    }
+    if (active > 1 && ++cleanJobs_ >= kJobsToForget)
+        rest_[static_cast<size_t>(active)] = kShortestRest;
+    if (active < threads_ && now >= restUntil_) {
+        active_.store(std::min(active * 2, threads_), std::memory_order_relaxed);
+        cleanJobs_ = 0;
+        Wake(active_);
+    }
 }
 
 void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
 {
     // With more workers than processors a spinning worker takes the processor from one with
     // work: it sleeps at once.
-    const int spinLimit = threads_ > HardwareThreads() ? 0 : kSpinsBeforeSleep;
     running_.fetch_add(1);
     Wake(running_);
     for (;;) {
         int spins = 0;
+        const int spinLimit = Oversubscribed() ? 0 : kSpinsBeforeSleep;
         while (GenerationOf(gate_.load(std::memory_order_acquire)) == seen) {
             if (++spins < spinLimit) {
                 Pause();
@@ -214,6 +321,11 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
         uint64_t gate = gate_.load(std::memory_order_acquire);
         seen = GenerationOf(gate);
         if (stopping_.load(std::memory_order_acquire)) return;
+        // A resting worker sleeps until the share takes it in again (or the pool stops).
+        if (index >= active_.load(std::memory_order_relaxed)) {
+            for (int active; index >= (active = active_.load());) WaitWhile(active_, active);
+            continue;
+        }
         // Join while the job is open and still the one seen; a job already closed (its work
         // done without this worker) is skipped.
         bool joined = false;
@@ -221,7 +333,9 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
             joined = gate_.compare_exchange_weak(gate, gate + 1, std::memory_order_acq_rel,
                                                  std::memory_order_acquire);
         if (!joined) continue;
+        const Sample start = Sample::Now();
         job_(context_, index, threads_);
+        if (Sample::Now().LostSince(start)) lost_.store(true, std::memory_order_relaxed);
         // The last to leave a closed job wakes the caller if it sleeps (Run's end says why
         // neither can miss the other).
         const uint64_t left = gate_.fetch_sub(1) - 1;

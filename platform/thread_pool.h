@@ -10,9 +10,16 @@
 // shares its work out dynamically (a counter that every worker claims from) and never counts
 // on a given worker taking part: with more threads than processors, a worker that the system
 // has not scheduled yet costs the job nothing.
+//
+// A worker that has joined and is then descheduled still holds the job's end. So the pool
+// watches for it: when a thread of a job waited for a processor for a millisecond or more
+// (another process is busy on the core, or there are more threads than processors), the jobs
+// that follow use half the workers, and after a rest the share grows back. The draws read the
+// share when they start, so a frame keeps its bytes whatever the share is.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -33,6 +40,16 @@ public:
 
     // Workers in all, the caller included (>= 1).
     int Threads() const;
+    // The first Available() of them (>= 1) take part in jobs now; the others rest. A job in
+    // which a thread lost its processor for a while (another process wanted the core, or
+    // more threads than processors share them) halves the share, and it grows again after a
+    // rest: the caller then need not wait at a job's end for a worker that the system keeps
+    // descheduling. With the caller alone, a job is best run as one thread would.
+    int Available() const;
+    // Off: every worker takes part in every job, lost time or not (the tests that sweep
+    // thread counts rely on it).
+    void SetAdaptive(bool on);
+    bool Adaptive() const;
     // n >= 1 sets the count; n <= 0 goes back to one a hardware thread. Waits for a running
     // job to end first, and returns once every new worker runs: the program forks for its
     // decoders right after setting the count, and a thread still in its start-up then may hold
@@ -46,16 +63,18 @@ public:
     void Run(Job job, void* context);
 
     static int HardwareThreads();
-    // More workers than hardware threads: waits should yield the processor rather than spin.
-    bool Oversubscribed() const { return Threads() > HardwareThreads(); }
+    // More workers in the jobs than hardware threads: waits should yield the processor rather
+    // than spin.
+    bool Oversubscribed() const { return Available() > HardwareThreads(); }
 
 private:
     ThreadPool();
     void Start(int n);
     void Stop();
     void WorkerLoop(int index, unsigned seen);
+    void Adapt(bool lost);
 
-    std::mutex runMutex_;  // one Run (or resize) at a time
+    mutable std::mutex runMutex_;  // one Run (or resize) at a time
     std::vector<std::thread> workers_;
     int threads_ = 1;
 
@@ -65,6 +84,15 @@ private:
     // (low bits): one word, so that joining and closing cannot cross.
     std::atomic<uint64_t> gate_{0};
     std::atomic<bool> stopping_{false};
+    // The workers the jobs use, the caller included (Available; the futex word a resting
+    // worker sleeps on), and whether a thread lost its processor in the current job. The
+    // rest of the share's state is the caller's, under runMutex_.
+    std::atomic<int> active_{1};
+    std::atomic<bool> lost_{false};
+    std::array<int64_t, 257> rest_{};  // microseconds, by share
+    int64_t restUntil_ = 0;
+    int cleanJobs_ = 0;
+    bool adaptive_ = true;
     // Jobs started (and the stop): the word a sleeping worker waits on.
     std::atomic<int> jobs_{0};
     // The caller's sleep at the end of a job: the last worker to leave a closed job counts

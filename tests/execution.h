@@ -4,6 +4,7 @@
 
 #include "api/krv.h"
 #include "core/draw_span_simd.h"
+#include "platform/thread_pool.h"
 
 #include <ostream>
 #include <string>
@@ -33,17 +34,22 @@ inline std::string ExecutionName(const Execution& e)
 inline void PrintTo(const Execution& e, std::ostream* os) { *os << ExecutionName(e); }
 
 // Puts an execution in force; the thread count and lanes in force before come back at the end
-// of the scope.
+// of the scope. Every thread of the count takes part in every draw meanwhile, however busy the
+// machine, so that the count swept is the count drawn with.
 class ScopedExecution {
 public:
     explicit ScopedExecution(const Execution& e)
-        : threads_(krvGetThreads()), lanes_(krvGetSimdWidth())
+        : threads_(krvGetThreads()),
+          lanes_(krvGetSimdWidth()),
+          adaptive_(krvi::ThreadPool::Shared().Adaptive())
     {
         krvSetThreads(e.threads);
         krvSetSimdWidth(e.lanes);
+        krvi::ThreadPool::Shared().SetAdaptive(false);
     }
     ~ScopedExecution()
     {
+        krvi::ThreadPool::Shared().SetAdaptive(adaptive_);
         krvSetThreads(threads_);
         krvSetSimdWidth(lanes_);
     }
@@ -52,4 +58,5 @@ public:
 
 private:
     int threads_, lanes_;
+    bool adaptive_;
 };

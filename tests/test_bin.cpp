@@ -1,13 +1,21 @@
 // The draw's binning: records set up in chunks and binned by row regions, regions drawn by
 // whichever thread claims them. Every thread count must give the bytes and the last depth of one
 // thread, for triangles that cross many regions, end on the target's edges or cover it all, for
-// draws longer than one pass of the pool, and while a thread stalls inside its region.
+// draws longer than one pass of the pool, and while a thread stalls inside its region; and the
+// pool's share of workers follows the processor time its threads lose.
 #include "core/bin.h"
 #include "core/core.h"
 #include "tests/execution.h"
 #include "tests/golden.h"
+#include "platform/thread_pool.h"
 
 #include <gtest/gtest.h>
+
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -180,5 +188,65 @@ TEST(Binning, AStalledThreadHoldsUpOnlyItsRegion)
     }
     GTEST_SKIP() << "worker 1 never joined a draw";
 }
+
+// The pool's share: a job in which the caller loses its processor to another thread (here one
+// that spins on the same processor) halves the workers that take part, and a rest later they
+// are all back. Held fixed, the share stays whole whatever a job loses.
+#if defined(__linux__)
+// Runs a job whose caller burns 20 ms of processor time while a second thread spins on the
+// caller's processor.
+void RunLosingJob()
+{
+    cpu_set_t old;
+    CPU_ZERO(&old);
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof old, &old), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+    std::atomic<bool> spin{true};
+    std::thread spinner([&] {
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+        while (spin.load()) {}
+    });
+    krvi::ThreadPool::Shared().Run(
+        [](void*, int worker, int) {
+            if (worker != 0) return;
+            timespec start, now;
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+            do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            while ((now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec) <
+                   20000000L);
+        },
+        nullptr);
+    spin.store(false);
+    spinner.join();
+    pthread_setaffinity_np(pthread_self(), sizeof old, &old);
+}
+
+TEST(ThreadPool, LostTimeHalvesTheShareUntilARest)
+{
+    krvi::ThreadPool& pool = krvi::ThreadPool::Shared();
+    const int threads = krvGetThreads();
+    krvSetThreads(4);
+    pool.SetAdaptive(false);
+    ASSERT_EQ(pool.Threads(), 4);
+    EXPECT_EQ(pool.Available(), 4);
+    RunLosingJob();
+    EXPECT_EQ(pool.Available(), 4) << "a fixed share";
+
+    pool.SetAdaptive(true);
+    RunLosingJob();
+    EXPECT_EQ(pool.Available(), 2);
+    // Empty jobs until the share is whole again (the first rest is a few milliseconds).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (pool.Available() < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pool.Run([](void*, int, int) {}, nullptr);
+    }
+    EXPECT_EQ(pool.Available(), 4);
+    krvSetThreads(threads);
+}
+#endif
 
 }  // namespace
