@@ -25,12 +25,14 @@ const int kSpinsBeforeSleep = 4000;
 // waits for may need the processor).
 const int kSpinsBeforeDrainSleep = 2000;
 
-// The share of the workers (ThreadPool::Available): a job in which a thread was preempted and
-// lost a millisecond or more halves it; after a rest it doubles again. The rest doubles at
-// each loss up to a quarter second and falls back to the shortest after a long run of jobs
-// without one.
+// The share of the workers (ThreadPool::Available). A job loses time when its caller waited a
+// millisecond or more for a processor, or for its workers at the end: two such jobs within
+// kStrikeJobs (two frames of the demonstration) halve the share; after a rest it doubles again.
+// A share's rest grows fourfold each time it fails, up to a second, and falls back to the
+// shortest after a long run of jobs without a loss.
 const int64_t kLostMicroseconds = 1000;
-const int64_t kShortestRest = 8000, kLongestRest = 256000;  // microseconds
+const int kStrikeJobs = 32;
+const int64_t kShortestRest = 8000, kLongestRest = 1024000;  // microseconds
 const int kJobsToForget = 256;
 
 inline void Pause()
@@ -87,11 +89,13 @@ struct Sample {
 #endif
         return s;
     }
-    // Whether the thread waited for a processor for a good part of the time since `start`.
-    bool LostSince(const Sample& start) const
+    // The microseconds the thread waited for a processor since `start`: 0 unless it was
+    // preempted meanwhile.
+    int64_t LostSince(const Sample& start) const
     {
-        return preemptions != start.preemptions &&
-               (wall - start.wall) - (cpu - start.cpu) >= kLostMicroseconds;
+        if (preemptions == start.preemptions) return 0;
+        const int64_t lost = (wall - start.wall) - (cpu - start.cpu);
+        return lost > 0 ? lost : 0;
     }
 };
 
@@ -176,7 +180,7 @@ void krvi::ThreadPool::Start(int n)
     active_.store(n);
     rest_.fill(kShortestRest);
     restUntil_ = 0;
-    cleanJobs_ = 0;
+    sinceLoss_ = kStrikeJobs;
     running_.store(0);
     workers_.reserve(static_cast<size_t>(n - 1));
     for (int i = 1; i < n; ++i) {
@@ -220,10 +224,9 @@ void krvi::ThreadPool::Run(Job job, void* context)
     if (active_.load(std::memory_order_relaxed) <= 1) {
         // Every worker rests: the caller alone, as with one thread.
         job(context, 0, n);
-        Adapt(false);
+        Adapt(0);
         return;
     }
-    lost_.store(false, std::memory_order_relaxed);
     const Sample start = Sample::Now();
     job_ = job;
     context_ = context;
@@ -235,7 +238,8 @@ void krvi::ThreadPool::Run(Job job, void* context)
     Wake(jobs_);
 
     job(context, 0, n);
-    const bool callerLost = Sample::Now().LostSince(start);
+    const int64_t callerLost = Sample::Now().LostSince(start);
+    const int64_t drainFrom = NowMicroseconds();
 
     // No worker joins from here on; those that did finish their part. The caller spins a
     // little (the others are about to end where the work was shared evenly), then sleeps until
@@ -253,13 +257,17 @@ void krvi::ThreadPool::Run(Job job, void* context)
         if ((gate_.load() & kMembers) == 0) break;
         WaitWhile(drained_, drained);
     }
-    Adapt(callerLost || lost_.load(std::memory_order_relaxed));
+    // A wait for the workers this long is one for a worker the system descheduled: regions
+    // and slices take far less.
+    const int64_t drain = NowMicroseconds() - drainFrom;
+    Adapt(callerLost + (drain >= kLostMicroseconds ? drain : 0));
 }
 
 void krvi::ThreadPool::SetAdaptive(bool on)
 {
     std::lock_guard<std::mutex> lock(runMutex_);
     adaptive_ = on;
+    sinceLoss_ = kStrikeJobs;
     if (!on && active_.load() != threads_) {
         active_.store(threads_);
         Wake(active_);
@@ -272,27 +280,33 @@ bool krvi::ThreadPool::Adaptive() const
     return adaptive_;
 }
 
-void krvi::ThreadPool::Adapt(bool lost)
+void krvi::ThreadPool::Adapt(int64_t lost)
 {
     if (!adaptive_) return;
     const int active = active_.load(std::memory_order_relaxed);
     const int64_t now = NowMicroseconds();
-    if (lost && active > 1) {
+    // One loss may be another process's moment of work; a second one soon after is a core
+    // taken away.
+    const bool lossy = lost >= kLostMicroseconds;
+    const bool failed = lossy && sinceLoss_ < kStrikeJobs;
+    sinceLoss_ = lossy ? 0 : std::min(sinceLoss_ + 1, kJobsToForget);
+    // A share that loses nothing for long forgets its failures.
+    if (active > 1 && sinceLoss_ >= kJobsToForget)
+        rest_[static_cast<size_t>(active)] = kShortestRest;
+    if (failed && active > 1) {
         // Each share keeps its own rest: a share that fails every time it is tried (four
         // threads on two processors) rests long, one that fails now and then (two threads
         // while another process runs for a moment) comes back soon.
         int64_t& rest = rest_[static_cast<size_t>(active)];
         active_.store(active / 2, std::memory_order_relaxed);
         restUntil_ = now + rest;
-        rest = std::min(rest * 2, kLongestRest);
-        cleanJobs_ = 0;
+        rest = std::min(rest * 4, kLongestRest);
+        sinceLoss_ = kStrikeJobs;
         return;
     }
-    if (active > 1 && ++cleanJobs_ >= kJobsToForget)
-        rest_[static_cast<size_t>(active)] = kShortestRest;
     if (active < threads_ && now >= restUntil_) {
         active_.store(std::min(active * 2, threads_), std::memory_order_relaxed);
-        cleanJobs_ = 0;
+        sinceLoss_ = kStrikeJobs;
         Wake(active_);
     }
 }
@@ -333,9 +347,7 @@ void krvi::ThreadPool::WorkerLoop(int index, unsigned seen)
             joined = gate_.compare_exchange_weak(gate, gate + 1, std::memory_order_acq_rel,
                                                  std::memory_order_acquire);
         if (!joined) continue;
-        const Sample start = Sample::Now();
         job_(context_, index, threads_);
-        if (Sample::Now().LostSince(start)) lost_.store(true, std::memory_order_relaxed);
         // The last to leave a closed job wakes the caller if it sleeps (Run's end says why
         // neither can miss the other).
         const uint64_t left = gate_.fetch_sub(1) - 1;

@@ -12,10 +12,11 @@
 // has not scheduled yet costs the job nothing.
 //
 // A worker that has joined and is then descheduled still holds the job's end. So the pool
-// watches for it: when a thread of a job waited for a processor for a millisecond or more
-// (another process is busy on the core, or there are more threads than processors), the jobs
-// that follow use half the workers, and after a rest the share grows back. The draws read the
-// share when they start, so a frame keeps its bytes whatever the share is.
+// watches for it: when the caller of a job waits a millisecond or more for a processor or for
+// a worker, twice in a few dozen jobs (another process is busy on a core, or there are more
+// threads than processors), the jobs that follow use half the workers, and after a rest the
+// share grows back. The draws read
+// the share when they start, so a frame keeps its bytes whatever the share is.
 #pragma once
 
 #include <algorithm>
@@ -40,9 +41,9 @@ public:
 
     // Workers in all, the caller included (>= 1).
     int Threads() const;
-    // The first Available() of them (>= 1) take part in jobs now; the others rest. A job in
-    // which a thread lost its processor for a while (another process wanted the core, or
-    // more threads than processors share them) halves the share, and it grows again after a
+    // The first Available() of them (>= 1) take part in jobs now; the others rest. Jobs in
+    // which the threads lost their processors for a while (another process wanted a core, or
+    // more threads than processors share them) halve the share, and it grows again after a
     // rest: the caller then need not wait at a job's end for a worker that the system keeps
     // descheduling. With the caller alone, a job is best run as one thread would.
     int Available() const;
@@ -72,7 +73,7 @@ private:
     void Start(int n);
     void Stop();
     void WorkerLoop(int index, unsigned seen);
-    void Adapt(bool lost);
+    void Adapt(int64_t lost);
 
     mutable std::mutex runMutex_;  // one Run (or resize) at a time
     std::vector<std::thread> workers_;
@@ -85,13 +86,11 @@ private:
     std::atomic<uint64_t> gate_{0};
     std::atomic<bool> stopping_{false};
     // The workers the jobs use, the caller included (Available; the futex word a resting
-    // worker sleeps on), and whether a thread lost its processor in the current job. The
-    // rest of the share's state is the caller's, under runMutex_.
+    // worker sleeps on). The rest of the share's state is the caller's, under runMutex_.
     std::atomic<int> active_{1};
-    std::atomic<bool> lost_{false};
     std::array<int64_t, 257> rest_{};  // microseconds, by share
     int64_t restUntil_ = 0;
-    int cleanJobs_ = 0;
+    int sinceLoss_ = 0;  // jobs since the last that lost time
     bool adaptive_ = true;
     // Jobs started (and the stop): the word a sleeping worker waits on.
     std::atomic<int> jobs_{0};
