@@ -78,8 +78,9 @@ void _3D_Korvane_Core::RunDraw(const int viewport[4])
     krvi::DrawState& state = krvi::StateOf(*drawWork);
     krvi::PrepareDraw(*this, drawFeatures, viewport, state);
     if (state.target.lastRow < 0) return;
-    // The draw goes the one-thread way when no worker is there to share it: the bytes are the
-    // same on any count, and binning only pays with a second thread.
+    // The pool's share, not its count: with no worker there to share the draw it goes the
+    // one-thread way (binning only pays with a second thread); the bytes are the same on any
+    // count.
     krvi::ThreadPool& pool = krvi::ThreadPool::Shared();
     const int threads = state.serialOnly ? 1 : pool.Available();
     krvi::RunBinnedDraw(*drawWork, vertices + firstVertex, vertexCount / 3, threads, lastDepth);

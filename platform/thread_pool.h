@@ -15,8 +15,8 @@
 // watches for it: when the caller of a job waits a millisecond or more for a processor or for
 // a worker, twice in a few dozen jobs (another process is busy on a core, or there are more
 // threads than processors), the jobs that follow use half the workers, and after a rest the
-// share grows back. The draws read
-// the share when they start, so a frame keeps its bytes whatever the share is.
+// share grows back. The draws read the share when they start, so a frame keeps its bytes
+// whatever the share is.
 #pragma once
 
 #include <algorithm>
