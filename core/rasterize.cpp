@@ -123,18 +123,16 @@ bool krvi::SetUpTriangle(const krvi::DrawState& draw, _3D_Korvane_Shader* v, krv
     int longest = dy[0] < dy[1] ? 1 : 0;
     if (dy[longest] < dy[2]) longest = 2;
 
+    // The corners from the long edge's first end on, so that edge e of the record runs from
+    // corner e to corner e + 1 as edge (longest + e) % 3 does here.
     krvi::SetupTriangle header;
     bool any = false;
     for (int e = 0; e < 3; ++e) {
         const int edge = (longest + e) % 3;
-        const int first = top[edge], second = (edge + (edge + 1) % 3) - first;
-        krvi::Lanes4* topOut = out + krvi::kSetupHeader + 2 * e * n;
-        krvi::Lanes4* deltaOut = topOut + n;
-        for (int k = 0; k < n; ++k) {
-            topOut[k] = points[first].v[k];
-            deltaOut[k] = points[second].v[k] - points[first].v[k];
-        }
+        krvi::Lanes4* corner = out + krvi::kSetupHeader + e * n;
+        for (int k = 0; k < n; ++k) corner[k] = points[edge].v[k];
         if (e == 0) continue;
+        const int first = top[edge], second = (edge + (edge + 1) % 3) - first;
         any |= RowsOfPair(draw, dy[longest], points[top[longest]].Y(), dy[edge], points[first].Y(),
                           points[second].Y(), header.pairs[e - 1]);
     }
@@ -208,12 +206,30 @@ void krvi::DrawSetupTriangle(const krvi::DrawState& draw, krvi::ShadeState& shad
 {
     krvi::SetupTriangle header;
     std::memcpy(&header, static_cast<const void*>(record), sizeof header);
+    const bool any0 = header.pairs[0].first <= header.pairs[0].last;
+    const bool any1 = header.pairs[1].first <= header.pairs[1].last;
+    if (!any0 && !any1) return;
     const int n = draw.vectors;
+    const krvi::Lanes4* corners = record + krvi::kSetupHeader;
+    // Each edge's top end (on equal y, the edge's own first corner) and its difference.
+    krvi::Lanes4 delta[3 * 5];
+    const krvi::Lanes4* top[3];
+    for (int e = 0; e < 3; ++e) {
+        const krvi::Lanes4* a = corners + e * n;
+        const krvi::Lanes4* b = corners + (e + 1) % 3 * n;
+        const bool keep = b[0][1] >= a[0][1];
+        const krvi::Lanes4* first = keep ? a : b;
+        const krvi::Lanes4* second = keep ? b : a;
+        top[e] = first;
+        for (int k = 0; k < n; ++k) delta[e * n + k] = second[k] - first[k];
+    }
     const PairRoutine pair = kPairRoutines[n - 1];
-    const krvi::Lanes4* points = record + krvi::kSetupHeader;
-    for (int e = 1; e <= 2; ++e)
-        pair(draw, shade, header.pairs[e - 1], points, points + n, points + 2 * e * n,
-             points + (2 * e + 1) * n, ordinal * 2 + static_cast<uint64_t>(e - 1), window, last);
+    if (any0)
+        pair(draw, shade, header.pairs[0], top[0], delta, top[1], delta + n, ordinal * 2, window,
+             last);
+    if (any1)
+        pair(draw, shade, header.pairs[1], top[0], delta, top[2], delta + 2 * n, ordinal * 2 + 1,
+             window, last);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -235,7 +251,7 @@ krvi::SerialDraw::~SerialDraw()
 
 void krvi::SerialDraw::Triangle(_3D_Korvane_Shader* v)
 {
-    krvi::Lanes4 record[krvi::kSetupHeader + 6 * 5];
+    krvi::Lanes4 record[krvi::kSetupMaxStride];
     if (krvi::SetUpTriangle(state, v, record))
         krvi::DrawSetupTriangle(state, shade, record, NextOrdinal(), krvi::RowWindow(), last);
 }

@@ -61,9 +61,12 @@ void Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d,
           unsigned features);
 
 // ---------------------------------------------------------------------------------------------
-// A triangle after set-up: its two edge pairs, each with its rows and its ends as packed
-// vectors. Only the first `vectors` of each point's five are stored, so a depth-only draw keeps
-// a sixth of what a shaded one does.
+// A triangle after set-up: its two edge pairs, each with its rows, then its three corners as
+// packed vectors, the long edge's two first. The row walk takes each edge's top end and
+// difference from the corners (the same comparison and subtraction as set-up would), so a
+// record is half the size it would be with them stored: the threads that share a draw write
+// and read every record through memory. Only the first `vectors` of each corner's five are
+// stored, so a depth-only draw keeps a fifth of what a shaded one does.
 struct PairRows {
     int first = 0, last = -1;  // rows first, first + step, ... <= last; none when first > last
     float longTop = 0.0f, longScale = 0.0f;    // top y and 1 / dy of the long edge
@@ -72,18 +75,15 @@ struct PairRows {
 
 struct SetupTriangle {
     PairRows pairs[2];
-    // Then, `vectors` Lanes4 each: long top, long delta, then top and delta of the first short
-    // edge and of the second.
+    // Then, `vectors` Lanes4 each, the corners c0, c1, c2: the long edge runs between c0 and
+    // c1, the first short edge between c1 and c2, the second between c2 and c0.
 };
 
 constexpr int kSetupHeader = 3;  // Lanes4 that hold a SetupTriangle
 static_assert(sizeof(SetupTriangle) <= kSetupHeader * sizeof(krvi::Lanes4), "header fits");
 
-inline int SetupStride(int vectors) { return kSetupHeader + 6 * vectors; }
-inline const krvi::Lanes4* SetupPoint(const krvi::Lanes4* record, int vectors, int which)
-{
-    return record + kSetupHeader + which * vectors;
-}
+inline int SetupStride(int vectors) { return kSetupHeader + 3 * vectors; }
+constexpr int kSetupMaxStride = kSetupHeader + 3 * 5;
 
 // Set-up of one clipped triangle (divide, cull, viewport, edges): writes the record at out
 // (SetupStride lanes) and returns true, or false when nothing of it can be drawn.
