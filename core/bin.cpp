@@ -49,6 +49,18 @@ struct Chunk {
     std::vector<uint32_t> start;
     std::vector<uint32_t> entries;
     std::vector<uint32_t> fill;  // scratch of the binning
+    // Each record's regions, kept beside the records: those go to memory past the caches, and
+    // the binning would read every one of them back.
+    struct Bins {
+        int lo0, hi0, lo1, hi1;  // of its first and second edge pair; none where lo > hi
+        bool Has(int r) const { return (lo0 <= r && r <= hi0) || (lo1 <= r && r <= hi1); }
+        int First() const
+        {
+            return std::min(lo0 <= hi0 ? lo0 : INT_MAX, lo1 <= hi1 ? lo1 : INT_MAX);
+        }
+        int Last() const { return std::max(hi0, hi1); }
+    };
+    std::vector<Bins> bins;
 
     // A chunk's record count follows the view (clipping splits, culling drops), so a frame can
     // set a new high mark long after the first: the first reservation leaves room for two
@@ -98,22 +110,6 @@ int krvi::RegionRows(int rows, int threads)
 
 namespace {
 
-// The regions [lo, hi] that a record's rows touch; false when it has none.
-inline bool RegionsOf(const krvi::PairRows& a, const krvi::PairRows& b, int shift, int& lo, int& hi)
-{
-    const bool hasA = a.first <= a.last, hasB = b.first <= b.last;
-    if (!hasA && !hasB) return false;
-    lo = std::min(hasA ? a.first : INT_MAX, hasB ? b.first : INT_MAX) >> shift;
-    hi = std::max(hasA ? a.last : -1, hasB ? b.last : -1) >> shift;
-    return true;
-}
-
-// Whether region r holds a row of the pair.
-inline bool Touches(const krvi::PairRows& p, int shift, int r)
-{
-    return p.first <= p.last && (p.first >> shift) <= r && r <= (p.last >> shift);
-}
-
 std::atomic<krvi::RegionHook> gRegionHook{nullptr};
 std::atomic<uint64_t> gPasses{0};
 
@@ -140,6 +136,25 @@ struct PassJob {
 // The states of PassJob::ordered.
 const int kOrdering = 0, kWaited = 1, kOrdered = 2;
 
+// Copies a record with stores that go around the caches (the chunk's vectors are 16-byte
+// aligned); StreamFence orders them before the stores that follow, which publish the chunk.
+inline void StreamRecord(krvi::Lanes4* out, const krvi::Lanes4* record, size_t stride)
+{
+#if defined(__SSE2__)
+    for (size_t k = 0; k < stride; ++k)
+        _mm_stream_ps(reinterpret_cast<float*>(out + k), static_cast<__m128>(record[k]));
+#else
+    std::memcpy(static_cast<void*>(out), record, stride * sizeof *record);
+#endif
+}
+
+inline void StreamFence()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 // Transform, clipping, set-up and binning of chunk c of the pass.
 void SetUpChunk(const PassJob& job, int c)
 {
@@ -147,9 +162,22 @@ void SetUpChunk(const PassJob& job, int c)
     Chunk& chunk = *job.work->chunks[static_cast<size_t>(c)];
     const size_t stride = static_cast<size_t>(krvi::SetupStride(d.vectors));
     chunk.used = 0;
+    chunk.bins.clear();
+    // Set up on the stack, then streamed to the chunk past the caches: the record's lines were
+    // last read by whichever threads drew the regions of the previous draw, and a plain store
+    // would wait for each of them to give its copy up.
+    krvi::Lanes4 record[krvi::kSetupMaxStride];
+    const int shift = job.shift;
     auto sink = [&](_3D_Korvane_Shader* v) {
-        krvi::Lanes4* out = chunk.Reserve(stride);
-        if (krvi::SetUpTriangle(d, v, out)) chunk.used += stride;
+        if (!krvi::SetUpTriangle(d, v, record)) return;
+        StreamRecord(chunk.Reserve(stride), record, stride);
+        chunk.used += stride;
+        krvi::SetupTriangle header;
+        std::memcpy(&header, static_cast<const void*>(record), sizeof header);
+        const krvi::PairRows &a = header.pairs[0], &b = header.pairs[1];
+        const bool hasA = a.first <= a.last, hasB = b.first <= b.last;
+        chunk.bins.push_back({hasA ? a.first >> shift : 0, hasA ? a.last >> shift : -1,
+                              hasB ? b.first >> shift : 0, hasB ? b.last >> shift : -1});
     };
     const int64_t lo = c * kChunkTriangles;
     const int64_t hi = std::min(lo + kChunkTriangles, job.triangles);
@@ -159,19 +187,16 @@ void SetUpChunk(const PassJob& job, int c)
         krvi::ClipTriangle(tri, 1, d.features, sink);
     }
 
+    StreamFence();
+
     // The bins: a count a region, their running sum, then the records in order.
     const size_t regions = static_cast<size_t>(job.regions);
     chunk.start.assign(regions + 1, 0);
-    const uint32_t records = static_cast<uint32_t>(chunk.used / stride);
-    krvi::SetupTriangle header;
+    const uint32_t records = static_cast<uint32_t>(chunk.bins.size());
     for (uint32_t i = 0; i < records; ++i) {
-        std::memcpy(&header, static_cast<const void*>(chunk.records.data() + i * stride),
-                    sizeof header);
-        int rlo, rhi;
-        if (!RegionsOf(header.pairs[0], header.pairs[1], job.shift, rlo, rhi)) continue;
-        for (int r = rlo; r <= rhi; ++r)
-            if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
-                ++chunk.start[static_cast<size_t>(r) + 1];
+        const Chunk::Bins& b = chunk.bins[i];
+        for (int r = b.First(), last = b.Last(); r <= last; ++r)
+            if (b.Has(r)) ++chunk.start[static_cast<size_t>(r) + 1];
     }
     for (size_t r = 0; r < regions; ++r) chunk.start[r + 1] += chunk.start[r];
     if (chunk.entries.capacity() < chunk.start[regions])
@@ -180,13 +205,9 @@ void SetUpChunk(const PassJob& job, int c)
     chunk.entries.resize(chunk.start[regions]);
     chunk.fill.assign(chunk.start.begin(), chunk.start.end() - 1);
     for (uint32_t i = 0; i < records; ++i) {
-        std::memcpy(&header, static_cast<const void*>(chunk.records.data() + i * stride),
-                    sizeof header);
-        int rlo, rhi;
-        if (!RegionsOf(header.pairs[0], header.pairs[1], job.shift, rlo, rhi)) continue;
-        for (int r = rlo; r <= rhi; ++r)
-            if (Touches(header.pairs[0], job.shift, r) || Touches(header.pairs[1], job.shift, r))
-                chunk.entries[chunk.fill[static_cast<size_t>(r)]++] = i;
+        const Chunk::Bins& b = chunk.bins[i];
+        for (int r = b.First(), last = b.Last(); r <= last; ++r)
+            if (b.Has(r)) chunk.entries[chunk.fill[static_cast<size_t>(r)]++] = i;
     }
 }
 
@@ -303,7 +324,7 @@ bool krvi::RunBinnedDraw(krvi::DrawWork& work, const CVertex* vertices, int64_t 
         krvi::LastDepth last;
         uint64_t ordinal = 0;
         const krvi::RowWindow all;
-        krvi::Lanes4 record[krvi::kSetupHeader + 6 * 5];
+        krvi::Lanes4 record[krvi::kSetupMaxStride];
         auto sink = [&](_3D_Korvane_Shader* v) {
             if (krvi::SetUpTriangle(d, v, record))
                 krvi::DrawSetupTriangle(d, self.shade, record, ordinal++, all, last);
