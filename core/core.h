@@ -4,7 +4,7 @@
 //   core.cpp        Clear, binds, BindFrameBuffer (targets), ResizeBuffers
 //   submit.cpp      DrawTriangles: transform by modelViewProjection, vertex colour and fog
 //   clip.cpp        ClipTriangle: six planes in homogeneous clip space
-//   rasterize.cpp   krvi::SetUpTriangle: divide by w, cull, viewport, edges;
+//   rasterize.cpp   krvi::SetUpTriangle: divide by w, cull, viewport, corners and rows;
 //                   krvi::DrawSetupTriangle: the rows, one span routine call a row
 //   draw_span.cpp   the scalar span routines and DrawSpan: coverage, depth test, attributes,
 //                   shading (shade.h, texture/texture_sampler.h), depth write; span_simd.h

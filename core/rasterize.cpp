@@ -1,10 +1,10 @@
 // Triangle set-up and the row walk.
 //
 // krvi::SetUpTriangle: perspective divide, face culling, viewport mapping and the edges of one
-// clipped triangle, written as a set-up record: the long edge, the two short ones, and the rows
-// each short edge shares with the long one. krvi::DrawSetupTriangle: the rows of a record in a row
-// window, one span a row, through the draw's span routine; with several threads each region of
-// the target is walked by whichever thread claimed it.
+// clipped triangle, written as a set-up record: its three corners, the long edge's first, and
+// the rows each short edge shares with the long one. krvi::DrawSetupTriangle: the rows of a
+// record in a row window, one span a row, through the draw's span routine; with several threads
+// each region of the target is walked by whichever thread claimed it.
 // RasterizeTriangle and DrawSpansBetweenEdges are the same stages for one triangle on the
 // calling thread.
 #include "core/core.h"
