@@ -201,4 +201,70 @@ TEST(FastPaths, RowWalkMatchesTheScalarRecords)
     }
 }
 
+// A set-up record keeps the corners only; the row walk takes each edge's top end (on equal y,
+// the edge's own first corner) and difference from them. Triangles with equal y at every place
+// a tie can fall, in every corner order, drawn through set-up give the bytes of the scalar
+// records built from the edges as set-up orders them.
+TEST(FastPaths, SetUpRecordMatchesTheEdgesItWasMadeFrom)
+{
+    // Corners at whole and half pixels of a 16 x 16 view, w = 1: the viewport mapping is then
+    // exact, so the test knows the screen positions set-up works with.
+    const float corners[][3][2] = {
+        {{1, 1}, {13, 1}, {5, 9}},    // flat top
+        {{2, 10}, {14, 10}, {6, 2}},  // flat bottom
+        {{1, 2}, {13, 2}, {13, 2}},   // two corners equal
+        {{1, 4}, {8, 4}, {15, 4}},    // all on one row
+        {{3, 1}, {3, 11}, {9, 6}},    // a vertical edge
+        {{2, 1}, {12, 11}, {7, 1}},   // a tie between the long edge's top and another
+        {{1, 6}, {15, 2}, {15, 10}},  // two edges of equal height
+        {{4.5f, 0.5f}, {11.5f, 7.5f}, {0.5f, 7.5f}},  // rows on the corners' centres
+    };
+    const int w = 16, h = 16;
+    const int orders[][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+    int index = 0;
+    for (const auto& shape : corners)
+        for (const auto& order : orders) {
+            _3D_Korvane_Core core;
+            core.cullEnabled = false;
+            core.drawFeatures = kSpanColor;
+            _3D_Korvane_Shader clip[3], screen[3];
+            for (int k = 0; k < 3; ++k) {
+                const float* c = shape[order[k]];
+                const float z = 0.125f * float(k) - 0.25f;
+                const vec3 rgb(0.25f * float(k + 1), 0.5f, 1.0f - 0.25f * float(k));
+                clip[k].position = vec4(c[0] / w * 2.0f - 1.0f, c[1] / h * 2.0f - 1.0f, z, 1.0f);
+                clip[k].color = rgb;
+                screen[k].position = vec4(c[0], c[1], z * 0.5f + 0.5f, 1.0f);
+                screen[k].color = rgb;
+            }
+            TestTarget got(w, h), expected(w, h);
+            got.Clear();
+            expected.Clear();
+            core.lastDepth = 0;
+            got.Bind(core);
+            core.RasterizeTriangle(clip);
+            const unsigned short gotLast = core.lastDepth;
+
+            // The edges as set-up orders them: edge k from corner k to k + 1, the longest in y
+            // first (a tie keeps the earlier), then the two others in turn.
+            CEdge edges[3];
+            float dy[3];
+            for (int k = 0; k < 3; ++k) {
+                edges[k].Set(&screen[k], &screen[(k + 1) % 3]);
+                edges[k].SetDeltas(*edges[k].first, *edges[k].second, kSpanColor);
+                dy[k] = edges[k].position.y;
+            }
+            int longest = dy[0] < dy[1] ? 1 : 0;
+            if (dy[longest] < dy[2]) longest = 2;
+            core.lastDepth = 0;
+            expected.Bind(core);
+            for (int e = 1; e <= 2; ++e)
+                ReferenceRows(core, edges[longest], edges[(longest + e) % 3]);
+            const std::string what = "triangle " + std::to_string(index++);
+            EXPECT_TRUE(SameImage(got.color, expected.color, w, 3)) << what;
+            EXPECT_TRUE(SameImage(got.depth, expected.depth, w, 1)) << what;
+            EXPECT_EQ(gotLast, core.lastDepth) << what;
+        }
+}
+
 }  // namespace
