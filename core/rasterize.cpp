@@ -211,10 +211,12 @@ void krvi::DrawSetupTriangle(const krvi::DrawState& draw, krvi::ShadeState& shad
     if (!any0 && !any1) return;
     const int n = draw.vectors;
     const krvi::Lanes4* corners = record + krvi::kSetupHeader;
-    // Each edge's top end (on equal y, the edge's own first corner) and its difference.
+    // Each edge's top end (on equal y, the edge's own first corner) and its difference: the
+    // long edge's, and those of the short edges whose pairs have rows.
     krvi::Lanes4 delta[3 * 5];
-    const krvi::Lanes4* top[3];
+    const krvi::Lanes4* top[3] = {};
     for (int e = 0; e < 3; ++e) {
+        if ((e == 1 && !any0) || (e == 2 && !any1)) continue;
         const krvi::Lanes4* a = corners + e * n;
         const krvi::Lanes4* b = corners + (e + 1) % 3 * n;
         const bool keep = b[0][1] >= a[0][1];

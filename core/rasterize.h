@@ -66,7 +66,7 @@ void Lerp(_3D_Korvane_Shader& out, const _3D_Korvane_Shader& a, const Deltas& d,
 // difference from the corners (the same comparison and subtraction as set-up would), so a
 // record is half the size it would be with them stored: the threads that share a draw write
 // and read every record through memory. Only the first `vectors` of each corner's five are
-// stored, so a depth-only draw keeps a fifth of what a shaded one does.
+// stored, so a depth-only record is a third the size of a shaded one.
 struct PairRows {
     int first = 0, last = -1;  // rows first, first + step, ... <= last; none when first > last
     float longTop = 0.0f, longScale = 0.0f;    // top y and 1 / dy of the long edge
